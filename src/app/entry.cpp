@@ -1,0 +1,18 @@
+// The program entry. The C runtime's own argument vector is not used: the command line is split
+// by the program's own rules.
+#include "app/command_line.h"
+#include "app/process_environment.h"
+#include "app/run_sequence.h"
+#include "base/memory.h"
+#include "platform/win_api.h"
+
+int main() {
+    HardenDllSearch();
+    RecordProcessHeap();
+    int count = 0;
+    wchar_t* args[kArgumentSlots];
+    wchar_t* buffer = SplitCommandLine(win.GetCommandLineW(), &count, args);
+    int code = RunMainSequence(count, args);
+    FreeBlock(buffer);
+    win.ExitProcess(static_cast<UINT>(code));
+}

@@ -1,0 +1,203 @@
+#include "console/console_output.h"
+
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+
+#include "base/memory.h"
+#include "platform/win_api.h"
+
+namespace {
+
+// Whether standard output is a character device, decided once on first use by each routine that
+// needs it. Every thread computes the same answer, so a race only repeats the question.
+enum : int { kUnknown = 0, kConsole = 1, kRedirected = 2 };
+
+bool IsRedirected(std::atomic<int>& cache) {
+    int state = cache.load(std::memory_order_relaxed);
+    if (state == kUnknown) {
+        HANDLE out = win.GetStdHandle(STD_OUTPUT_HANDLE);
+        state = win.GetFileType(out) == FILE_TYPE_CHAR ? kConsole : kRedirected;
+        cache.store(state, std::memory_order_relaxed);
+    }
+    return state == kRedirected;
+}
+
+std::atomic<int> printOutWState{kUnknown};
+std::atomic<HANDLE> printOutWHandle{nullptr};
+std::atomic<int> longPathState{kUnknown};
+
+// wvsprintf writes at most kFormatLimit characters with the terminator; do not trust its result
+// beyond that.
+template <typename Char>
+size_t FormattedLength(const Char* text, int result) {
+    if (result >= 0 && result < kFormatLimit) return static_cast<size_t>(result);
+    size_t length = 0;
+    while (length < kFormatLimit - 1 && text[length]) ++length;
+    return length;
+}
+
+int WriteBytes(HANDLE handle, const void* bytes, DWORD count) {
+    DWORD written = 0;
+    if (!win.WriteFile(handle, bytes, count, &written, nullptr)) return -1;
+    return static_cast<int>(written);
+}
+
+}  // namespace
+
+size_t ExpandLineEnds(char* text, size_t capacity) {
+    if (capacity == 0) return 0;
+    // Find how much of the source fits once expanded, then expand from the back.
+    size_t source = 0, expanded = 0;
+    for (; text[source]; ++source) {
+        bool bare = text[source] == '\n' && (source == 0 || text[source - 1] != '\r');
+        size_t need = bare ? 2 : 1;
+        if (expanded + need > capacity - 1) break;
+        expanded += need;
+    }
+    text[expanded] = 0;
+    size_t out = expanded;
+    while (source > 0) {
+        --source;
+        char c = text[source];
+        text[--out] = c;
+        if (c == '\n' && (source == 0 || text[source - 1] != '\r')) text[--out] = '\r';
+    }
+    return expanded;
+}
+
+int PrintOutV(const char* format, va_list args) {
+    // Room for every line feed of a full-length message to gain its carriage return.
+    char text[2 * kFormatLimit + 1];
+    int result = win.wvsprintfA(text, format, args);
+    size_t length = FormattedLength(text, result);
+    text[length] = 0;
+    length = ExpandLineEnds(text, sizeof(text));
+    return WriteBytes(win.GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length));
+}
+
+int PrintOut(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int written = PrintOutV(format, args);
+    va_end(args);
+    return written;
+}
+
+int PrintErr(const char* format, ...) {
+    char text[kFormatLimit + 1];
+    va_list args;
+    va_start(args, format);
+    int result = win.wvsprintfA(text, format, args);
+    va_end(args);
+    size_t length = FormattedLength(text, result);
+    text[length] = 0;
+
+    HANDLE err = win.GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    if (win.WriteConsoleA(err, text, static_cast<DWORD>(length), &written, nullptr)) return static_cast<int>(written);
+    if (win.GetLastError() != ERROR_INVALID_HANDLE) return -1;
+    return WriteBytes(err, text, static_cast<DWORD>(length));
+}
+
+int PrintOutW(const wchar_t* format, ...) {
+    wchar_t text[kFormatLimit + 1];
+    va_list args;
+    va_start(args, format);
+    int result = win.wvsprintfW(text, format, args);
+    va_end(args);
+    size_t length = FormattedLength(text, result);
+    text[length] = 0;
+
+    HANDLE out = printOutWHandle.load(std::memory_order_relaxed);
+    if (!out) {
+        out = win.GetStdHandle(STD_OUTPUT_HANDLE);
+        printOutWHandle.store(out, std::memory_order_relaxed);
+    }
+    if (IsRedirected(printOutWState)) {
+        // Two bytes a character covers the double-byte OEM code pages.
+        char bytes[2 * kFormatLimit + 1];
+        int count = win.WideCharToMultiByte(win.GetOEMCP(), 0, text, static_cast<int>(length), bytes,
+                                            sizeof(bytes), nullptr, nullptr);
+        if (count <= 0) return -1;
+        return WriteBytes(out, bytes, static_cast<DWORD>(count));
+    }
+    DWORD written = 0;
+    if (!win.WriteConsoleW(out, text, static_cast<DWORD>(length), &written, nullptr)) return -1;
+    return static_cast<int>(written);
+}
+
+wchar_t* AnsiToWide(const char* text) {
+    int count = win.MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (count <= 0) return static_cast<wchar_t*>(AllocZeroed(sizeof(wchar_t)));
+    auto* wide = static_cast<wchar_t*>(AllocZeroed((static_cast<uint64_t>(count) + 1) * sizeof(wchar_t)));
+    if (win.MultiByteToWideChar(CP_ACP, 0, text, -1, wide, count) <= 0) wide[0] = 0;
+    wide[count] = 0;
+    return wide;
+}
+
+namespace {
+
+int WriteConsolePieces(HANDLE out, const wchar_t* text, size_t length) {
+    if (length <= kConsolePiece) {
+        DWORD written = 0;
+        if (win.WriteConsoleW(out, text, static_cast<DWORD>(length), &written, nullptr)) return static_cast<int>(written);
+        PrintOut("\nWriteConsoleW error %u on textlen=%i\n", win.GetLastError(), static_cast<int>(length));
+        return 0;
+    }
+    int last = 0;
+    size_t done = 0;
+    while (done < length) {
+        size_t piece = length - done < kConsolePiece ? length - done : kConsolePiece;
+        // Never split a surrogate pair between two writes.
+        if (done + piece < length && piece > 1 && IS_HIGH_SURROGATE(text[done + piece - 1])) --piece;
+        DWORD written = 0;
+        if (!win.WriteConsoleW(out, text + done, static_cast<DWORD>(piece), &written, nullptr)) break;
+        last = static_cast<int>(written);
+        done += piece;
+    }
+    return last;
+}
+
+int WriteOemBytes(HANDLE out, const wchar_t* text, size_t length) {
+    if (length == 0) return 0;
+    UINT codePage = win.GetOEMCP();
+    int count = win.WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    if (count <= 0) return -1;
+    auto* bytes = static_cast<char*>(AllocZeroed(static_cast<uint64_t>(count)));
+    count = win.WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), bytes, count, nullptr, nullptr);
+    int written = count > 0 ? WriteBytes(out, bytes, static_cast<DWORD>(count)) : -1;
+    FreeBlock(bytes);
+    return written;
+}
+
+}  // namespace
+
+int PrintOutLongPath(const char* format, const wchar_t* path) {
+    wchar_t* wideFormat = AnsiToWide(format);
+    const wchar_t* marker = win.StrStrW(wideFormat, L"%S");
+    if (!marker) {
+        FreeBlock(wideFormat);
+        return -1;
+    }
+    size_t before = static_cast<size_t>(marker - wideFormat);
+    size_t pathLength = wcslen(path);
+    size_t afterLength = wcslen(marker + 2);
+    size_t length = before + pathLength + afterLength;
+    auto* text = static_cast<wchar_t*>(AllocZeroed((static_cast<uint64_t>(length) + 1) * sizeof(wchar_t)));
+    memcpy(text, wideFormat, before * sizeof(wchar_t));
+    memcpy(text + before, path, pathLength * sizeof(wchar_t));
+    memcpy(text + before + pathLength, marker + 2, afterLength * sizeof(wchar_t));
+    FreeBlock(wideFormat);
+
+    HANDLE out = win.GetStdHandle(STD_OUTPUT_HANDLE);
+    int written = IsRedirected(longPathState) ? WriteOemBytes(out, text, length) : WriteConsolePieces(out, text, length);
+    FreeBlock(text);
+    return written;
+}
+
+void ResetPrintCaches() {
+    printOutWState.store(kUnknown);
+    printOutWHandle.store(nullptr);
+    longPathState.store(kUnknown);
+}

@@ -1,0 +1,30 @@
+#include "console/console_session.h"
+
+#include "console/control_handler.h"
+#include "platform/win_api.h"
+
+ConsoleSession* Session = nullptr;
+CRITICAL_SECTION ConsoleLock;
+
+void OpenConsoleSession(ConsoleSession* session) {
+    // The lock must exist before the handler can run.
+    win.InitializeCriticalSection(&ConsoleLock);
+    win.SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
+    session->outputHandle = win.GetStdHandle(STD_OUTPUT_HANDLE);
+    session->inputHandle = win.GetStdHandle(STD_INPUT_HANDLE);
+    session->outputRedirected = win.GetFileType(session->outputHandle) != FILE_TYPE_CHAR ? 1 : 0;
+
+    // Ctrl+C as a control event, keys one by one as input records, no echo. Both calls fail
+    // harmlessly when standard input is no console.
+    win.SetConsoleMode(session->inputHandle, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
+    DWORD mode = 0;
+    if (win.GetConsoleMode(session->inputHandle, &mode)) {
+        win.SetConsoleMode(session->inputHandle, (mode & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT}) | ENABLE_WINDOW_INPUT);
+    }
+}
+
+void CloseConsoleSession(ConsoleSession*) {
+    // The handler stays registered: an event after this point must still find a valid lock
+    // unless the process is ending, which it is.
+    win.DeleteCriticalSection(&ConsoleLock);
+}

@@ -1,0 +1,22 @@
+// The console state of the run: standard handles, whether output is redirected, raw key input.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/windows.h"
+
+struct ConsoleSession {
+    HANDLE outputHandle;
+    HANDLE inputHandle;
+    int32_t outputRedirected;  // 1 when standard output is a file or pipe
+};
+
+// The session of this run, set by the run sequence.
+extern ConsoleSession* Session;
+
+// Serialises the console control handler: two control events are handled one after the other.
+extern CRITICAL_SECTION ConsoleLock;
+
+// `session` must be zeroed. Registers the control handler before anything else can print.
+void OpenConsoleSession(ConsoleSession* session);
+void CloseConsoleSession(ConsoleSession* session);

@@ -1,0 +1,5 @@
+#include "platform/win_api.h"
+
+WinApi win;
+
+void RestoreWinApi() { win = WinApi{}; }

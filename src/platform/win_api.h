@@ -1,0 +1,86 @@
+// The Windows seam: every Windows function the program calls, one member each, named as Windows
+// names it and initialised to the real function. Code outside src/platform calls Windows only
+// through `win`, so a test can replace any call to simulate what the real system cannot show
+// (read errors, drivers, disks, keys). Functions that may be missing on an older Windows or under
+// Wine are not members: they are found at run time through GetModuleHandle/GetProcAddress, which
+// a test can replace as well.
+//
+// Tests write the table before the threads that read it start, and restore it afterwards.
+#pragma once
+
+#include "platform/windows.h"
+
+#define QVB_SEAM(name) decltype(&::name) name = ::name
+
+struct WinApi {
+    // Errors, modules, process and threads
+    QVB_SEAM(GetLastError);
+    QVB_SEAM(SetLastError);
+    QVB_SEAM(GetModuleHandleA);
+    QVB_SEAM(GetModuleHandleW);
+    QVB_SEAM(GetModuleFileNameW);
+    QVB_SEAM(GetProcAddress);
+    QVB_SEAM(LoadLibraryA);
+    QVB_SEAM(GetSystemDirectoryA);
+    QVB_SEAM(GetCommandLineW);
+    QVB_SEAM(GetCurrentProcess);
+    QVB_SEAM(GetCurrentProcessId);
+    QVB_SEAM(GetCurrentThreadId);
+    QVB_SEAM(ExitProcess);
+    QVB_SEAM(CloseHandle);
+    QVB_SEAM(Sleep);
+    QVB_SEAM(Beep);
+    QVB_SEAM(GetVersionExW);
+
+    // Security
+    QVB_SEAM(OpenProcessToken);
+    QVB_SEAM(LookupPrivilegeValueW);
+    QVB_SEAM(AdjustTokenPrivileges);
+
+    // Memory
+    QVB_SEAM(GetProcessHeap);
+    QVB_SEAM(HeapAlloc);
+    QVB_SEAM(HeapFree);
+    QVB_SEAM(VirtualAlloc);
+    QVB_SEAM(VirtualFree);
+
+    // Synchronisation
+    QVB_SEAM(InitializeCriticalSection);
+    QVB_SEAM(DeleteCriticalSection);
+    QVB_SEAM(EnterCriticalSection);
+    QVB_SEAM(LeaveCriticalSection);
+
+    // Console and standard handles
+    QVB_SEAM(GetStdHandle);
+    QVB_SEAM(GetFileType);
+    QVB_SEAM(WriteFile);
+    QVB_SEAM(WriteConsoleA);
+    QVB_SEAM(WriteConsoleW);
+    QVB_SEAM(GetConsoleMode);
+    QVB_SEAM(SetConsoleMode);
+    QVB_SEAM(SetConsoleCtrlHandler);
+
+    // Text
+    QVB_SEAM(wvsprintfA);
+    QVB_SEAM(wvsprintfW);
+    QVB_SEAM(wsprintfA);
+    QVB_SEAM(wsprintfW);
+    QVB_SEAM(MultiByteToWideChar);
+    QVB_SEAM(WideCharToMultiByte);
+    QVB_SEAM(GetOEMCP);
+    QVB_SEAM(StrStrW);
+    QVB_SEAM(StrToIntW);
+    QVB_SEAM(CharUpperW);
+    QVB_SEAM(PathUnquoteSpacesW);
+
+    // Files and folders
+    QVB_SEAM(GetTempPathW);
+    QVB_SEAM(DeleteFileW);
+};
+
+#undef QVB_SEAM
+
+extern WinApi win;
+
+// Puts every entry back to the real function.
+void RestoreWinApi();

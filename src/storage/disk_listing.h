@@ -1,0 +1,4 @@
+#pragma once
+
+// -ld: every disk of the machine.
+void ListDisks();

@@ -1,0 +1,4 @@
+#pragma once
+
+// -lv: every volume of the machine.
+void ListVolumes();
