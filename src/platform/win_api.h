@@ -76,6 +76,14 @@ struct WinApi {
     // Files and folders
     QVB_SEAM(GetTempPathW);
     QVB_SEAM(DeleteFileW);
+
+    // Paths and volumes (src/paths)
+
+    // Error names (src/compare)
+
+    // Console screen, keys and control events (src/console)
+
+    // Threads, waits and time
 };
 
 #undef QVB_SEAM
