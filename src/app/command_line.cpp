@@ -14,11 +14,17 @@ RunOptions Options = kDefaultRunOptions;
 
 bool IsCommandLineSpace(wchar_t c) {
     switch (c) {
-        case 0x0009: case 0x000A: case 0x000C: case 0x000D: case 0x0020:
-        case 0x00A0: case 0x2009: case 0x200A: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return false;
+        case 0x0009:
+        case 0x000A:
+        case 0x000C:
+        case 0x000D:
+        case 0x0020:
+        case 0x00A0:
+        case 0x2009:
+        case 0x200A:
+        case 0x205F:
+        case 0x3000: return true;
+        default: return false;
     }
 }
 
@@ -124,14 +130,10 @@ bool SetPlainSwitch(const wchar_t* arg, RunOptions* options) {
         bool RunOptions::*also;
     };
     static const Switch kSwitches[] = {
-        {L"-q", &RunOptions::quiet, nullptr},
-        {L"-tq", &RunOptions::quiet, &RunOptions::totallyQuiet},
-        {L"-s", &RunOptions::recurse, nullptr},
-        {L"-p", &RunOptions::parseReparsePoints, nullptr},
-        {L"-n", &RunOptions::noWait, nullptr},
-        {L"-i", &RunOptions::ignoreSizes, nullptr},
-        {L"-sz", &RunOptions::skipZero, nullptr},
-        {L"-sz1", &RunOptions::skipZero1, nullptr},
+        {L"-q", &RunOptions::quiet, nullptr},       {L"-tq", &RunOptions::quiet, &RunOptions::totallyQuiet},
+        {L"-s", &RunOptions::recurse, nullptr},     {L"-p", &RunOptions::parseReparsePoints, nullptr},
+        {L"-n", &RunOptions::noWait, nullptr},      {L"-i", &RunOptions::ignoreSizes, nullptr},
+        {L"-sz", &RunOptions::skipZero, nullptr},   {L"-sz1", &RunOptions::skipZero1, nullptr},
         {L"-sz2", &RunOptions::skipZero2, nullptr},
     };
     for (const Switch& s : kSwitches) {

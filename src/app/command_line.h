@@ -25,10 +25,10 @@ uint64_t ParseSizeNumber(const wchar_t* text);
 void Clamp(int32_t* value, int32_t low, int32_t high);
 
 enum class OptionLoopResult {
-    Done,            // every argument read; the paths may still be missing
-    ListVolumes,     // -lv: list and end
-    ListDisks,       // -ld: list and end
-    TooManyPaths,    // a third path: the message is printed, exit code 3
+    Done,          // every argument read; the paths may still be missing
+    ListVolumes,   // -lv: list and end
+    ListDisks,     // -ld: list and end
+    TooManyPaths,  // a third path: the message is printed, exit code 3
 };
 
 // Reads arguments 1 to count - 1 into `options` and the two paths (each kPathChars characters).

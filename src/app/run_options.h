@@ -13,13 +13,13 @@ struct RunOptions {
     bool skipZero;
     bool skipZero1;
     bool skipZero2;
-    uint64_t firstBytes;   // 0: no limit
+    uint64_t firstBytes;  // 0: no limit
     uint64_t startOffset;
-    int32_t RetryCount;    // read attempts, not retries: "-r:10" gives 11
+    int32_t RetryCount;  // read attempts, not retries: "-r:10" gives 11
 };
 
 constexpr int32_t kDefaultRetryCount = 11;
-constexpr RunOptions kDefaultRunOptions = {false, false, false, false, false, false, false, false, false, 0, 0,
-                                           kDefaultRetryCount};
+constexpr RunOptions kDefaultRunOptions = {false, false, false, false, false, false,
+                                           false, false, false, 0,     0,     kDefaultRetryCount};
 
 extern RunOptions Options;

@@ -58,16 +58,10 @@ int RunMainSequence(int count, wchar_t** args) {
     ReadOsVersion(&OsVersion);
 
     switch (RunOptionLoop(count, args, &Options, path1, path2)) {
-        case OptionLoopResult::ListVolumes:
-            ListVolumes();
-            return EndRun(0);
-        case OptionLoopResult::ListDisks:
-            ListDisks();
-            return EndRun(0);
-        case OptionLoopResult::TooManyPaths:
-            return EndRun(3);
-        case OptionLoopResult::Done:
-            break;
+        case OptionLoopResult::ListVolumes: ListVolumes(); return EndRun(0);
+        case OptionLoopResult::ListDisks: ListDisks(); return EndRun(0);
+        case OptionLoopResult::TooManyPaths: return EndRun(3);
+        case OptionLoopResult::Done: break;
     }
     EnableBackupPrivileges();
     if (path1[0] == 0) {

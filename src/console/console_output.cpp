@@ -117,8 +117,8 @@ int PrintOutW(const wchar_t* format, ...) {
     if (IsRedirected(printOutWState)) {
         // Two bytes a character covers the double-byte OEM code pages.
         char bytes[2 * kFormatLimit + 1];
-        int count = win.WideCharToMultiByte(win.GetOEMCP(), 0, text, static_cast<int>(length), bytes,
-                                            sizeof(bytes), nullptr, nullptr);
+        int count = win.WideCharToMultiByte(win.GetOEMCP(), 0, text, static_cast<int>(length), bytes, sizeof(bytes),
+                                            nullptr, nullptr);
         if (count <= 0) return -1;
         return WriteBytes(out, bytes, static_cast<DWORD>(count));
     }
@@ -141,7 +141,8 @@ namespace {
 int WriteConsolePieces(HANDLE out, const wchar_t* text, size_t length) {
     if (length <= kConsolePiece) {
         DWORD written = 0;
-        if (win.WriteConsoleW(out, text, static_cast<DWORD>(length), &written, nullptr)) return static_cast<int>(written);
+        if (win.WriteConsoleW(out, text, static_cast<DWORD>(length), &written, nullptr))
+            return static_cast<int>(written);
         PrintOut("\nWriteConsoleW error %u on textlen=%i\n", win.GetLastError(), static_cast<int>(length));
         return 0;
     }
@@ -191,7 +192,8 @@ int PrintOutLongPath(const char* format, const wchar_t* path) {
     FreeBlock(wideFormat);
 
     HANDLE out = win.GetStdHandle(STD_OUTPUT_HANDLE);
-    int written = IsRedirected(longPathState) ? WriteOemBytes(out, text, length) : WriteConsolePieces(out, text, length);
+    int written =
+        IsRedirected(longPathState) ? WriteOemBytes(out, text, length) : WriteConsolePieces(out, text, length);
     FreeBlock(text);
     return written;
 }

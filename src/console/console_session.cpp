@@ -19,7 +19,8 @@ void OpenConsoleSession(ConsoleSession* session) {
     win.SetConsoleMode(session->inputHandle, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     DWORD mode = 0;
     if (win.GetConsoleMode(session->inputHandle, &mode)) {
-        win.SetConsoleMode(session->inputHandle, (mode & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT}) | ENABLE_WINDOW_INPUT);
+        win.SetConsoleMode(session->inputHandle,
+                           (mode & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT}) | ENABLE_WINDOW_INPUT);
     }
 }
 

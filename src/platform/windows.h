@@ -12,7 +12,9 @@
 #define _WIN32_WINNT 0x0A00  // declarations only: newer calls are looked up at run time
 #endif
 
+// clang-format off: the SDK headers must come in this order
 #include <windows.h>
 #include <winioctl.h>
 #include <shlwapi.h>
 #include <setupapi.h>
+// clang-format on

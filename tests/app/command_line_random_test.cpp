@@ -54,10 +54,14 @@ public:
                 static const struct {
                     const wchar_t* name;
                     bool RunOptions::*flag;
-                } kSwitches[] = {{L"q", &RunOptions::quiet},         {L"s", &RunOptions::recurse},
-                                 {L"p", &RunOptions::parseReparsePoints}, {L"n", &RunOptions::noWait},
-                                 {L"i", &RunOptions::ignoreSizes},   {L"sz", &RunOptions::skipZero},
-                                 {L"sz1", &RunOptions::skipZero1},   {L"sz2", &RunOptions::skipZero2},
+                } kSwitches[] = {{L"q", &RunOptions::quiet},
+                                 {L"s", &RunOptions::recurse},
+                                 {L"p", &RunOptions::parseReparsePoints},
+                                 {L"n", &RunOptions::noWait},
+                                 {L"i", &RunOptions::ignoreSizes},
+                                 {L"sz", &RunOptions::skipZero},
+                                 {L"sz1", &RunOptions::skipZero1},
+                                 {L"sz2", &RunOptions::skipZero2},
                                  {L"tq", &RunOptions::totallyQuiet}};
                 const auto& s = kSwitches[Below(std::size(kSwitches))];
                 if (!e.ended) {
@@ -75,8 +79,8 @@ public:
                 static const struct {
                     const wchar_t* suffix;
                     uint64_t multiplier;
-                } kSuffixes[] = {{L"", 1}, {L"k", 1000}, {L"Ki", 1024}, {L"m", 1000000}, {L"MI", 1048576},
-                                 {L"g", 1000000000}, {L"Gi", 1073741824}, {L"tb", 1000000000000ull}};
+                } kSuffixes[] = {{L"", 1},         {L"k", 1000},       {L"Ki", 1024},       {L"m", 1000000},
+                                 {L"MI", 1048576}, {L"g", 1000000000}, {L"Gi", 1073741824}, {L"tb", 1000000000000ull}};
                 const auto& s = kSuffixes[Below(std::size(kSuffixes))];
                 uint64_t n = static_cast<uint64_t>(Below(100000));
                 bool first = Below(2);

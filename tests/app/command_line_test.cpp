@@ -34,21 +34,39 @@ TEST(SplitCommandLine, QuotesSeparatorsAndEmptyArguments) {
         {L"qvb", {L"qvb"}},
         {L"qvb a b", {L"qvb", L"a", L"b"}},
         {L"\"C:\\Program Files\\qvb.exe\" x", {L"C:\\Program Files\\qvb.exe", L"x"}},
-        {L"qvb   a  \t b   ", {L"qvb", L"a", L"b"}},            // runs of separators, none trailing
-        {L"qvb \"\"", {L"qvb", L""}},                            // empty quotes: an empty argument
+        {L"qvb   a  \t b   ", {L"qvb", L"a", L"b"}},  // runs of separators, none trailing
+        {L"qvb \"\"", {L"qvb", L""}},                 // empty quotes: an empty argument
         {L"qvb \"\" \"\"", {L"qvb", L"", L""}},
-        {L"qvb a\"b c\"d", {L"qvb", L"ab cd"}},                  // quoted stretch inside an argument
+        {L"qvb a\"b c\"d", {L"qvb", L"ab cd"}},  // quoted stretch inside an argument
         {L"qvb \"unpaired quote runs to the end", {L"qvb", L"unpaired quote runs to the end"}},
-        {L"qvb a\\\"b c\\\" d", {L"qvb", L"a\\b c\\", L"d"}},     // no escape: backslashes stay
+        {L"qvb a\\\"b c\\\" d", {L"qvb", L"a\\b c\\", L"d"}},  // no escape: backslashes stay
         {L"qvb \\\\server\\share\\ x", {L"qvb", L"\\\\server\\share\\", L"x"}},
-        {L" leading", {L"", L"leading"}},                        // a leading blank ends an empty argument 0
-        {L"qvb a\x000B" L"b", {L"qvb", L"a\x000B" L"b"}},        // vertical tab is no separator
-        {L"qvb\x0009" L"1\x000A" L"2\x000C" L"3\x000D" L"4\x0020" L"5\x00A0" L"6\x2009" L"7\x200A" L"8\x205F"
-         L"9\x3000" L"10",
+        {L" leading", {L"", L"leading"}},  // a leading blank ends an empty argument 0
+        {L"qvb a\x000B"
+         L"b",
+         {L"qvb",
+          L"a\x000B"
+          L"b"}},  // vertical tab is no separator
+        {L"qvb\x0009"
+         L"1\x000A"
+         L"2\x000C"
+         L"3\x000D"
+         L"4\x0020"
+         L"5\x00A0"
+         L"6\x2009"
+         L"7\x200A"
+         L"8\x205F"
+         L"9\x3000"
+         L"10",
          {L"qvb", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9", L"10"}},
-        {L"qvb \"a\x3000" L"b\"", {L"qvb", L"a\x3000" L"b"}},   // separators inside quotes are kept
+        {L"qvb \"a\x3000"
+         L"b\"",
+         {L"qvb",
+          L"a\x3000"
+          L"b"}},  // separators inside quotes are kept
     };
-    for (const Case& c : cases) EXPECT_EQ(Split(c.line), c.args) << "line: [" << testing::PrintToString(std::wstring(c.line)) << "]";
+    for (const Case& c : cases)
+        EXPECT_EQ(Split(c.line), c.args) << "line: [" << testing::PrintToString(std::wstring(c.line)) << "]";
 }
 
 TEST(SplitCommandLine, EmptyLineHasNoArguments) {
@@ -117,8 +135,14 @@ TEST(RunOptionLoop, RetryCounts) {
         const wchar_t* arg;
         int32_t retryCount;
     } cases[] = {
-        {L"-r:3", 4},       {L"-R:3", 4},         {L"-r:0", 1},        {L"-r:-5", 1},
-        {L"-r:2000000", 1000000}, {L"-r:999999", 1000000}, {L"-r:", 1},    {L"-r:x", 1},
+        {L"-r:3", 4},
+        {L"-R:3", 4},
+        {L"-r:0", 1},
+        {L"-r:-5", 1},
+        {L"-r:2000000", 1000000},
+        {L"-r:999999", 1000000},
+        {L"-r:", 1},
+        {L"-r:x", 1},
         {L"-r:2147483647", 1000000},  // one more than the largest number must not wrap around
         {L"-r:12abc", 13},
     };
@@ -140,16 +164,21 @@ TEST(RunOptionLoop, PlainSwitchesInEitherFormAndCase) {
         bool RunOptions::*flag;
         bool RunOptions::*also;
     } cases[] = {
-        {L"-q", &RunOptions::quiet, nullptr},        {L"/Q", &RunOptions::quiet, nullptr},
+        {L"-q", &RunOptions::quiet, nullptr},
+        {L"/Q", &RunOptions::quiet, nullptr},
         {L"-tq", &RunOptions::totallyQuiet, &RunOptions::quiet},
-        {L"-s", &RunOptions::recurse, nullptr},      {L"-p", &RunOptions::parseReparsePoints, nullptr},
-        {L"/n", &RunOptions::noWait, nullptr},       {L"-I", &RunOptions::ignoreSizes, nullptr},
-        {L"-sz", &RunOptions::skipZero, nullptr},    {L"-SZ1", &RunOptions::skipZero1, nullptr},
+        {L"-s", &RunOptions::recurse, nullptr},
+        {L"-p", &RunOptions::parseReparsePoints, nullptr},
+        {L"/n", &RunOptions::noWait, nullptr},
+        {L"-I", &RunOptions::ignoreSizes, nullptr},
+        {L"-sz", &RunOptions::skipZero, nullptr},
+        {L"-SZ1", &RunOptions::skipZero1, nullptr},
         {L"/sz2", &RunOptions::skipZero2, nullptr},
     };
-    const bool RunOptions::*all[] = {&RunOptions::quiet, &RunOptions::totallyQuiet, &RunOptions::recurse,
-                                     &RunOptions::parseReparsePoints, &RunOptions::noWait, &RunOptions::ignoreSizes,
-                                     &RunOptions::skipZero, &RunOptions::skipZero1, &RunOptions::skipZero2};
+    const bool RunOptions::*all[] = {
+        &RunOptions::quiet,    &RunOptions::totallyQuiet, &RunOptions::recurse,  &RunOptions::parseReparsePoints,
+        &RunOptions::noWait,   &RunOptions::ignoreSizes,  &RunOptions::skipZero, &RunOptions::skipZero1,
+        &RunOptions::skipZero2};
     for (const Case& c : cases) {
         LoopRun run = RunLoop({L"a", c.arg, L"b"});
         for (auto flag : all) {
@@ -166,13 +195,11 @@ TEST(RunOptionLoop, UnknownSwitchesBecomePaths) {
         const wchar_t* arg;
         const wchar_t* path;
     } cases[] = {
-        {L"/lv", L"-lv"},   // the slash form of a listing is a path
-        {L"/x", L"-x"},     // short unknown switches keep their rewritten dash
-        {L"-e:x", L"-e:x"}, // four characters: only the plain switches are tried
-        {L"-fi:", L"-fi:"},
-        {L"-xy:12", L"-xy:12"},  // a colon form other than -e, -fi and -st
-        {L"/abcdef", L"/abcdef"},
-        {L"-", L"-"},
+        {L"/lv", L"-lv"},                                  // the slash form of a listing is a path
+        {L"/x", L"-x"},                                    // short unknown switches keep their rewritten dash
+        {L"-e:x", L"-e:x"},                                // four characters: only the plain switches are tried
+        {L"-fi:", L"-fi:"},       {L"-xy:12", L"-xy:12"},  // a colon form other than -e, -fi and -st
+        {L"/abcdef", L"/abcdef"}, {L"-", L"-"},
     };
     for (const Case& c : cases) {
         LoopRun run = RunLoop({c.arg, L"second"});
@@ -248,7 +275,7 @@ TEST(ParseSizeNumber, SuffixesAndForms) {
         {L"4K", 4000},
         {L"4Ki", 4096},
         {L"4ki", 4096},
-        {L"1.5G", 1000000000},        // the plain value stops at the point
+        {L"1.5G", 1000000000},  // the plain value stops at the point
         {L"0x100", 256},
         {L"16MB", 16000000},
         {L"abc", 0},
@@ -263,12 +290,13 @@ TEST(ParseSizeNumber, SuffixesAndForms) {
         {L"1Ti", 1ull << 40},
         {L"1Pi", 1ull << 50},
         {L"15Ei", 15ull << 60},
-        {L"16Ei", 0},                  // the product wraps modulo 2^64
+        {L"16Ei", 0},  // the product wraps modulo 2^64
         {L"10B", 10},
-        {L"0X10", 0},                  // only a lower-case x selects hexadecimal
+        {L"0X10", 0},  // only a lower-case x selects hexadecimal
         {L"7z", 7},
     };
-    for (const Case& c : cases) EXPECT_EQ(ParseSizeNumber(c.text), c.value) << testing::PrintToString(std::wstring(c.text));
+    for (const Case& c : cases)
+        EXPECT_EQ(ParseSizeNumber(c.text), c.value) << testing::PrintToString(std::wstring(c.text));
 }
 
 TEST(ParseSizeNumber, OverlongAndOverflowingTexts) {
@@ -284,7 +312,8 @@ TEST(ParseSizeNumber, OverlongAndOverflowingTexts) {
 TEST(ParseInt64, FallsBackToThe32BitParserWhenTheSystemLacksIt) {
     EXPECT_EQ(ParseInt64(L"0x10"), 16);
     EXPECT_EQ(ParseInt64(L"-9000000000"), -9000000000ll);
-    SeamOverride none(win.GetProcAddress, +[](HMODULE, LPCSTR) -> FARPROC { return nullptr; });
+    SeamOverride none(
+        win.GetProcAddress, +[](HMODULE, LPCSTR) -> FARPROC { return nullptr; });
     EXPECT_EQ(ParseInt64(L"-5"), -5);
     EXPECT_EQ(ParseInt64(L"0x10"), 0);
     EXPECT_EQ(ParseInt64(L"5000000000"), static_cast<int32_t>(5000000000ll));

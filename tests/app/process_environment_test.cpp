@@ -55,7 +55,7 @@ TEST(HardenDllSearch, EmptiesTheDllFolderAndLimitsTheSearchToSystem32) {
 // A token that remembers each privilege's attributes, as AdjustTokenPrivileges sees them.
 struct FakeToken {
     static inline std::vector<std::wstring> looked;
-    static inline DWORD attributes = 0;          // the privilege's state in the token
+    static inline DWORD attributes = 0;            // the privilege's state in the token
     static inline DWORD failWith = ERROR_SUCCESS;  // the error of the first adjustment
     static inline int adjustments = 0;
     static inline bool closed = false;
@@ -216,17 +216,19 @@ TEST(ReadOwnVersion, TakesTheFourNumbersFromTheFixedPartAndDistrustsStrayAnswers
 
 TEST(LoadSystemLibrary, LoadsFromTheSystemFolderOnly) {
     static std::string loaded;
-    SeamOverride load(win.LoadLibraryA, +[](LPCSTR path) -> HMODULE {
-        loaded = path;
-        return ::LoadLibraryA(path);
-    });
+    SeamOverride load(
+        win.LoadLibraryA, +[](LPCSTR path) -> HMODULE {
+            loaded = path;
+            return ::LoadLibraryA(path);
+        });
     EXPECT_NE(LoadSystemLibrary("version.dll"), nullptr);
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
     EXPECT_EQ(loaded, std::string(system) + "\\version.dll");
 
     // A system folder name that fills the buffer is not cut and loaded anyway.
-    SeamOverride full(win.GetSystemDirectoryA, +[](LPSTR, UINT size) -> UINT { return size + 10; });
+    SeamOverride full(
+        win.GetSystemDirectoryA, +[](LPSTR, UINT size) -> UINT { return size + 10; });
     loaded.clear();
     EXPECT_EQ(LoadSystemLibrary("version.dll"), nullptr);
     EXPECT_EQ(loaded, "");

@@ -12,8 +12,8 @@ namespace {
 TEST(ReserveBuffer, WholePagesWithOneSpareWhenTheRequestIsAlreadyWhole) {
     struct Case {
         uint64_t request, reserved;
-    } cases[] = {{0, 4096}, {1, 4096}, {4095, 4096}, {4096, 8192}, {4097, 8192},
-                 {1048576 + 1, 1052672}, {1048576, 1052672}, {65537, 69632}};
+    } cases[] = {{0, 4096},          {1, 4096},     {4095, 4096}, {4096, 8192}, {4097, 8192}, {1048576 + 1, 1052672},
+                 {1048576, 1052672}, {65537, 69632}};
     for (const Case& c : cases) EXPECT_EQ(ReservedBufferSize(c.request), c.reserved) << c.request;
 }
 
@@ -30,10 +30,11 @@ TEST(ReserveBuffer, RealBlocksArePageAlignedAndZero) {
 TEST(ReserveBuffer, ARequestThatWrapsAroundIsRefused) {
     static int calls;
     calls = 0;
-    SeamOverride alloc(win.VirtualAlloc, +[](LPVOID, SIZE_T, DWORD, DWORD) -> LPVOID {
-        ++calls;
-        return nullptr;
-    });
+    SeamOverride alloc(
+        win.VirtualAlloc, +[](LPVOID, SIZE_T, DWORD, DWORD) -> LPVOID {
+            ++calls;
+            return nullptr;
+        });
     EXPECT_EQ(ReserveBuffer(UINT64_MAX - 100), nullptr);
     EXPECT_EQ(calls, 0);
 }
@@ -42,24 +43,27 @@ TEST(AllocZeroed, WaitsAndBeepsUntilTheHeapHasRoom) {
     static int failuresLeft, sleeps, beeps;
     failuresLeft = 3;
     sleeps = beeps = 0;
-    SeamOverride heap(win.HeapAlloc, +[](HANDLE h, DWORD flags, SIZE_T bytes) -> LPVOID {
-        if (failuresLeft > 0) {
-            --failuresLeft;
-            return nullptr;
-        }
-        EXPECT_TRUE(flags & HEAP_ZERO_MEMORY);
-        return ::HeapAlloc(h, flags, bytes);
-    });
-    SeamOverride sleep(win.Sleep, +[](DWORD ms) {
-        EXPECT_EQ(ms, 500u);
-        ++sleeps;
-    });
-    SeamOverride beep(win.Beep, +[](DWORD frequency, DWORD ms) -> BOOL {
-        EXPECT_EQ(frequency, 1000u);
-        EXPECT_EQ(ms, 3000u);
-        ++beeps;
-        return TRUE;
-    });
+    SeamOverride heap(
+        win.HeapAlloc, +[](HANDLE h, DWORD flags, SIZE_T bytes) -> LPVOID {
+            if (failuresLeft > 0) {
+                --failuresLeft;
+                return nullptr;
+            }
+            EXPECT_TRUE(flags & HEAP_ZERO_MEMORY);
+            return ::HeapAlloc(h, flags, bytes);
+        });
+    SeamOverride sleep(
+        win.Sleep, +[](DWORD ms) {
+            EXPECT_EQ(ms, 500u);
+            ++sleeps;
+        });
+    SeamOverride beep(
+        win.Beep, +[](DWORD frequency, DWORD ms) -> BOOL {
+            EXPECT_EQ(frequency, 1000u);
+            EXPECT_EQ(ms, 3000u);
+            ++beeps;
+            return TRUE;
+        });
     auto* block = static_cast<unsigned char*>(AllocZeroed(100));
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(sleeps, 3);
@@ -78,20 +82,22 @@ TEST(OsVersion, PackedCodes) {
 TEST(OsVersion, ReadsTheReportedVersionOrStaysZero) {
     OsVersionRecord record = {1, 2, 3, 4};
     {
-        SeamOverride version(win.GetVersionExW, +[](LPOSVERSIONINFOW info) -> BOOL {
-            EXPECT_EQ(info->dwOSVersionInfoSize, 284u);
-            info->dwMajorVersion = 10;
-            info->dwMinorVersion = 0;
-            info->dwBuildNumber = 19045;
-            return TRUE;
-        });
+        SeamOverride version(
+            win.GetVersionExW, +[](LPOSVERSIONINFOW info) -> BOOL {
+                EXPECT_EQ(info->dwOSVersionInfoSize, 284u);
+                info->dwMajorVersion = 10;
+                info->dwMinorVersion = 0;
+                info->dwBuildNumber = 19045;
+                return TRUE;
+            });
         ReadOsVersion(&record);
     }
     EXPECT_EQ(record.major, 10u);
     EXPECT_EQ(record.build, 19045u);
     EXPECT_EQ(record.code, 0x1000u);
 
-    SeamOverride fail(win.GetVersionExW, +[](LPOSVERSIONINFOW) -> BOOL { return FALSE; });
+    SeamOverride fail(
+        win.GetVersionExW, +[](LPOSVERSIONINFOW) -> BOOL { return FALSE; });
     ReadOsVersion(&record);
     EXPECT_EQ(record.major, 0u);
     EXPECT_EQ(record.code, 0u);

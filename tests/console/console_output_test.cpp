@@ -87,7 +87,8 @@ TEST(PrintOut, LongMessagesAreCutNotOverrun) {
 
 TEST(PrintOut, FailedWriteGivesMinusOne) {
     OutputCapture capture(false, false);
-    SeamOverride fail(win.WriteFile, +[](HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL { return FALSE; });
+    SeamOverride fail(
+        win.WriteFile, +[](HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL { return FALSE; });
     EXPECT_EQ(PrintOut("x\n"), -1);
 }
 
@@ -204,17 +205,19 @@ TEST(ConsoleSession, RedirectedInputStillOpensAndOutputIsFlagged) {
         static int modeCalls;
         inputMode = 0x1F7;
         modeCalls = 0;
-        SeamOverride set(win.SetConsoleMode, +[](HANDLE h, DWORD mode) -> BOOL {
-            ++modeCalls;
-            if (h != OutputCapture::kIn) return FALSE;
-            inputMode = mode;
-            return TRUE;
-        });
-        SeamOverride get(win.GetConsoleMode, +[](HANDLE h, LPDWORD mode) -> BOOL {
-            if (h != OutputCapture::kIn) return FALSE;
-            *mode = inputMode;
-            return TRUE;
-        });
+        SeamOverride set(
+            win.SetConsoleMode, +[](HANDLE h, DWORD mode) -> BOOL {
+                ++modeCalls;
+                if (h != OutputCapture::kIn) return FALSE;
+                inputMode = mode;
+                return TRUE;
+            });
+        SeamOverride get(
+            win.GetConsoleMode, +[](HANDLE h, LPDWORD mode) -> BOOL {
+                if (h != OutputCapture::kIn) return FALSE;
+                *mode = inputMode;
+                return TRUE;
+            });
         ConsoleSession session = {};
         OpenConsoleSession(&session);
         EXPECT_EQ(session.outputHandle, OutputCapture::kOut);
@@ -231,12 +234,14 @@ TEST(ConsoleSession, InputThatIsNoConsoleIsLeftAlone) {
     OutputCapture capture(false, false);
     static int setCalls;
     setCalls = 0;
-    SeamOverride set(win.SetConsoleMode, +[](HANDLE, DWORD) -> BOOL {
-        ++setCalls;
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    });
-    SeamOverride get(win.GetConsoleMode, +[](HANDLE, LPDWORD) -> BOOL { return FALSE; });
+    SeamOverride set(
+        win.SetConsoleMode, +[](HANDLE, DWORD) -> BOOL {
+            ++setCalls;
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        });
+    SeamOverride get(
+        win.GetConsoleMode, +[](HANDLE, LPDWORD) -> BOOL { return FALSE; });
     ConsoleSession session = {};
     OpenConsoleSession(&session);
     EXPECT_EQ(setCalls, 1);

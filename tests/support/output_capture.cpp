@@ -17,7 +17,9 @@ HANDLE WINAPI FakeGetStdHandle(DWORD which) {
     }
 }
 
-bool IsConsoleHandle(HANDLE h) { return (h == OutputCapture::kOut && outConsole) || (h == OutputCapture::kErr && errConsole); }
+bool IsConsoleHandle(HANDLE h) {
+    return (h == OutputCapture::kOut && outConsole) || (h == OutputCapture::kErr && errConsole);
+}
 
 DWORD WINAPI FakeGetFileType(HANDLE h) {
     if (h == OutputCapture::kIn) return FILE_TYPE_CHAR;
@@ -25,8 +27,9 @@ DWORD WINAPI FakeGetFileType(HANDLE h) {
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE h, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED) {
-    std::string* sink = h == OutputCapture::kOut ? &active->streams.outBytes
-                        : h == OutputCapture::kErr ? &active->streams.errBytes : nullptr;
+    std::string* sink = h == OutputCapture::kOut   ? &active->streams.outBytes
+                        : h == OutputCapture::kErr ? &active->streams.errBytes
+                                                   : nullptr;
     if (!sink) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -8,12 +8,12 @@
 #include "platform/win_api.h"
 
 struct CapturedStreams {
-    std::string outBytes;           // WriteFile to standard output
-    std::string errBytes;           // WriteFile to standard error
-    std::wstring outConsole;        // WriteConsoleW to standard output
-    std::string errConsole;         // WriteConsoleA to standard error
+    std::string outBytes;                  // WriteFile to standard output
+    std::string errBytes;                  // WriteFile to standard error
+    std::wstring outConsole;               // WriteConsoleW to standard output
+    std::string errConsole;                // WriteConsoleA to standard error
     std::vector<size_t> outConsoleWrites;  // characters of each WriteConsoleW call
-    DWORD failConsoleWith = 0;      // when set, every console write fails with this error
+    DWORD failConsoleWith = 0;             // when set, every console write fails with this error
 };
 
 class OutputCapture {

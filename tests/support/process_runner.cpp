@@ -46,8 +46,8 @@ ProcessResult RunProcess(const std::wstring& program, const std::wstring& comman
         return result;
     }
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE nullInput = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                   nullptr);
+    HANDLE nullInput =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
