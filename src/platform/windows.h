@@ -12,7 +12,8 @@
 #define _WIN32_WINNT 0x0A00  // declarations only: newer calls are looked up at run time
 #endif
 
-// clang-format off: the SDK headers must come in this order
+// The SDK headers must come in this order.
+// clang-format off
 #include <windows.h>
 #include <winioctl.h>
 #include <shlwapi.h>
