@@ -27,14 +27,26 @@ std::atomic<int> printOutWState{kUnknown};
 std::atomic<HANDLE> printOutWHandle{nullptr};
 std::atomic<int> longPathState{kUnknown};
 
-// wvsprintf writes at most kFormatLimit characters with the terminator; do not trust its result
-// beyond that.
+// wvsprintf writes at most kFormatLimit characters with the terminator; its result is not
+// trusted beyond that, and the text is always terminated inside `text`.
 template <typename Char>
-size_t FormattedLength(const Char* text, int result) {
-    if (result >= 0 && result < kFormatLimit) return static_cast<size_t>(result);
+size_t Terminate(Char* text, int result) {
     size_t length = 0;
-    while (length < kFormatLimit - 1 && text[length]) ++length;
+    if (result >= 0 && result < kFormatLimit) {
+        length = static_cast<size_t>(result);
+    } else {
+        while (length < kFormatLimit - 1 && text[length]) ++length;
+    }
+    text[length] = 0;
     return length;
+}
+
+size_t Format(char* text, const char* format, va_list args) {
+    return Terminate(text, win.wvsprintfA(text, format, args));
+}
+
+size_t Format(wchar_t* text, const wchar_t* format, va_list args) {
+    return Terminate(text, win.wvsprintfW(text, format, args));
 }
 
 int WriteBytes(HANDLE handle, const void* bytes, DWORD count) {
@@ -69,10 +81,8 @@ size_t ExpandLineEnds(char* text, size_t capacity) {
 int PrintOutV(const char* format, va_list args) {
     // Room for every line feed of a full-length message to gain its carriage return.
     char text[2 * kFormatLimit + 1];
-    int result = win.wvsprintfA(text, format, args);
-    size_t length = FormattedLength(text, result);
-    text[length] = 0;
-    length = ExpandLineEnds(text, sizeof(text));
+    Format(text, format, args);
+    size_t length = ExpandLineEnds(text, sizeof(text));
     return WriteBytes(win.GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length));
 }
 
@@ -88,10 +98,8 @@ int PrintErr(const char* format, ...) {
     char text[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    int result = win.wvsprintfA(text, format, args);
+    size_t length = Format(text, format, args);
     va_end(args);
-    size_t length = FormattedLength(text, result);
-    text[length] = 0;
 
     HANDLE err = win.GetStdHandle(STD_ERROR_HANDLE);
     DWORD written = 0;
@@ -104,10 +112,8 @@ int PrintOutW(const wchar_t* format, ...) {
     wchar_t text[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    int result = win.wvsprintfW(text, format, args);
+    size_t length = Format(text, format, args);
     va_end(args);
-    size_t length = FormattedLength(text, result);
-    text[length] = 0;
 
     HANDLE out = printOutWHandle.load(std::memory_order_relaxed);
     if (!out) {
