@@ -81,6 +81,12 @@ struct WinApi {
 
     // Error names (src/compare)
 
+    // File pair comparison (src/compare)
+    QVB_SEAM(CreateFileW);
+    QVB_SEAM(GetFileSize);
+    QVB_SEAM(GetFileInformationByHandle);
+    QVB_SEAM(DeviceIoControl);
+
     // Console screen, keys and control events (src/console)
 
     // Threads, waits and time

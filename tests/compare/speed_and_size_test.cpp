@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "compare/device_size.h"
+#include "compare/file_identity.h"
+#include "base/memory.h"
+#include "compare/speed_text.h"
+#include "support/seam.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+TEST(FormatSpeed, UnitsAndTenths) {
+    struct Case {
+        uint64_t bytes;
+        uint32_t ms;
+        const char* text;
+    } cases[] = {
+        {0, 0, "0 B/s"},
+        {1024, 1000, "1024 B/s"},
+        {1025, 1000, "1.0 KB/s"},
+        {1000, 1, "976.6 KB/s"},            // 1000 bytes in 1 ms
+        {1000, 0, "976.6 KB/s"},            // a duration of 0 counts as 1 ms
+        {1048576, 1000, "1024.0 KB/s"},
+        {1048577, 1000, "1.0 MB/s"},
+        {1073741824, 2000, "512.0 MB/s"},
+        {1073741824, 1000, "1024.0 MB/s"},
+        {10737418240ull, 1000, "10.0 GB/s"},
+        {1610612736, 1000, "1.5 GB/s"},
+        {3000, 1000, "2.9 KB/s"},
+        {UINT64_MAX, 1, nullptr},           // any text, but no fault
+    };
+    for (const Case& c : cases) {
+        char text[kSpeedTextChars];
+        int length = FormatSpeed(c.bytes, c.ms, text);
+        EXPECT_EQ(length, static_cast<int>(strlen(text)));
+        EXPECT_LT(length, kSpeedTextChars);
+        if (c.text) EXPECT_STREQ(text, c.text) << c.bytes << " bytes in " << c.ms << " ms";
+    }
+    EXPECT_STREQ(SpeedText(1000, 1), "976.6 KB/s");
+}
+
+TEST(RoundUp, ToWholeSectors) {
+    EXPECT_EQ(RoundUp(0, 512), 0u);
+    EXPECT_EQ(RoundUp(1, 512), 512u);
+    EXPECT_EQ(RoundUp(10000, 512), 10240u);
+    EXPECT_EQ(RoundUp(4096, 4096), 4096u);
+    EXPECT_EQ(RoundUp(4097, 4096), 8192u);
+}
+
+TEST(FileIdentity, HardLinksShareTheirIdentity) {
+    TempFolder folder;
+    std::wstring first = folder.Write(L"first.bin", "data");
+    std::wstring second = folder.File(L"second.bin");
+    ASSERT_TRUE(CreateHardLinkW(second.c_str(), first.c_str(), nullptr));
+    std::wstring other = folder.Write(L"other.bin", "data");
+
+    uint32_t low1 = 0, high1 = 0, low2 = 0, high2 = 0, low3 = 0, high3 = 0;
+    EXPECT_EQ(FileIdentity(first.c_str(), &low1, &high1), 2u);
+    EXPECT_EQ(FileIdentity(second.c_str(), &low2, &high2), 2u);
+    EXPECT_EQ(FileIdentity(other.c_str(), &low3, &high3), 1u);
+    EXPECT_EQ(low1, low2);
+    EXPECT_EQ(high1, high2);
+    EXPECT_NE(low1, low3);
+    uint32_t low = 0, high = 0;
+    EXPECT_EQ(FileIdentity(folder.File(L"missing").c_str(), &low, &high), 0u);
+
+    auto* list = static_cast<FileIdList*>(calloc(1, sizeof(FileIdList)));
+    EXPECT_EQ(RememberFileId(list, 2, low1, high1), 1);
+    EXPECT_EQ(RememberFileId(list, 1, low3, high3), 1);
+    EXPECT_EQ(RememberFileId(list, 2, low2, high2), 0);  // the second name of the same file
+    EXPECT_EQ(RememberFileId(list, 2, low1, high1 + 1), 1);  // the high part counts too
+    int nodes = 0;
+    for (FileIdNode* n = list->first; n; n = n->next) ++nodes;
+    EXPECT_EQ(nodes, 3);
+    for (FileIdNode* n = list->first; n;) {
+        FileIdNode* next = n->next;
+        FreeBlock(n);
+        n = next;
+    }
+    free(list);
+}
+
+TEST(SizeOfFileOrDevice, RealFiles) {
+    TempFolder folder;
+    std::wstring path = folder.Write(L"f.bin", std::string(10000, 'x'));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SizeOfFileOrDevice(file), 10000u);
+    CloseHandle(file);
+}
+
+// A device handle as the drivers answer it: no file size, then the length or the geometry.
+struct FakeDevice {
+    static inline DWORD sizeError;
+    static inline BOOL lengthOk;
+    static inline DWORD lengthError;
+    static inline DWORD lengthReturned;
+    static inline MEDIA_TYPE media;
+    static DWORD WINAPI GetFileSize(HANDLE, LPDWORD high) {
+        *high = 0;
+        ::SetLastError(sizeError);
+        return sizeError ? INVALID_FILE_SIZE : 4096;
+    }
+    static BOOL WINAPI Ioctl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
+                             LPOVERLAPPED) {
+        if (code == IOCTL_DISK_GET_LENGTH_INFO) {
+            EXPECT_EQ(outSize, 8u);
+            if (!lengthOk) {
+                ::SetLastError(lengthError);
+                return FALSE;
+            }
+            static_cast<GET_LENGTH_INFORMATION*>(out)->Length.QuadPart = 500107862016ll;
+            *returned = lengthReturned;
+            return TRUE;
+        }
+        if (code == IOCTL_DISK_GET_DRIVE_GEOMETRY) {
+            EXPECT_EQ(outSize, 24u);
+            auto* g = static_cast<DISK_GEOMETRY*>(out);
+            g->Cylinders.QuadPart = 80;
+            g->MediaType = media;
+            g->TracksPerCylinder = 2;
+            g->SectorsPerTrack = 18;
+            g->BytesPerSector = 512;
+            *returned = sizeof(*g);
+            return TRUE;
+        }
+        return FALSE;
+    }
+};
+
+TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
+    struct Case {
+        DWORD sizeError;
+        BOOL lengthOk;
+        DWORD lengthError;
+        DWORD lengthReturned;
+        MEDIA_TYPE media;
+        uint64_t size;
+    } cases[] = {
+        {0, TRUE, 0, 8, FixedMedia, 4096},                                    // a plain file
+        {ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},   // a disk
+        {ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},  // a volume
+        {ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                // a length of no bytes
+        {ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                    // not a device at all
+        {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
+        {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},
+        {ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, 0},
+    };
+    SeamOverride size(win.GetFileSize, &FakeDevice::GetFileSize);
+    SeamOverride ioctl(win.DeviceIoControl, &FakeDevice::Ioctl);
+    for (const Case& c : cases) {
+        FakeDevice::sizeError = c.sizeError;
+        FakeDevice::lengthOk = c.lengthOk;
+        FakeDevice::lengthError = c.lengthError;
+        FakeDevice::lengthReturned = c.lengthReturned;
+        FakeDevice::media = c.media;
+        EXPECT_EQ(SizeOfFileOrDevice(reinterpret_cast<HANDLE>(0x99)), c.size) << c.sizeError << "/" << c.lengthError;
+    }
+}
+
+}  // namespace
