@@ -21,7 +21,7 @@ bool BeginsWith(const wchar_t* text, const wchar_t* prefix) { return wcsncmp(tex
 
 // out = lead + base + rest. Where base ends and rest begins with a backslash only one is kept: a
 // drive substituted to a root ("\??\C:\") would otherwise give "C:\\dir", which names the same
-// folder but no longer contains, as text, the paths it is compared with.
+// folder but no longer matches, as text, the other resolved paths it is compared with.
 bool JoinInto(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t* base, const wchar_t* rest) {
     size_t leadLength = wcslen(lead);
     size_t baseLength = wcslen(base);
@@ -39,6 +39,19 @@ bool JoinInto(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t*
 }
 
 DWORD ClampToDword(size_t value) { return value > MAXDWORD ? MAXDWORD : static_cast<DWORD>(value); }
+
+// A colon behind the drive part names a stream, which a volume without named streams cannot
+// hold, whatever a file of that literal name might say.
+bool IsStreamOnVolumeWithoutStreams(const wchar_t* path) {
+    size_t length = wcslen(path);
+    size_t driveEnd = HasLongPathPrefix(path) ? 6 : 2;
+    if (length <= 3 || driveEnd >= length || !wcschr(path + driveEnd, L':')) return false;
+    wchar_t root[MAX_PATH];
+    DWORD flags = 0;
+    return win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH) &&
+           win.GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           !(flags & FILE_NAMED_STREAMS);
+}
 
 }  // namespace
 
@@ -129,28 +142,20 @@ bool SourceFileExists(const wchar_t* path) {
         return true;
     }
 
-    // A colon behind the drive part names a stream, which a volume without named streams cannot
-    // hold, whatever a file of that literal name might say.
-    size_t length = wcslen(path);
-    size_t driveEnd = HasLongPathPrefix(path) ? 6 : 2;
-    if (length > 3 && driveEnd < length && wcschr(path + driveEnd, L':')) {
-        wchar_t root[MAX_PATH];
-        DWORD flags = 0;
-        if (win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH) &&
-            win.GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-            !(flags & FILE_NAMED_STREAMS)) {
-            return false;
-        }
-    }
-
-    // The whole path, however long, so that a long path is never tested cut short.
+    // A copy of the whole path, however long: one cut short would test another path.
     auto* copy = static_cast<wchar_t*>(AllocZeroed(kPathChars * sizeof(wchar_t)));
     bool exists = false;
     if (CopyPath(copy, kPathChars, path)) {
+        // Unquoted first, so that the stream test finds the colon where the name has it.
         win.PathUnquoteSpacesW(copy);
-        win.SetLastError(ERROR_SUCCESS);
-        // A file that exists but may not be queried still exists.
-        exists = win.GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES || win.GetLastError() == ERROR_ACCESS_DENIED;
+        if (IsStreamOnVolumeWithoutStreams(copy)) {
+            win.SetLastError(ERROR_FILE_NOT_FOUND);
+        } else {
+            win.SetLastError(ERROR_SUCCESS);
+            // A file that exists but may not be queried still exists.
+            exists = win.GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES ||
+                     win.GetLastError() == ERROR_ACCESS_DENIED;
+        }
     }
     DWORD error = win.GetLastError();  // the caller names it; freeing must not replace it
     FreeBlock(copy);
