@@ -78,6 +78,14 @@ struct WinApi {
     QVB_SEAM(DeleteFileW);
 
     // Paths and volumes (src/paths)
+    QVB_SEAM(GetFileAttributesW);
+    QVB_SEAM(CreateFileW);
+    QVB_SEAM(GetDriveTypeW);
+    QVB_SEAM(GetVolumePathNameW);
+    QVB_SEAM(GetVolumeInformationW);
+    QVB_SEAM(QueryDosDeviceW);
+    QVB_SEAM(StrStrIW);
+    QVB_SEAM(StrRStrIW);
 
     // Error names (src/compare)
 

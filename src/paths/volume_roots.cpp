@@ -1,0 +1,164 @@
+#include "paths/volume_roots.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "base/memory.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+
+namespace {
+
+// What QueryDosDeviceW reports for a network drive letter: the redirector's device, a text that
+// names the drive and the logon, then "\server\share".
+const wchar_t* const kRedirectorPrefixes[] = {
+    L"\\Device\\LanmanRedirector\\;",
+    L"\\Device\\NetWareRedirector\\",
+    L"\\Device\\VBoxMiniRdr\\;",
+};
+
+bool BeginsWith(const wchar_t* text, const wchar_t* prefix) { return wcsncmp(text, prefix, wcslen(prefix)) == 0; }
+
+// out = lead + base + rest. Where base ends and rest begins with a backslash only one is kept: a
+// drive substituted to a root ("\??\C:\") would otherwise give "C:\\dir", which names the same
+// folder but no longer matches, as text, the other resolved paths it is compared with.
+bool JoinInto(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t* base, const wchar_t* rest) {
+    size_t leadLength = wcslen(lead);
+    size_t baseLength = wcslen(base);
+    if (baseLength > 0 && base[baseLength - 1] == L'\\' && rest[0] == L'\\') ++rest;
+    size_t restLength = wcslen(rest);
+    if (leadLength + baseLength + restLength >= capacity) {
+        out[0] = 0;
+        win.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    memcpy(out, lead, leadLength * sizeof(wchar_t));
+    memcpy(out + leadLength, base, baseLength * sizeof(wchar_t));
+    memcpy(out + leadLength + baseLength, rest, (restLength + 1) * sizeof(wchar_t));
+    return true;
+}
+
+DWORD ClampToDword(size_t value) { return value > MAXDWORD ? MAXDWORD : static_cast<DWORD>(value); }
+
+// A colon behind the drive part names a stream, which a volume without named streams cannot
+// hold, whatever a file of that literal name might say.
+bool IsStreamOnVolumeWithoutStreams(const wchar_t* path) {
+    size_t length = wcslen(path);
+    size_t driveEnd = HasLongPathPrefix(path) ? 6 : 2;
+    if (length <= 3 || driveEnd >= length || !wcschr(path + driveEnd, L':')) return false;
+    wchar_t root[MAX_PATH];
+    DWORD flags = 0;
+    return win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH) &&
+           win.GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           !(flags & FILE_NAMED_STREAMS);
+}
+
+}  // namespace
+
+bool ResolveDrivePath(const wchar_t* path, wchar_t* out, size_t capacity) {
+    if (!path || !out || capacity == 0) {
+        win.SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const wchar_t* local = SkipLongPathPrefix(path);
+    if (!CopyPath(out, capacity, local)) {
+        out[0] = 0;
+        return false;
+    }
+    if (local[0] == 0 || local[1] != L':') return true;
+
+    wchar_t device[3] = {local[0], L':', 0};
+    wchar_t target[kDosDeviceChars];
+    DWORD stored = win.QueryDosDeviceW(device, target, kDosDeviceChars);
+    // An answer that filled the buffer without its terminator was cut short: it names nothing.
+    if (stored == 0 || !wmemchr(target, 0, stored < kDosDeviceChars ? stored : kDosDeviceChars)) return true;
+    const wchar_t* rest = local + 2;
+
+    if (BeginsWith(target, L"\\??\\")) {
+        const wchar_t* folder = target + 4;
+        // A drive substituted to a share: "\??\UNC\server\share" is \\server\share.
+        if (BeginsWith(folder, L"UNC\\")) return JoinInto(out, capacity, L"\\", folder + 3, rest);
+        return JoinInto(out, capacity, L"", folder, rest);
+    }
+    for (const wchar_t* prefix : kRedirectorPrefixes) {
+        if (!BeginsWith(target, prefix)) continue;
+        const wchar_t* share = wcschr(target + wcslen(prefix), L'\\');
+        if (!share) return true;
+        return JoinInto(out, capacity, L"\\", share, rest);
+    }
+    return true;  // a local volume
+}
+
+bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity) {
+    if (!path || !out || capacity == 0) {
+        win.SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    wchar_t root[4] = {};
+    DWORD rootAttributes = INVALID_FILE_ATTRIBUTES;
+    if (path[0] != 0 && path[1] == L':') {
+        root[0] = path[0];
+        root[1] = L':';
+        root[2] = L'\\';
+        rootAttributes = win.GetFileAttributesW(root);
+        if (rootAttributes == INVALID_FILE_ATTRIBUTES) return false;
+        // The volume behind a network drive cannot be asked for; its drive root stands for it.
+        if (win.GetDriveTypeW(root) == DRIVE_REMOTE) return CopyPath(out, capacity, root);
+    }
+
+    bool found = win.GetVolumePathNameW(path, out, ClampToDword(capacity));
+    if (found && !wmemchr(out, 0, capacity)) {
+        found = false;
+        win.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    }
+    if (!found) {
+        if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return CopyPath(out, capacity, root);
+        }
+        return false;
+    }
+
+    // The volume path may be a folder of a volume rather than a root (a substituted or mounted
+    // place): go up until the system accepts it as the root of a volume.
+    for (;;) {
+        if (win.GetVolumeInformationW(out, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0)) return true;
+        if (win.GetLastError() != ERROR_DIR_NOT_ROOT) return false;
+        RemoveTrailingChar(out, L'\\');
+        wchar_t* parent = wcsrchr(out, L'\\');
+        if (!parent) return false;
+        parent[1] = 0;
+    }
+}
+
+bool SourceFileExists(const wchar_t* path) {
+    if (!path) {
+        win.SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (IsDevicePath(path)) {
+        HANDLE device = win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (device == INVALID_HANDLE_VALUE) return false;
+        win.CloseHandle(device);
+        return true;
+    }
+
+    // A copy of the whole path, however long: one cut short would test another path.
+    auto* copy = static_cast<wchar_t*>(AllocZeroed(kPathChars * sizeof(wchar_t)));
+    bool exists = false;
+    if (CopyPath(copy, kPathChars, path)) {
+        // Unquoted first, so that the stream test finds the colon where the name has it.
+        win.PathUnquoteSpacesW(copy);
+        if (IsStreamOnVolumeWithoutStreams(copy)) {
+            win.SetLastError(ERROR_FILE_NOT_FOUND);
+        } else {
+            win.SetLastError(ERROR_SUCCESS);
+            // A file that exists but may not be queried still exists.
+            exists = win.GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES ||
+                     win.GetLastError() == ERROR_ACCESS_DENIED;
+        }
+    }
+    DWORD error = win.GetLastError();  // the caller names it; freeing must not replace it
+    FreeBlock(copy);
+    win.SetLastError(error);
+    return exists;
+}
