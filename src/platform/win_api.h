@@ -74,12 +74,12 @@ struct WinApi {
     QVB_SEAM(PathUnquoteSpacesW);
 
     // Files and folders
+    QVB_SEAM(CreateFileW);
     QVB_SEAM(GetTempPathW);
     QVB_SEAM(DeleteFileW);
 
     // Paths and volumes (src/paths)
     QVB_SEAM(GetFileAttributesW);
-    QVB_SEAM(CreateFileW);
     QVB_SEAM(GetDriveTypeW);
     QVB_SEAM(GetVolumePathNameW);
     QVB_SEAM(GetVolumeInformationW);
@@ -90,7 +90,6 @@ struct WinApi {
     // Error names (src/compare)
 
     // File pair comparison (src/compare)
-    QVB_SEAM(CreateFileW);
     QVB_SEAM(GetFileSize);
     QVB_SEAM(GetFileInformationByHandle);
     QVB_SEAM(DeviceIoControl);
