@@ -10,8 +10,6 @@
 #include "platform/win_api.h"
 #include "tree/exclude_masks.h"
 
-RunOptions Options = kDefaultRunOptions;
-
 bool IsCommandLineSpace(wchar_t c) {
     switch (c) {
         case 0x0009:

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/run_options.h"
+#include "base/run_options.h"
 
 // Argument 0 is the program path; at most 30 arguments follow it.
 constexpr int kMaxArguments = 31;

@@ -94,6 +94,11 @@ int PrintOut(const char* format, ...) {
     return written;
 }
 
+int WriteOut(const char* bytes, uint32_t count) {
+    if (count == 0) return 0;
+    return WriteBytes(win.GetStdHandle(STD_OUTPUT_HANDLE), bytes, count);
+}
+
 int PrintErr(const char* format, ...) {
     char text[kFormatLimit + 1];
     va_list args;

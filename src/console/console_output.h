@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 // The formatter's limit, in characters, for one message.
 constexpr int kFormatLimit = 1024;
@@ -13,6 +14,10 @@ constexpr int kConsolePiece = 25000;
 // ANSI text to standard output with WriteFile; bare line feeds become CR LF. Bytes written or -1.
 int PrintOut(const char* format, ...);
 int PrintOutV(const char* format, va_list args);
+
+// Bytes as they are to standard output with WriteFile: for output built elsewhere, such as the
+// difference listing, which formats thousands of lines per write. Bytes written or -1.
+int WriteOut(const char* bytes, uint32_t count);
 
 // ANSI text to standard error: WriteConsoleA, or WriteFile when standard error is no console.
 int PrintErr(const char* format, ...);

@@ -93,6 +93,13 @@ struct WinApi {
     QVB_SEAM(GetFileSize);
     QVB_SEAM(GetFileInformationByHandle);
     QVB_SEAM(DeviceIoControl);
+    QVB_SEAM(ReadFile);
+    QVB_SEAM(SetFilePointer);
+    QVB_SEAM(SetFilePointerEx);
+    QVB_SEAM(GetTickCount);
+    QVB_SEAM(CreateThread);
+    QVB_SEAM(CreateEventW);
+    QVB_SEAM(SetEvent);
 
     // Console screen, keys and control events (src/console)
 

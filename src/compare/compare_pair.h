@@ -1,0 +1,13 @@
+// Comparing one pair of files, volumes or disks byte by byte.
+#pragma once
+
+#include <cstdint>
+
+#include "base/types.h"
+
+// Opens both sides, settles the compared range, skips a hard link already compared, compares
+// block by block with the differences listed, prints the verdict and closes both sides.
+// `hardLinkCounter` grows by one for a pair skipped as a hard link. `skipHardLinkCheck` is set
+// when the pair must not be taken for hard links (a stream of a file).
+CompareOutcome CompareFilePair(const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
+                               bool skipHardLinkCheck);

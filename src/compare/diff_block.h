@@ -1,0 +1,12 @@
+// Listing the differing bytes of one block.
+#pragma once
+
+#include <cstdint>
+
+// Listing stops after this many lines per block; counting goes on.
+constexpr uint32_t kDiffLineLimit = 10000;
+
+// Compares `length` bytes of the two buffers and lists every differing byte with its offset
+// (`blockOffset` plus its place in the block, counted from the start offset of the pair) unless
+// quiet. Returns the number of differing bytes. A stop request ends the scan within the block.
+uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset);

@@ -1,0 +1,273 @@
+#include "compare/reader_threads.h"
+
+#include <cstring>
+
+#include "base/run_options.h"
+#include "compare/error_names.h"
+#include "compare/run_state.h"
+#include "console/console_output.h"
+#include "console/console_session.h"
+#include "console/control_handler.h"
+#include "console/cursor.h"
+#include "console/prompts.h"
+#include "console/status_line.h"
+#include "platform/win_api.h"
+
+uint32_t BytesRead[2] = {};
+
+namespace {
+
+bool StopRequested() {
+    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
+}
+
+bool OutputRedirected() { return Session && Session->outputRedirected; }
+
+bool IsMediaError(DWORD code) {
+    return code == ERROR_CRC || code == ERROR_SECTOR_NOT_FOUND || code == ERROR_SEM_TIMEOUT || code == ERROR_IO_DEVICE;
+}
+
+// After "N" at a read-error prompt: a short pause before the same read is tried again.
+void AnnounceRetry() {
+    win.Sleep(500);
+    ClearStatusLine();
+    PrintOut("try reading...");
+}
+
+// Opens Side1Path again until it works or the user gives up.
+bool ReopenSide1() {
+    for (;;) {
+        SideHandle1 = win.CreateFileW(Side1Path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, OpenFlags, nullptr);
+        if (SideHandle1 != INVALID_HANDLE_VALUE) return true;
+        PrintErr("Error %s reopening file1 - abort? (Y/N)", LastErrorName());
+        bool abort = AskYesNo(L'Y');
+        PrintErr("\n");
+        if (abort) return false;
+    }
+}
+
+}  // namespace
+
+uint64_t CurrentFilePosition(HANDLE handle) {
+    win.SetLastError(0);
+    LONG high = 0;
+    DWORD low = win.SetFilePointer(handle, 0, &high, FILE_CURRENT);
+    if (low == INVALID_SET_FILE_POINTER) {
+        // Block positions are whole sectors, so this low part is always a failure.
+        PrintOut("\n SetFilePonter failed with error=%u\n", win.GetLastError());
+        return 0;
+    }
+    if (win.GetLastError() != 0) return 0;
+    return (static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) + low;
+}
+
+BOOL SeekTo(HANDLE handle, uint64_t position) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return win.SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
+}
+
+bool IsReopenableError(DWORD code) {
+    switch (code) {
+        case ERROR_PATH_NOT_FOUND: case ERROR_NOT_READY: case ERROR_WRONG_DISK: case ERROR_BAD_NETPATH:
+        case ERROR_NETWORK_BUSY: case ERROR_DEV_NOT_EXIST: case ERROR_NETNAME_DELETED: case ERROR_FILE_INVALID:
+        case ERROR_MEDIA_CHANGED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length) {
+    const uint32_t sector = SectorSize1;
+    const int sectors = static_cast<int>(length / sector);
+    const int32_t attempts = Options.RetryCount;
+    const uint64_t blockStart = CurrentFilePosition(handle);
+    int successes = 0, failures = 0;
+    ClearStatusLine();
+    int s = 0;
+    for (; s < sectors; ++s) {
+        uint8_t* target = buffer + static_cast<size_t>(s) * sector;
+        memset(target, 0, sector);
+        ClearStatusLine();
+        PrintOut("Reading sector %i of %i...", s + 1, sectors);
+        int column = CursorColumnOf(Session);
+        bool read = false;
+        DWORD error = 0;
+        for (int32_t k = 1; k <= attempts && !StopRequested(); ++k) {
+            DWORD got = 0;
+            if (win.ReadFile(handle, target, sector, &got, nullptr)) {
+                read = true;
+                EraseToColumn(Session, column);
+                break;
+            }
+            error = win.GetLastError();
+            if (k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
+        }
+        EraseToColumn(Session, column);
+        if (read) {
+            ++successes;
+        } else {
+            PrintOut("  %i failed", ++failures);
+            if (error == ERROR_SECTOR_NOT_FOUND || error == ERROR_INVALID_PARAMETER) {
+                // The end of the medium. What was not read must not keep the previous block's bytes,
+                // and the next block must not start inside this one.
+                memset(target, 0, length - static_cast<size_t>(s) * sector);
+                SeekTo(handle, blockStart + length);
+                return successes > 0 ? 1 : 0;
+            }
+            LONG high = 0;
+            win.SetFilePointer(handle, static_cast<LONG>(sector), &high, FILE_CURRENT);  // step over the bad sector
+        }
+        if (AbortFlag.load(std::memory_order_relaxed)) {
+            ++s;
+            break;
+        }
+    }
+    if (s < sectors) {
+        memset(buffer + static_cast<size_t>(s) * sector, 0, length - static_cast<size_t>(s) * sector);
+        SeekTo(handle, blockStart + length);
+    }
+    ClearStatusLine();
+    if (!AbortFlag.load(std::memory_order_relaxed)) {
+        PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
+    }
+    win.Sleep(1000);
+    return successes > 0 ? 1 : 0;
+}
+
+uint32_t ReadSide1(uint32_t readLength) {
+    const uint64_t position = CurrentFilePosition(SideHandle1);
+    for (;;) {
+        DWORD got = 0;
+        if (win.ReadFile(SideHandle1, CompareBuffers[0], readLength, &got, nullptr)) {
+            BytesRead[0] = got;
+            return 1;
+        }
+        DWORD error = win.GetLastError();
+        if (StopRequested() || OutputRedirected()) return 0;
+        ClearStatusLine();
+
+        if (IsMediaError(error)) {
+            PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
+            BytesRead[0] = readLength;
+            return static_cast<uint32_t>(ReadSectorBySector(SideHandle1, CompareBuffers[0], readLength));
+        }
+        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (OpenFlags & FILE_FLAG_NO_BUFFERING);
+        if (IsReopenableError(error) || unbufferedRefused) {
+            win.CloseHandle(SideHandle1);
+            SideHandle1 = INVALID_HANDLE_VALUE;
+            // A volume that refuses unbuffered reads refuses them for every later open too.
+            if (unbufferedRefused) OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
+            if (!ReopenSide1()) return 0;
+            SeekTo(SideHandle1, position);
+            continue;
+        }
+        PrintOut("read error %s - abort? (Y/N)", ErrorName(error));
+        if (AskYesNo(L'Y')) {
+            PrintOut("\n");
+            return 0;
+        }
+        AnnounceRetry();
+    }
+}
+
+uint32_t ReadSide2(uint32_t readLength) {
+    for (;;) {
+        DWORD got = 0;
+        if (win.ReadFile(SideHandle2, CompareBuffers[1], readLength, &got, nullptr)) {
+            BytesRead[1] = got;
+            return 1;
+        }
+        DWORD error = win.GetLastError();
+        if (OutputRedirected()) return 0;
+        ClearStatusLine();
+        PrintOut("\rread error %s - abort? (Y/N)", ErrorName(error));
+        if (AskYesNo(L'Y')) return 0;
+        AnnounceRetry();
+    }
+}
+
+namespace {
+
+// One persistent thread per side: creating two threads per block would cost more than reading
+// a block from the cache.
+struct SideReader {
+    HANDLE thread;
+    HANDLE start;  // auto-reset: a block is waiting
+    HANDLE done;   // auto-reset: the block is read
+    uint32_t readLength;
+    uint32_t result;
+    bool pending;  // started and not yet waited for
+    bool quit;
+    bool inline_;  // no thread could be made: reads run on the caller's thread
+};
+
+SideReader readers[2] = {};
+
+uint32_t ReadBlock(int side, uint32_t readLength) { return side == 0 ? ReadSide1(readLength) : ReadSide2(readLength); }
+
+DWORD WINAPI ReaderMain(LPVOID parameter) {
+    auto* reader = static_cast<SideReader*>(parameter);
+    const int side = reader == &readers[0] ? 0 : 1;
+    for (;;) {
+        win.WaitForSingleObject(reader->start, INFINITE);
+        if (reader->quit) return 0;
+        reader->result = ReadBlock(side, reader->readLength);
+        win.SetEvent(reader->done);
+    }
+}
+
+void CloseReader(SideReader* reader) {
+    if (reader->start) win.CloseHandle(reader->start);
+    if (reader->done) win.CloseHandle(reader->done);
+    *reader = {};
+}
+
+bool MakeReader(SideReader* reader) {
+    reader->start = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    reader->done = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (reader->start && reader->done) {
+        reader->thread = win.CreateThread(nullptr, 0, ReaderMain, reader, 0, nullptr);
+        if (reader->thread) return true;
+    }
+    CloseReader(reader);
+    reader->inline_ = true;
+    return false;
+}
+
+}  // namespace
+
+void StartSideRead(int side, uint32_t readLength) {
+    SideReader* reader = &readers[side];
+    if (!reader->thread && !reader->inline_) MakeReader(reader);
+    reader->readLength = readLength;
+    if (reader->inline_) {
+        reader->result = ReadBlock(side, readLength);
+        return;
+    }
+    reader->pending = true;
+    win.SetEvent(reader->start);
+}
+
+uint32_t WaitSideRead(int side) {
+    SideReader* reader = &readers[side];
+    if (reader->pending) {
+        win.WaitForSingleObject(reader->done, INFINITE);
+        reader->pending = false;
+    }
+    return reader->result;
+}
+
+void StopReaderThreads() {
+    for (SideReader& reader : readers) {
+        if (reader.thread) {
+            reader.quit = true;
+            win.SetEvent(reader.start);
+            win.WaitForSingleObject(reader.thread, INFINITE);
+            win.CloseHandle(reader.thread);
+        }
+        CloseReader(&reader);
+    }
+}
