@@ -31,7 +31,7 @@ void DeleteStaleErrorLog() {
 }
 
 int EndRun(int code) {
-    WaitBeforeClose(Session);
+    WaitBeforeClose(Session, Options.noWait);
     return code;
 }
 
