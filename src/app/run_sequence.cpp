@@ -12,7 +12,6 @@
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
 
-uint32_t MainThreadId = 0;
 PathBuffer path1;
 PathBuffer path2;
 
