@@ -55,16 +55,15 @@ struct State {
     WORD attributes;
     bool outputRedirected;
     CellWrite writes[kMaxWrites];
-    int writeCount, readCount;
+    int writeCount;
     void (*outputHook)();
-    Text out, err;
+    Text out;
     // Input
     bool inputConsole, inputStarted;
     TimedRecord records[kMaxRecords];
     int recordCount, nextRecord;
     TimedEvent events[kMaxEvents];
     int eventCount;
-    int flushCount, waitCount;
     // Windows and keys
     bool windowExists, foreground;
     DWORD owner;
@@ -198,58 +197,23 @@ HANDLE WINAPI FakeGetStdHandle(DWORD which) {
 DWORD WINAPI FakeGetFileType(HANDLE handle) {
     if (handle == kOutput) return state.outputRedirected ? FILE_TYPE_DISK : FILE_TYPE_CHAR;
     if (handle == kInput) return state.inputConsole ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
-    if (handle == kError) return FILE_TYPE_CHAR;
-    return FILE_TYPE_UNKNOWN;
+    return FILE_TYPE_CHAR;
 }
 
+// Only the input mode matters here: opening the session sets it when the input is a console.
 BOOL WINAPI FakeGetConsoleMode(HANDLE handle, LPDWORD mode) {
-    if ((handle == kInput && state.inputConsole) || IsScreen(handle) || handle == kError) {
-        *mode = handle == kInput ? ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT : 3;
-        return TRUE;
-    }
-    return Fail(ERROR_INVALID_HANDLE);
+    if (handle != kInput || !state.inputConsole) return Fail(ERROR_INVALID_HANDLE);
+    *mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    return TRUE;
 }
 
 BOOL WINAPI FakeSetConsoleMode(HANDLE handle, DWORD) {
-    if ((handle == kInput && state.inputConsole) || IsScreen(handle) || handle == kError) return TRUE;
-    return Fail(ERROR_INVALID_HANDLE);
+    return handle == kInput && state.inputConsole ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 
 BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED) {
-    if (handle == kOutput) {
-        WriteOut(static_cast<const char*>(data), count);
-    } else if (handle == kError) {
-        state.err.Add(data, count);
-    } else {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (written) *written = count;
-    return TRUE;
-}
-
-BOOL WINAPI FakeWriteConsoleA(HANDLE handle, const VOID* data, DWORD count, LPDWORD written, LPVOID) {
-    if (handle == kError) {
-        state.err.Add(data, count);
-    } else if (IsScreen(handle)) {
-        WriteOut(static_cast<const char*>(data), count);
-    } else {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (written) *written = count;
-    return TRUE;
-}
-
-BOOL WINAPI FakeWriteConsoleW(HANDLE handle, const VOID* data, DWORD count, LPDWORD written, LPVOID) {
-    if (!IsScreen(handle) && handle != kError) return Fail(ERROR_INVALID_HANDLE);
-    const wchar_t* text = static_cast<const wchar_t*>(data);
-    for (DWORD i = 0; i < count; ++i) {
-        char c = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-        if (handle == kError) {
-            state.err.Add(&c, 1);
-        } else {
-            WriteOut(&c, 1);
-        }
-    }
+    if (handle != kOutput) return Fail(ERROR_INVALID_HANDLE);
+    WriteOut(static_cast<const char*>(data), count);
     if (written) *written = count;
     return TRUE;
 }
@@ -267,7 +231,6 @@ BOOL WINAPI FakeGetConsoleScreenBufferInfo(HANDLE handle, PCONSOLE_SCREEN_BUFFER
 
 BOOL WINAPI FakeReadConsoleOutputW(HANDLE handle, PCHAR_INFO buffer, COORD size, COORD coord, PSMALL_RECT region) {
     if (!IsScreen(handle)) return Fail(ERROR_INVALID_HANDLE);
-    ++state.readCount;
     // Wine's ReadConsoleOutputW takes a block from the process heap; so does this one, so that a
     // test sees code that calls it where the heap may be locked.
     ::HeapFree(::GetProcessHeap(), 0, ::HeapAlloc(::GetProcessHeap(), 0, 64));
@@ -313,7 +276,6 @@ BOOL WINAPI FakeWriteConsoleOutputW(HANDLE handle, const CHAR_INFO* buffer, COOR
             if (record && y == region->Top) {
                 record->text[x - region->Left] = cell.Char.UnicodeChar;
                 record->text[x - region->Left + 1] = 0;
-                record->attributes[x - region->Left] = cell.Attributes;
             }
         }
     }
@@ -379,7 +341,6 @@ BOOL WINAPI FakeReadConsoleInputW(HANDLE handle, PINPUT_RECORD buffer, DWORD len
 
 BOOL WINAPI FakeFlushConsoleInputBuffer(HANDLE handle) {
     if (handle != kInput || !state.inputConsole) return Fail(ERROR_INVALID_HANDLE);
-    ++state.flushCount;
     int visible = Visible();
     state.nextRecord += visible;
     return TRUE;
@@ -387,7 +348,6 @@ BOOL WINAPI FakeFlushConsoleInputBuffer(HANDLE handle) {
 
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) {
     if (handle != kInput) return ::WaitForSingleObject(handle, ms);
-    ++state.waitCount;
     // A file handle is always signalled.
     if (!state.inputConsole) {
         CountIdleCall();
@@ -461,8 +421,6 @@ EXECUTION_STATE WINAPI FakeSetThreadExecutionState(EXECUTION_STATE flags) {
     return previous;
 }
 
-BOOL WINAPI FakeFlushFileBuffers(HANDLE) { return TRUE; }
-
 BOOL WINAPI FakeSetConsoleCtrlHandler(PHANDLER_ROUTINE, BOOL) { return TRUE; }
 
 void AddRecord(uint32_t at, const INPUT_RECORD& record) {
@@ -497,8 +455,6 @@ void Install(int width, int height) {
     win.GetConsoleMode = FakeGetConsoleMode;
     win.SetConsoleMode = FakeSetConsoleMode;
     win.WriteFile = FakeWriteFile;
-    win.WriteConsoleA = FakeWriteConsoleA;
-    win.WriteConsoleW = FakeWriteConsoleW;
     win.GetConsoleScreenBufferInfo = FakeGetConsoleScreenBufferInfo;
     win.ReadConsoleOutputW = FakeReadConsoleOutputW;
     win.ReadConsoleOutputCharacterW = FakeReadConsoleOutputCharacterW;
@@ -519,7 +475,6 @@ void Install(int width, int height) {
     win.MapVirtualKeyW = FakeMapVirtualKeyW;
     win.keybd_event = FakeKeybdEvent;
     win.SetThreadExecutionState = FakeSetThreadExecutionState;
-    win.FlushFileBuffers = FakeFlushFileBuffers;
     win.SetConsoleCtrlHandler = FakeSetConsoleCtrlHandler;
 }
 
@@ -556,19 +511,15 @@ int BufferWidth() { return state.width; }
 int WindowWidth() { return state.windowWidth; }
 int CellWriteCount() { return state.writeCount; }
 const CellWrite& CellWriteAt(int index) { return state.writes[index]; }
-int CellReadCount() { return state.readCount; }
 
 void ForgetRecords() {
     state.writeCount = 0;
-    state.readCount = 0;
     state.out.length = 0;
-    state.err.length = 0;
 }
 
 void SetOutputHook(void (*hook)()) { state.outputHook = hook; }
 
 std::string Output() { return std::string(state.out.bytes, static_cast<size_t>(state.out.length)); }
-std::string ErrorOutput() { return std::string(state.err.bytes, static_cast<size_t>(state.err.length)); }
 
 void SetInputIsConsole(bool console) { state.inputConsole = console; }
 void SetInputStarted(bool started) { state.inputStarted = started; }
@@ -592,9 +543,6 @@ void ScriptControlEvent(uint32_t atMs, DWORD event) {
     if (state.eventCount < kMaxEvents) state.events[state.eventCount++] = TimedEvent{atMs, event, false};
 }
 
-int UnreadRecords() { return state.recordCount - state.nextRecord; }
-int InputFlushCount() { return state.flushCount; }
-int InputWaitCount() { return state.waitCount; }
 
 void SetConsoleWindow(bool exists, bool foreground, DWORD ownerProcess) {
     state.windowExists = exists;

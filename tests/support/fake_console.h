@@ -27,7 +27,6 @@ const HANDLE kError = reinterpret_cast<HANDLE>(0x7103);
 struct CellWrite {
     SMALL_RECT region;
     wchar_t text[kMaxWidth + 1];  // the first row of the region
-    WORD attributes[kMaxWidth];
 };
 
 struct InjectedKey {
@@ -54,15 +53,12 @@ int BufferWidth();
 int WindowWidth();
 int CellWriteCount();
 const CellWrite& CellWriteAt(int index);
-int CellReadCount();  // ReadConsoleOutputW calls
 // Forgets the cell writes, reads and output recorded so far.
 void ForgetRecords();
 // Runs on every write to standard output, on the writing thread.
 void SetOutputHook(void (*hook)());
 
-// --- Standard streams
 std::string Output();  // every byte written to standard output
-std::string ErrorOutput();
 
 // --- Input. Records become readable at their time, in the order given. Like Wine's console, none
 // is readable before the input handle was first waited on or read.
@@ -73,9 +69,6 @@ void ScriptKey(uint32_t atMs, WORD key, bool down, DWORD controlState = 0);
 void ScriptPress(uint32_t atMs, WORD key, DWORD controlState = 0);  // down, then up 1 ms later
 // Runs ConsoleControlHandler(event) on the thread whose Sleep or wait passes that time.
 void ScriptControlEvent(uint32_t atMs, DWORD event);
-int UnreadRecords();
-int InputFlushCount();
-int InputWaitCount();
 
 // --- Windows and key state
 void SetConsoleWindow(bool exists, bool foreground, DWORD ownerProcess);
