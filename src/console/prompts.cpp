@@ -94,9 +94,10 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
             idleSignal = false;
             continue;
         }
-        // Wine's console takes keys from the terminal only while someone waits on, peeks at or
-        // reads the input, so wait on the handle rather than sleep. A handle that stays signalled
-        // with nothing to read, and input that is no console, fall back to sleeping.
+        // Wait on the handle rather than sleep: Wine's console takes no key from the terminal
+        // before someone waits on, peeks at or reads the input, and a key ends the wait at once.
+        // A handle that stays signalled with nothing to read, and input that is no console, fall
+        // back to sleeping.
         if (console && !idleSignal) {
             idleSignal = win.WaitForSingleObject(input, kPollMs) == WAIT_OBJECT_0;
         } else {
