@@ -12,7 +12,6 @@
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
 
-uint32_t MainThreadId = 0;
 PathBuffer path1;
 PathBuffer path2;
 
@@ -31,7 +30,7 @@ void DeleteStaleErrorLog() {
 }
 
 int EndRun(int code) {
-    WaitBeforeClose(Session);
+    WaitBeforeClose(Session, Options.noWait);
     return code;
 }
 

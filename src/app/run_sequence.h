@@ -3,9 +3,7 @@
 #include <cstdint>
 
 #include "base/types.h"
-
-// The id of the main thread, the only one that walks, compares and prints verdicts.
-extern uint32_t MainThreadId;
+#include "console/control_handler.h"  // MainThreadId
 
 // The two path arguments, rewritten in place as the run sets them up.
 extern PathBuffer path1;

@@ -21,6 +21,10 @@ void OpenConsoleSession(ConsoleSession* session) {
     if (win.GetConsoleMode(session->inputHandle, &mode)) {
         win.SetConsoleMode(session->inputHandle,
                            (mode & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT}) | ENABLE_WINDOW_INPUT);
+        // Wine's console leaves the terminal in line mode, echoing keys and keeping them from the
+        // input buffer, until someone first waits on the input. Do that now, so that keys typed
+        // during the run are not echoed and are flushed by the next prompt instead of answering it.
+        win.WaitForSingleObject(session->inputHandle, 0);
     }
 }
 

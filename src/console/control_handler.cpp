@@ -1,4 +1,87 @@
 #include "console/control_handler.h"
 
-// Until the run can stop in an orderly way, every event takes the system's default action.
-BOOL WINAPI ConsoleControlHandler(DWORD) { return FALSE; }
+#include "console/console_output.h"
+#include "console/console_session.h"
+#include "console/keys.h"
+#include "console/status_line.h"
+#include "platform/win_api.h"
+
+std::atomic<int32_t> InterruptFlag{0};
+std::atomic<int32_t> AbortFlag{0};
+std::atomic<int32_t> PromptCancelFlag{0};
+std::atomic<int32_t> PromptActiveFlag{0};
+std::atomic<int32_t> LastControlEvent{0};
+uint32_t MainThreadId = 0;
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+// What the user is told for each event; null for events that stop the run silently.
+const char* StopMessage(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT: return "Ctrl+C pressed -> abort\n";
+        case CTRL_BREAK_EVENT: return "Ctrl+Break pressed -> abort\n";
+        case CTRL_CLOSE_EVENT: return "Close Button pressed -> abort\n";
+        case CTRL_LOGOFF_EVENT: return "User LogOff -> abort\n";
+        case CTRL_SHUTDOWN_EVENT: return "System Shutdown -> abort\n";
+        default: return nullptr;
+    }
+}
+
+// Holds the main thread still while the handler prints, so that its message lands on a line of
+// its own. Null when the main thread cannot be opened or is the calling thread.
+HANDLE SuspendMainThread() {
+    if (win.GetCurrentThreadId() == MainThreadId) return nullptr;
+    HANDLE thread = win.OpenThread(THREAD_SUSPEND_RESUME, FALSE, MainThreadId);
+    if (!thread) return nullptr;
+    win.FlushFileBuffers(win.GetStdHandle(STD_OUTPUT_HANDLE));
+    if (win.SuspendThread(thread) == static_cast<DWORD>(-1)) {
+        win.CloseHandle(thread);
+        return nullptr;
+    }
+    AbortFlag.store(AbortFlag.load(kRelaxed) + 1, kRelaxed);
+    return thread;
+}
+
+}  // namespace
+
+// The main thread is stopped at an arbitrary point, possibly inside the heap, the C runtime or a
+// lock of a system DLL. From the suspension to the resumption this handler therefore touches
+// nothing that such a thread may hold: no heap (the row test of EnsureFreshLine reads characters
+// into a stack buffer, and the formatting and writing of PrintOut use the stack and WriteFile),
+// no C runtime call that locks, and no lock but ConsoleLock, which only this handler takes. The
+// key-up injection goes through user32, whose locks are unknown, so it happens before the
+// suspension.
+BOOL WINAPI ConsoleControlHandler(DWORD event) {
+    win.EnterCriticalSection(&ConsoleLock);
+    if (InterruptFlag.load(kRelaxed)) {
+        win.LeaveCriticalSection(&ConsoleLock);
+        return TRUE;
+    }
+    // A C still held from Ctrl+C would otherwise answer or end the next prompt.
+    ReleaseKeys(L"C");
+    HANDLE mainThread = SuspendMainThread();
+
+    const char* message = StopMessage(event);
+    if (event == CTRL_C_EVENT && (AbortFlag.load(kRelaxed) > 1 || PromptActiveFlag.load(kRelaxed))) {
+        // A repeated Ctrl+C, or one at a prompt, only ends the prompt with its default.
+        PromptCancelFlag.store(1, kRelaxed);
+        message = nullptr;
+    } else if (event != CTRL_C_EVENT) {
+        InterruptFlag.store(1, kRelaxed);
+    }
+    if (message) {
+        EnsureFreshLine();
+        PrintOut("%s", message);
+    }
+    AbortFlag.store(1, kRelaxed);
+    LastControlEvent.store(static_cast<int32_t>(event), kRelaxed);
+
+    win.LeaveCriticalSection(&ConsoleLock);
+    if (mainThread) {
+        win.ResumeThread(mainThread);
+        win.CloseHandle(mainThread);
+    }
+    return TRUE;
+}

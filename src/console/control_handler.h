@@ -1,6 +1,32 @@
+// Console control events (Ctrl+C, Ctrl+Break, closing the console, logoff, shutdown) and the
+// run-wide flags through which they stop the run.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
 
 #include "platform/windows.h"
 
-// Console control events: Ctrl+C, Ctrl+Break, close, logoff, shutdown.
+// The flags are single aligned 32-bit values, polled without locks by every thread; they are only
+// ever loaded and stored, never changed by locked operations. Zero at start, never reset.
+
+// Hard stop: every control event except Ctrl+C. Once set, later events change nothing.
+extern std::atomic<int32_t> InterruptFlag;
+// Stop request: every control event, and the limits of the folder walk. The handler adds 1 while
+// it holds the main thread suspended and sets it to 1 when done, so a value above 1 during an
+// event means an earlier event was already handled.
+extern std::atomic<int32_t> AbortFlag;
+// Ends a waiting prompt with its default answer.
+extern std::atomic<int32_t> PromptCancelFlag;
+// 1 while a prompt waits for a key.
+extern std::atomic<int32_t> PromptActiveFlag;
+// The type of the last event handled; progress is shown only while it is 0.
+extern std::atomic<int32_t> LastControlEvent;
+
+// The id of the main thread, the only one that walks, compares and prints verdicts. Recorded
+// first thing at start, before the handler is registered.
+extern uint32_t MainThreadId;
+
+// Registered by OpenConsoleSession. Always TRUE: the run winds down by itself instead of being
+// ended by the system's default handler.
 BOOL WINAPI ConsoleControlHandler(DWORD event);

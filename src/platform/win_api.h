@@ -102,8 +102,31 @@ struct WinApi {
     QVB_SEAM(SetEvent);
 
     // Console screen, keys and control events (src/console)
+    QVB_SEAM(GetConsoleScreenBufferInfo);
+    QVB_SEAM(ReadConsoleOutputW);
+    QVB_SEAM(ReadConsoleOutputCharacterW);
+    QVB_SEAM(WriteConsoleOutputW);
+    QVB_SEAM(SetConsoleCursorPosition);
+    QVB_SEAM(SetConsoleScreenBufferSize);
+    QVB_SEAM(SetConsoleWindowInfo);
+    QVB_SEAM(GetNumberOfConsoleInputEvents);
+    QVB_SEAM(ReadConsoleInputW);
+    QVB_SEAM(FlushConsoleInputBuffer);
+    QVB_SEAM(FlushFileBuffers);
+    QVB_SEAM(GetConsoleWindow);
+    QVB_SEAM(GetForegroundWindow);
+    QVB_SEAM(GetWindowThreadProcessId);
+    QVB_SEAM(GetKeyboardState);
+    QVB_SEAM(GetAsyncKeyState);
+    QVB_SEAM(MapVirtualKeyW);
+    QVB_SEAM(keybd_event);
 
     // Threads, waits and time
+    QVB_SEAM(OpenThread);
+    QVB_SEAM(SuspendThread);
+    QVB_SEAM(ResumeThread);
+    QVB_SEAM(WaitForSingleObject);
+    QVB_SEAM(SetThreadExecutionState);
 };
 
 #undef QVB_SEAM
