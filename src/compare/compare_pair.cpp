@@ -1,5 +1,7 @@
 #include "compare/compare_pair.h"
 
+#include <cstring>
+
 #include "base/run_options.h"
 #include "compare/device_size.h"
 #include "compare/diff_block.h"
@@ -212,6 +214,10 @@ CompareOutcome CompareFilePair(const wchar_t* path1, const wchar_t* path2, uint3
             CloseSide(&SideHandle2);
             return Different;
         }
+        // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
+        // comparing with it lists every nonzero byte of the other side.
+        if (Side1IsNull) memset(CompareBuffers[0], 0, BlockSize);
+        if (Side2IsNull) memset(CompareBuffers[1], 0, BlockSize);
         uint64_t range = CompareLength - Options.startOffset;
         BlockCount = range / BlockSize + (range % BlockSize ? 1 : 0);
         CompareBlocks(&run);

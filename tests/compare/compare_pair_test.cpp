@@ -1,0 +1,307 @@
+// Whole pairs on real files under Wine, with standard output and error caught at the seam.
+#include "compare/compare_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/memory.h"
+#include "base/run_options.h"
+#include "compare/run_state.h"
+#include "console/control_handler.h"
+#include "support/output_capture.h"
+#include "support/pair_setup.h"
+#include "support/seam.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+struct PairResult {
+    CompareOutcome outcome;
+    std::string out, err;
+    uint32_t hardLinks = 0;
+};
+
+PairResult Compare(const std::wstring& a, const std::wstring& b) {
+    OutputCapture capture(false, false);
+    PairResult r;
+    r.outcome = CompareFilePair(a.c_str(), b.c_str(), &r.hardLinks, false);
+    r.out = capture.streams.outBytes;
+    r.err = capture.streams.errBytes;
+    EXPECT_EQ(SideHandle1, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(SideHandle2, INVALID_HANDLE_VALUE);
+    return r;
+}
+
+std::string Pattern(size_t size, uint32_t seed) {
+    std::string bytes(size, 0);
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245 + 12345;
+        bytes[i] = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+class ComparePair : public ::testing::Test {
+protected:
+    void SetUp() override { noSleep_ = new SeamOverride(win.Sleep, +[](DWORD) {}); }
+    void TearDown() override { delete noSleep_; }
+    PairSetup setup{4096, 512};
+    TempFolder folder;
+    SeamOverride<decltype(win.Sleep)>* noSleep_ = nullptr;
+};
+
+TEST_F(ComparePair, IdenticalAndEmptyFiles) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{4096}, size_t{10000}}) {
+        std::string data = Pattern(size, 1);
+        PairResult r = Compare(folder.Write(L"a", data), folder.Write(L"b", data));
+        EXPECT_EQ(r.outcome, Identical) << size;
+        EXPECT_EQ(r.out, "\rFiles are identical\r\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(CompareLength, size);
+    }
+}
+
+TEST_F(ComparePair, DifferencesAcrossBlocksAndAShortLastBlock) {
+    // 3 blocks of 4096 and a last one of 1000 bytes, read as two whole sectors.
+    std::string a = Pattern(13288, 2), b = a;
+    for (size_t at : {size_t{0}, size_t{4095}, size_t{4096}, size_t{8191}, size_t{13287}}) b[at] ^= 0x5A;
+    PairResult r = Compare(folder.Write(L"a", a), folder.Write(L"b", b));
+    EXPECT_EQ(r.outcome, Different);
+    char expected[512];
+    std::string lines;
+    for (size_t at : {size_t{0}, size_t{4095}, size_t{4096}, size_t{8191}, size_t{13287}}) {
+        snprintf(expected, sizeof expected, "\r%08zX: %02X %02X\r\n", at, static_cast<uint8_t>(a[at]), static_cast<uint8_t>(b[at]));
+        lines += expected;
+    }
+    EXPECT_EQ(r.out, lines + "\r\n");
+}
+
+TEST_F(ComparePair, SizesThatDiffer) {
+    std::wstring small = folder.Write(L"small", Pattern(100, 3));
+    std::wstring large = folder.Write(L"large", Pattern(100, 3) + std::string(100, 'x'));
+    PairResult r = Compare(small, large);
+    EXPECT_EQ(r.outcome, Different);
+    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
+
+    Options.ignoreSizes = true;
+    r = Compare(small, large);
+    EXPECT_EQ(r.outcome, Identical);
+    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n"
+                     "comparing to end of the small file...\r\n\rFiles are identical\r\n");
+    EXPECT_EQ(CompareLength, 100u);
+
+    // Quiet: the size lines stay, the rest goes.
+    Options.quiet = true;
+    Options.ignoreSizes = false;
+    r = Compare(small, large);
+    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
+}
+
+TEST_F(ComparePair, FirstBytesAndStartOffset) {
+    std::string a = Pattern(10000, 4), b = a;
+    b[600] ^= 1;
+    b[9000] ^= 1;
+    std::wstring pa = folder.Write(L"a", a), pb = folder.Write(L"b", b);
+    struct Case {
+        uint64_t first, start;
+        CompareOutcome outcome;
+        uint64_t compareLength;
+        const char* firstLine;
+    } cases[] = {
+        {600, 0, Identical, 600, "\rFiles are identical"},
+        {601, 0, Different, 601, "\r00000258:"},
+        {20000, 0, Different, 10000, "\r00000258:"},
+        {0, 1024, Different, 10000, "\r00001F28:"},  // offsets count from the start offset: 9000 - 1024
+        {0, 9216, Identical, 10000, "\rFiles are identical"},
+        {0, 10000, Identical, 10000, "\rFiles are identical"},  // nothing left to compare
+    };
+    for (const Case& c : cases) {
+        Options.firstBytes = c.first;
+        Options.startOffset = c.start;
+        PairResult r = Compare(pa, pb);
+        EXPECT_EQ(r.outcome, c.outcome) << c.first << "/" << c.start;
+        EXPECT_EQ(CompareLength, c.compareLength);
+        EXPECT_EQ(r.out.substr(0, strlen(c.firstLine)), c.firstLine) << r.out;
+    }
+    Options.firstBytes = 0;
+    Options.startOffset = 10240;
+    PairResult r = Compare(pa, pb);
+    EXPECT_EQ(r.outcome, Different);
+    EXPECT_EQ(r.err, "Error: StartPos (10240) > FileSize2 (10000) -> abort");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ComparePair, TheNullDeviceAsASide) {
+    std::string data(5000, 0);
+    data[10] = 1;
+    data[4999] = 2;
+    std::wstring file = folder.Write(L"z", data);
+    Side2IsNull = true;
+    PairResult r = Compare(file, L"\\\\.\\NUL");
+    EXPECT_EQ(r.outcome, Different);
+    EXPECT_EQ(r.out, "\r0000000A: 01 00\r\n\r00001387: 02 00\r\n\r\n");
+    EXPECT_EQ(CompareLength, 5000u);
+
+    Side2IsNull = false;
+    Side1IsNull = true;
+    Options.firstBytes = 3000;  // the null side has no end of its own
+    r = Compare(L"\\\\.\\NUL", file);
+    EXPECT_EQ(r.outcome, Different);
+    EXPECT_EQ(r.out, "\r0000000A: 00 01\r\n\r\n");
+
+    Side2IsNull = true;
+    Options.firstBytes = 8192;
+    r = Compare(L"\\\\.\\NUL", L"\\\\.\\NUL");
+    EXPECT_EQ(r.outcome, Identical);
+    EXPECT_EQ(CompareLength, 8192u);
+}
+
+TEST_F(ComparePair, SidesThatCannotBeOpened) {
+    std::wstring present = folder.Write(L"p", "data");
+    PairResult r = Compare(present, folder.File(L"missing"));
+    EXPECT_EQ(r.outcome, Missing);
+    std::wstring missing = folder.File(L"missing");
+    std::string shown(missing.begin(), missing.end());
+    EXPECT_EQ(r.err, "\rCannot open file2 for compare '" + shown + "'\nerr=FILE_NOT_FOUND\n");
+    EXPECT_EQ(r.out, "\r\n");
+
+    r = Compare(folder.File(L"nofolder\\x"), present);
+    EXPECT_EQ(r.outcome, Missing);
+    EXPECT_NE(r.err.find("Cannot open file1 for compare"), std::string::npos);
+    EXPECT_NE(r.err.find("err=PATH_NOT_FOUND"), std::string::npos) << r.err;
+
+    // A side locked by another program is there but cannot be read.
+    HANDLE lock = CreateFileW(present.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    r = Compare(folder.Write(L"q", "data"), present);
+    CloseHandle(lock);
+    EXPECT_EQ(r.outcome, Unreadable);
+    EXPECT_NE(r.err.find("err=SHARING_VIOLATION"), std::string::npos) << r.err;
+}
+
+TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
+    std::wstring a = folder.Write(L"a", "same"), b = folder.Write(L"b", "same");
+    std::wstring a2 = folder.File(L"a2");
+    ASSERT_TRUE(CreateHardLinkW(a2.c_str(), a.c_str(), nullptr));
+    FileIdList list1 = {};
+    FileIdLists[0] = &list1;
+    HardLinkSupport1 = true;
+    EXPECT_EQ(Compare(a, b).outcome, Identical);
+    PairResult r = Compare(a2, b);
+    EXPECT_EQ(r.outcome, Identical);
+    EXPECT_EQ(r.hardLinks, 1u);
+    EXPECT_EQ(r.out, "--- hardlink ---\r\n");
+    for (FileIdNode* n = list1.first; n;) {
+        FileIdNode* next = n->next;
+        FreeBlock(n);
+        n = next;
+    }
+}
+
+TEST_F(ComparePair, AStopBeforeOpeningComparesNothing) {
+    AbortFlag.store(1);
+    PairResult r = Compare(folder.Write(L"a", "x"), folder.Write(L"b", "y"));
+    EXPECT_EQ(r.outcome, OtherProblem);
+    EXPECT_EQ(r.out + r.err, "");
+}
+
+// Reads answered through the seam: the handle of side 2 fails or falls short.
+struct ReadFaults {
+    static inline HANDLE side2 = nullptr;
+    static inline int readsUntilFault = 0;
+    static inline DWORD error = 0;   // fail with this, or
+    static inline DWORD shortBy = 0;  // deliver this many bytes less
+    static inline bool stopAfterRead = false;
+    static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
+        if (stopAfterRead) AbortFlag.store(1);
+        if (h != SideHandle2 || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
+        if (error) {
+            ::SetLastError(error);
+            return FALSE;
+        }
+        BOOL ok = ::ReadFile(h, buffer, length, got, o);
+        *got = *got > shortBy ? *got - shortBy : 0;
+        return ok;
+    }
+    static void Reset() {
+        readsUntilFault = 0;
+        error = shortBy = 0;
+        stopAfterRead = false;
+    }
+};
+
+TEST_F(ComparePair, PairsThatStopEarlyAreNeverIdentical) {
+    std::string data = Pattern(20000, 5);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    SeamOverride read(win.ReadFile, &ReadFaults::Read);
+
+    // With redirected output a failed read gives up at once, without a prompt.
+    ReadFaults::Reset();
+    ReadFaults::readsUntilFault = 2;
+    ReadFaults::error = ERROR_IO_DEVICE;
+    PairResult r = Compare(a, b);
+    EXPECT_EQ(r.outcome, Unreadable);
+    EXPECT_EQ(r.err, "\n aborted\n");
+    EXPECT_EQ(r.out, "\r\n");
+
+    // A file that shrank under us: what it did not deliver is not compared.
+    ReadFaults::Reset();
+    ReadFaults::readsUntilFault = 1;
+    ReadFaults::shortBy = 100;
+    r = Compare(a, b);
+    EXPECT_EQ(r.outcome, Unreadable);
+    EXPECT_EQ(r.err, "\nfile2 ended early: 3996 of 4096 bytes read at offset 4096 -> abort\n");
+    EXPECT_EQ(r.out, "\r\n");
+
+    // Ctrl+C during the pair.
+    ReadFaults::Reset();
+    ReadFaults::readsUntilFault = 1000;
+    ReadFaults::stopAfterRead = true;
+    r = Compare(a, b);
+    EXPECT_EQ(r.outcome, OtherProblem);
+    EXPECT_EQ(r.out, "\r\n");
+    AbortFlag.store(0);
+
+    // What was found before the stop still makes the pair different.
+    std::string other = data;
+    other[5] ^= 1;
+    std::wstring c = folder.Write(L"c", other);
+    ReadFaults::Reset();
+    ReadFaults::readsUntilFault = 2;
+    ReadFaults::error = ERROR_IO_DEVICE;
+    EXPECT_EQ(Compare(a, c).outcome, Different);
+}
+
+// Counts what the engine asks of the system while it compares.
+struct Counts {
+    static inline int heapAllocs = 0, threads = 0;
+    static LPVOID WINAPI HeapAlloc(HANDLE h, DWORD flags, SIZE_T size) {
+        ++heapAllocs;
+        return ::HeapAlloc(h, flags, size);
+    }
+    static HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES a, SIZE_T s, LPTHREAD_START_ROUTINE f, LPVOID p, DWORD fl,
+                                      LPDWORD id) {
+        ++threads;
+        return ::CreateThread(a, s, f, p, fl, id);
+    }
+};
+
+TEST(ComparePairCost, NoAllocationAndNoThreadPerBlock) {
+    PairSetup setup;  // 1 MiB blocks
+    TempFolder folder;
+    std::string data = Pattern(16 << 20, 6);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    Counts::heapAllocs = Counts::threads = 0;
+    SeamOverride heap(win.HeapAlloc, &Counts::HeapAlloc);
+    SeamOverride thread(win.CreateThread, &Counts::CreateThread);
+    for (bool parallel : {false, true}) {
+        ParallelReads = parallel;
+        EXPECT_EQ(Compare(a, b).outcome, Identical);
+    }
+    EXPECT_EQ(BlockCount, 16u);
+    EXPECT_EQ(Counts::heapAllocs, 0);
+    EXPECT_EQ(Counts::threads, 2);  // one reader per side for the whole run
+}
+
+}  // namespace
