@@ -57,7 +57,8 @@ void ShowProgress(PairRun* run, uint64_t position) {
     if (LastProgressTime != 0 && elapsed - LastProgressTime <= 33) return;
     LastProgressTime = elapsed;
     if (!((elapsed > 100 && CompareLength > 1048576) || elapsed > 1000)) return;
-    uint16_t column = WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20), CompareLengthMiB);
+    uint16_t column =
+        WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20), CompareLengthMiB);
     WriteStatusAt(column, " (%s)           ", SpeedText(position - Options.startOffset, elapsed));
 }
 

@@ -70,12 +70,16 @@ BOOL SeekTo(HANDLE handle, uint64_t position) {
 
 bool IsReopenableError(DWORD code) {
     switch (code) {
-        case ERROR_PATH_NOT_FOUND: case ERROR_NOT_READY: case ERROR_WRONG_DISK: case ERROR_BAD_NETPATH:
-        case ERROR_NETWORK_BUSY: case ERROR_DEV_NOT_EXIST: case ERROR_NETNAME_DELETED: case ERROR_FILE_INVALID:
-        case ERROR_MEDIA_CHANGED:
-            return true;
-        default:
-            return false;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_NOT_READY:
+        case ERROR_WRONG_DISK:
+        case ERROR_BAD_NETPATH:
+        case ERROR_NETWORK_BUSY:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_NETNAME_DELETED:
+        case ERROR_FILE_INVALID:
+        case ERROR_MEDIA_CHANGED: return true;
+        default: return false;
     }
 }
 

@@ -41,14 +41,6 @@ size_t Terminate(Char* text, int result) {
     return length;
 }
 
-size_t Format(char* text, const char* format, va_list args) {
-    return Terminate(text, win.wvsprintfA(text, format, args));
-}
-
-size_t Format(wchar_t* text, const wchar_t* format, va_list args) {
-    return Terminate(text, win.wvsprintfW(text, format, args));
-}
-
 int WriteBytes(HANDLE handle, const void* bytes, DWORD count) {
     DWORD written = 0;
     if (!win.WriteFile(handle, bytes, count, &written, nullptr)) return -1;
@@ -56,6 +48,14 @@ int WriteBytes(HANDLE handle, const void* bytes, DWORD count) {
 }
 
 }  // namespace
+
+size_t FormatText(char* text, const char* format, va_list args) {
+    return Terminate(text, win.wvsprintfA(text, format, args));
+}
+
+size_t FormatText(wchar_t* text, const wchar_t* format, va_list args) {
+    return Terminate(text, win.wvsprintfW(text, format, args));
+}
 
 size_t ExpandLineEnds(char* text, size_t capacity) {
     if (capacity == 0) return 0;
@@ -81,7 +81,7 @@ size_t ExpandLineEnds(char* text, size_t capacity) {
 int PrintOutV(const char* format, va_list args) {
     // Room for every line feed of a full-length message to gain its carriage return.
     char text[2 * kFormatLimit + 1];
-    Format(text, format, args);
+    FormatText(text, format, args);
     size_t length = ExpandLineEnds(text, sizeof(text));
     return WriteBytes(win.GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length));
 }
@@ -103,7 +103,7 @@ int PrintErr(const char* format, ...) {
     char text[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    size_t length = Format(text, format, args);
+    size_t length = FormatText(text, format, args);
     va_end(args);
 
     HANDLE err = win.GetStdHandle(STD_ERROR_HANDLE);
@@ -117,7 +117,7 @@ int PrintOutW(const wchar_t* format, ...) {
     wchar_t text[kFormatLimit + 1];
     va_list args;
     va_start(args, format);
-    size_t length = Format(text, format, args);
+    size_t length = FormatText(text, format, args);
     va_end(args);
 
     HANDLE out = printOutWHandle.load(std::memory_order_relaxed);

@@ -29,6 +29,10 @@ int PrintOutW(const wchar_t* format, ...);
 // -1 when the format has no %S.
 int PrintOutLongPath(const char* format, const wchar_t* path);
 
+// wvsprintf into `text` of kFormatLimit + 1 characters, always terminated; returns the length.
+size_t FormatText(char* text, const char* format, va_list args);
+size_t FormatText(wchar_t* text, const wchar_t* format, va_list args);
+
 // A heap copy of `text` in UTF-16 (ANSI code page); empty when nothing converts. Free with FreeBlock.
 wchar_t* AnsiToWide(const char* text);
 

@@ -18,13 +18,6 @@ bool HasLineEnd(const char* text) {
     return false;
 }
 
-size_t FormattedLength(const char* text, int result) {
-    if (result >= 0 && result < kFormatLimit) return static_cast<size_t>(result);
-    size_t length = 0;
-    while (length < kFormatLimit - 1 && text[length]) ++length;
-    return length;
-}
-
 void WriteRun(HANDLE output, CHAR_INFO* cells, SHORT count, SHORT column, SHORT row, SHORT first, SHORT last) {
     SMALL_RECT target{static_cast<SHORT>(column + first), row, static_cast<SHORT>(column + last), row};
     win.WriteConsoleOutputW(output, cells, COORD{count, 1}, COORD{first, 0}, &target);
@@ -55,8 +48,7 @@ uint16_t WriteStatusAtV(int column, const char* format, va_list args) {
     if (column < 0) column = info.dwCursorPosition.X;
 
     char text[kFormatLimit + 1];
-    size_t length = FormattedLength(text, win.wvsprintfA(text, format, args));
-    text[length] = 0;
+    size_t length = FormatText(text, format, args);
     if (length >= kStatusCells || length == 0 || !console) return static_cast<uint16_t>(length);
 
     HANDLE output = win.GetStdHandle(STD_OUTPUT_HANDLE);

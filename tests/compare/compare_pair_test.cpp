@@ -44,7 +44,10 @@ std::string Pattern(size_t size, uint32_t seed) {
 
 class ComparePair : public ::testing::Test {
 protected:
-    void SetUp() override { noSleep_ = new SeamOverride(win.Sleep, +[](DWORD) {}); }
+    void SetUp() override {
+        noSleep_ = new SeamOverride(
+            win.Sleep, +[](DWORD) {});
+    }
     void TearDown() override { delete noSleep_; }
     PairSetup setup{4096, 512};
     TempFolder folder;
@@ -71,7 +74,8 @@ TEST_F(ComparePair, DifferencesAcrossBlocksAndAShortLastBlock) {
     char expected[512];
     std::string lines;
     for (size_t at : {size_t{0}, size_t{4095}, size_t{4096}, size_t{8191}, size_t{13287}}) {
-        snprintf(expected, sizeof expected, "\r%08zX: %02X %02X\r\n", at, static_cast<uint8_t>(a[at]), static_cast<uint8_t>(b[at]));
+        snprintf(expected, sizeof expected, "\r%08zX: %02X %02X\r\n", at, static_cast<uint8_t>(a[at]),
+                 static_cast<uint8_t>(b[at]));
         lines += expected;
     }
     EXPECT_EQ(r.out, lines + "\r\n");
@@ -82,20 +86,23 @@ TEST_F(ComparePair, SizesThatDiffer) {
     std::wstring large = folder.Write(L"large", Pattern(100, 3) + std::string(100, 'x'));
     PairResult r = Compare(small, large);
     EXPECT_EQ(r.outcome, Different);
-    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
+    EXPECT_EQ(r.out,
+              "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
 
     Options.ignoreSizes = true;
     r = Compare(small, large);
     EXPECT_EQ(r.outcome, Identical);
-    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n"
-                     "comparing to end of the small file...\r\n\rFiles are identical\r\n");
+    EXPECT_EQ(r.out,
+              "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n"
+              "comparing to end of the small file...\r\n\rFiles are identical\r\n");
     EXPECT_EQ(CompareLength, 100u);
 
     // Quiet: the size lines stay, the rest goes.
     Options.quiet = true;
     Options.ignoreSizes = false;
     r = Compare(small, large);
-    EXPECT_EQ(r.out, "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
+    EXPECT_EQ(r.out,
+              "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n -> abort! (use -i to ignore)\r\n");
 }
 
 TEST_F(ComparePair, FirstBytesAndStartOffset) {
@@ -210,7 +217,7 @@ TEST_F(ComparePair, AStopBeforeOpeningComparesNothing) {
 struct ReadFaults {
     static inline HANDLE side2 = nullptr;
     static inline int readsUntilFault = 0;
-    static inline DWORD error = 0;   // fail with this, or
+    static inline DWORD error = 0;    // fail with this, or
     static inline DWORD shortBy = 0;  // deliver this many bytes less
     static inline bool stopAfterRead = false;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {

@@ -85,11 +85,8 @@ TEST_F(DiffBlockTest, ListingStopsAtTenThousandLinesPerBlock) {
         bool notice;
         bool summary;
     } cases[] = {
-        {9999, false, 9999, false, false},
-        {10000, false, 10000, true, true},
-        {10001, false, 10000, true, true},
-        {10001, true, 0, false, true},
-        {9999, true, 0, false, false},
+        {9999, false, 9999, false, false}, {10000, false, 10000, true, true}, {10001, false, 10000, true, true},
+        {10001, true, 0, false, true},     {9999, true, 0, false, false},
     };
     for (const Case& c : cases) {
         Options.quiet = c.quiet;
@@ -98,12 +95,14 @@ TEST_F(DiffBlockTest, ListingStopsAtTenThousandLinesPerBlock) {
         Listing l = Diff(a, b, static_cast<uint32_t>(a.size()));
         EXPECT_EQ(l.count, c.differences);
         size_t lines = 0;
-        for (size_t at = l.out.find(": 00 01\r\n"); at != std::string::npos; at = l.out.find(": 00 01\r\n", at + 1)) ++lines;
+        for (size_t at = l.out.find(": 00 01\r\n"); at != std::string::npos; at = l.out.find(": 00 01\r\n", at + 1))
+            ++lines;
         EXPECT_EQ(lines, c.lines) << c.differences << (c.quiet ? " quiet" : "");
         std::string notice = "found > 10000 diffs -> no more printing\r\n";
         std::string summary = std::to_string(c.differences) + " diffs found\r\n";
         EXPECT_EQ(l.out.find(notice) != std::string::npos, c.notice);
-        EXPECT_EQ(l.out.size() >= summary.size() && l.out.compare(l.out.size() - summary.size(), summary.size(), summary) == 0,
+        EXPECT_EQ(l.out.size() >= summary.size() &&
+                      l.out.compare(l.out.size() - summary.size(), summary.size(), summary) == 0,
                   c.summary);
     }
 }

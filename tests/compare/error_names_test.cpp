@@ -10,10 +10,21 @@
 namespace {
 
 TEST(ErrorName, ListedWordsAndDecimalText) {
-    struct { uint32_t code; const char* word; } cases[] = {
-        {23, "CRC"}, {0, "0"}, {4, "4"}, {4294967295u, "4294967295"}, {1112, "NO_MEDIA_IN_DRIVE"},
-        {1111, "1111"}, {1, "INVALID_FUNCTION"}, {144, "ERROR_DIR_NOT_ROOT"}, {183, "ERROR_ALREADY_EXISTS"},
-        {1921, "CANT_RESOLVE_FILENAME"}, {1922, "1922"},
+    struct {
+        uint32_t code;
+        const char* word;
+    } cases[] = {
+        {23, "CRC"},
+        {0, "0"},
+        {4, "4"},
+        {4294967295u, "4294967295"},
+        {1112, "NO_MEDIA_IN_DRIVE"},
+        {1111, "1111"},
+        {1, "INVALID_FUNCTION"},
+        {144, "ERROR_DIR_NOT_ROOT"},
+        {183, "ERROR_ALREADY_EXISTS"},
+        {1921, "CANT_RESOLVE_FILENAME"},
+        {1922, "1922"},
     };
     for (const auto& c : cases) EXPECT_STREQ(ErrorName(c.code), c.word) << c.code;
 }

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/memory.h"
 #include "compare/device_size.h"
 #include "compare/file_identity.h"
-#include "base/memory.h"
 #include "compare/speed_text.h"
 #include "support/seam.h"
 #include "support/temp_folder.h"
@@ -20,8 +20,8 @@ TEST(FormatSpeed, UnitsAndTenths) {
         {0, 0, "0 B/s"},
         {1024, 1000, "1024 B/s"},
         {1025, 1000, "1.0 KB/s"},
-        {1000, 1, "976.6 KB/s"},            // 1000 bytes in 1 ms
-        {1000, 0, "976.6 KB/s"},            // a duration of 0 counts as 1 ms
+        {1000, 1, "976.6 KB/s"},  // 1000 bytes in 1 ms
+        {1000, 0, "976.6 KB/s"},  // a duration of 0 counts as 1 ms
         {1048576, 1000, "1024.0 KB/s"},
         {1048577, 1000, "1.0 MB/s"},
         {1073741824, 2000, "512.0 MB/s"},
@@ -29,7 +29,7 @@ TEST(FormatSpeed, UnitsAndTenths) {
         {10737418240ull, 1000, "10.0 GB/s"},
         {1610612736, 1000, "1.5 GB/s"},
         {3000, 1000, "2.9 KB/s"},
-        {UINT64_MAX, 1, nullptr},           // any text, but no fault
+        {UINT64_MAX, 1, nullptr},  // any text, but no fault
     };
     for (const Case& c : cases) {
         char text[kSpeedTextChars];
@@ -69,7 +69,7 @@ TEST(FileIdentity, HardLinksShareTheirIdentity) {
     auto* list = static_cast<FileIdList*>(calloc(1, sizeof(FileIdList)));
     EXPECT_EQ(RememberFileId(list, 2, low1, high1), 1);
     EXPECT_EQ(RememberFileId(list, 1, low3, high3), 1);
-    EXPECT_EQ(RememberFileId(list, 2, low2, high2), 0);  // the second name of the same file
+    EXPECT_EQ(RememberFileId(list, 2, low2, high2), 0);      // the second name of the same file
     EXPECT_EQ(RememberFileId(list, 2, low1, high1 + 1), 1);  // the high part counts too
     int nodes = 0;
     for (FileIdNode* n = list->first; n; n = n->next) ++nodes;
@@ -139,11 +139,11 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         MEDIA_TYPE media;
         uint64_t size;
     } cases[] = {
-        {0, TRUE, 0, 8, FixedMedia, 4096},                                    // a plain file
-        {ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},   // a disk
-        {ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},  // a volume
-        {ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                // a length of no bytes
-        {ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                    // not a device at all
+        {0, TRUE, 0, 8, FixedMedia, 4096},                                               // a plain file
+        {ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},               // a disk
+        {ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},              // a volume
+        {ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                            // a length of no bytes
+        {ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                                // not a device at all
         {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
         {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},
         {ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, 0},

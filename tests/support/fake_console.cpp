@@ -9,8 +9,8 @@
 namespace fake_console {
 namespace {
 
-constexpr int kMaxWrites = 256;
-constexpr int kMaxOutput = 1 << 16;
+constexpr int kMaxWrites = 4096;
+constexpr int kMaxOutput = 1 << 22;
 constexpr int kMaxRecords = 256;
 constexpr int kMaxEvents = 16;
 constexpr int kMaxHolds = 16;

@@ -1,0 +1,240 @@
+// Read errors on a console: sector-by-sector recovery, reopening, prompts, and the progress line.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "base/run_options.h"
+#include "compare/compare_pair.h"
+#include "compare/reader_threads.h"
+#include "compare/run_state.h"
+#include "support/fake_console.h"
+#include "support/pair_setup.h"
+#include "support/temp_folder.h"
+
+namespace fc = fake_console;
+
+namespace {
+
+// Side 1 is a real file with bad sectors: a read that touches one fails, and a bad sector fails
+// every attempt, without moving the file pointer, as a disk does.
+struct BadMedium {
+    static inline std::set<uint64_t> badSectors;
+    static inline uint32_t sector = 4096;
+    static inline DWORD error = ERROR_CRC;
+    static inline int sectorReads = 0;
+    static inline uint64_t lastPosition = 0;
+    static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
+        if (h != SideHandle1) return ::ReadFile(h, buffer, length, got, o);
+        LARGE_INTEGER zero = {}, at = {};
+        ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
+        lastPosition = static_cast<uint64_t>(at.QuadPart);
+        if (length == sector) ++sectorReads;
+        for (uint64_t s : badSectors) {
+            if (s * sector >= lastPosition && s * sector < lastPosition + length) {
+                ::SetLastError(error);
+                return FALSE;
+            }
+        }
+        return ::ReadFile(h, buffer, length, got, o);
+    }
+};
+
+std::string Bytes(size_t size, uint8_t salt) {
+    std::string data(size, 0);
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + salt) % 255 + 1);  // never 0
+    return data;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+bool CellsShow(const std::string& text) {
+    std::wstring wide(text.begin(), text.end());
+    for (int i = 0; i < fc::CellWriteCount(); ++i) {
+        if (std::wstring(fc::CellWriteAt(i).text).find(wide) != std::wstring::npos) return true;
+    }
+    return false;
+}
+
+class ReadErrors : public FakeConsoleTest {
+protected:
+    void SetUp() override {
+        FakeConsoleTest::SetUp();
+        setup = new PairSetup(1048576, 4096);
+        Session = &session;
+        BadMedium::badSectors.clear();
+        BadMedium::error = ERROR_CRC;
+        BadMedium::sectorReads = 0;
+        win.ReadFile = &BadMedium::Read;
+    }
+    void TearDown() override {
+        delete setup;
+        FakeConsoleTest::TearDown();
+    }
+    CompareOutcome Compare(const std::wstring& a, const std::wstring& b) {
+        uint32_t links = 0;
+        return CompareFilePair(a.c_str(), b.c_str(), &links, false);
+    }
+    PairSetup* setup = nullptr;
+    TempFolder folder;
+};
+
+TEST_F(ReadErrors, ACrcErrorInOneSectorIsReadAroundSectorBySector) {
+    std::string data = Bytes(1048576, 1);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    BadMedium::badSectors = {100};
+    EXPECT_EQ(Compare(a, b), Different);
+    std::string out = fc::Output();
+    EXPECT_EQ(Count(out, "error CRC - try reading single sectors...\r\n"), 1u);
+    EXPECT_EQ(Count(out, "Reading sector "), 256u);
+    EXPECT_EQ(Count(out, "Reading sector 256 of 256..."), 1u);
+    EXPECT_EQ(Count(out, "  1 failed"), 1u);
+    EXPECT_EQ(Count(out, "255 of 256 sectors successfully read, 1 failed\r\n"), 1u);
+    // The bad sector was tried RetryCount times, with a notice before each further attempt.
+    EXPECT_EQ(BadMedium::sectorReads, 255 + kDefaultRetryCount);
+    EXPECT_TRUE(CellsShow("retry 1 of 10"));
+    EXPECT_TRUE(CellsShow("10 of 10"));
+    EXPECT_FALSE(CellsShow("11 of"));
+    // The sector compares as zeros: every byte of it is listed.
+    EXPECT_EQ(Count(out, ": 00 "), 4096u);
+    EXPECT_NE(out.find("\r00064000: 00 "), std::string::npos);
+}
+
+TEST_F(ReadErrors, OneAttemptPerSectorWithoutRetries) {
+    Options.RetryCount = 1;  // -r:0
+    std::string data = Bytes(1048576, 2);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    BadMedium::badSectors = {0};
+    EXPECT_EQ(Compare(a, b), Different);
+    EXPECT_EQ(BadMedium::sectorReads, 256);
+    EXPECT_FALSE(CellsShow(" retry "));
+}
+
+TEST_F(ReadErrors, TheEndOfTheMediumStopsTheSectorReading) {
+    // Two blocks; the medium "ends" at sector 200 of the first one.
+    std::string data = Bytes(2 * 1048576, 3);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    BadMedium::badSectors = {200};
+    BadMedium::error = ERROR_SECTOR_NOT_FOUND;
+    EXPECT_EQ(Compare(a, b), Different);
+    std::string out = fc::Output();
+    EXPECT_EQ(Count(out, "Reading sector "), 201u);
+    EXPECT_EQ(Count(out, "sectors successfully read"), 0u);
+    // Sectors 200 to 255 were not read: zero, not the bytes of another block, so each of their
+    // bytes is a difference; the second block was read from its own start and matches.
+    EXPECT_EQ(Count(out, ": 00 "), 56u * 4096 > 10000 ? 10000u : 56u * 4096);
+    EXPECT_EQ(Count(out, "229376 diffs found\r\n"), 1u);
+    EXPECT_EQ(BadMedium::lastPosition, 1048576u);
+}
+
+struct Reopen {
+    static inline int failures = 0;
+    static inline int opens = 0;
+    static inline DWORD flags = 0;
+    static HANDLE WINAPI Create(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how,
+                                DWORD attributes, HANDLE templ) {
+        if (SideHandle1 == INVALID_HANDLE_VALUE && Side1Path && std::wstring(path) == Side1Path && opens++ > 0) {
+            flags = attributes;
+            if (failures-- > 0) {
+                ::SetLastError(ERROR_BAD_NETPATH);
+                return INVALID_HANDLE_VALUE;
+            }
+        }
+        return ::CreateFileW(path, access, share, sa, how, attributes, templ);
+    }
+};
+
+TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
+    std::string data = Bytes(3 * 1048576, 4);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    win.CreateFileW = &Reopen::Create;
+    struct Case {
+        DWORD error;
+        int failures;
+        const char* keys;
+        CompareOutcome outcome;
+        bool buffered;
+    } cases[] = {
+        {ERROR_NETNAME_DELETED, 2, "NN", Identical, false},   // back after two refusals
+        {ERROR_NETNAME_DELETED, 5, "NY", Unreadable, false},  // the user gives up
+        {ERROR_INVALID_PARAMETER, 0, "", Identical, true},    // unbuffered reads refused
+    };
+    for (const Case& c : cases) {
+        Restart();
+        Session = &session;
+        OpenFlags = kDefaultOpenFlags;
+        Reopen::failures = c.failures;
+        Reopen::opens = 0;
+        BadMedium::badSectors = {300};  // in the second block; the reopened handle reads it fine
+        BadMedium::error = c.error;
+        static int reads;
+        reads = 0;
+        win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+            if (h == SideHandle1 && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
+            return ::ReadFile(h, buffer, length, got, o);
+        };
+        uint32_t at = 100;
+        for (const char* k = c.keys; *k; ++k, at += 100) fc::ScriptPress(at, static_cast<WORD>(*k));
+        EXPECT_EQ(Compare(a, b), c.outcome) << c.error << " " << c.keys;
+        EXPECT_EQ(OpenFlags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
+        EXPECT_EQ(Reopen::flags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
+        EXPECT_FALSE(fc::DeadlineHit());
+    }
+}
+
+TEST_F(ReadErrors, ASide2ErrorOnlyAsks) {
+    std::string data = Bytes(4096, 5);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    static int failures;
+    failures = 1;
+    win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+        if (h == SideHandle2 && failures-- > 0) {
+            ::SetLastError(ERROR_IO_DEVICE);
+            return FALSE;
+        }
+        return ::ReadFile(h, buffer, length, got, o);
+    };
+    fc::ScriptPress(100, 'N');
+    EXPECT_EQ(Compare(a, b), Identical);
+    std::string out = fc::Output();
+    EXPECT_NE(out.find("\rread error IO_DEVICE - abort? (Y/N) N"), std::string::npos) << out;
+    EXPECT_NE(out.find("try reading..."), std::string::npos);
+
+    failures = 1000;
+    fc::ScriptPress(fc::Now() + 100, 'N');
+    fc::ScriptPress(fc::Now() + 2000, VK_ESCAPE);  // Esc answers Y: give up
+    EXPECT_EQ(Compare(a, b), Unreadable);
+    EXPECT_FALSE(fc::DeadlineHit());
+}
+
+TEST_F(ReadErrors, ProgressIsWrittenInPlaceAndClearedAtTheEnd) {
+    std::string data = Bytes(3 * 1048576, 6);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    static uint32_t clock;
+    clock = 0;
+    win.GetTickCount = +[]() -> DWORD { return clock += 150; };
+    EXPECT_EQ(Compare(a, b), Identical);
+    // Only changed cells are written: the first text whole, then the digit that moved on.
+    ASSERT_GE(fc::CellWriteCount(), 3);
+    EXPECT_EQ(std::wstring(fc::CellWriteAt(0).text), L"1 MB of 3 MB compared");
+    EXPECT_TRUE(CellsShow("MB/s)"));
+    EXPECT_EQ(std::wstring(fc::CellWriteAt(2).text), L"2");
+    EXPECT_EQ(fc::CellWriteAt(2).region.Left, 1);
+    std::string out = fc::Output();
+    EXPECT_NE(out.find("Files are identical\r\nFiles compared with "), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - 4), "\r\n\r\n");
+
+    // Quiet: nothing to see; only the cursor goes back to the start of its empty line.
+    Restart();
+    Session = &session;
+    Options.quiet = true;
+    EXPECT_EQ(Compare(a, b), Identical);
+    EXPECT_EQ(fc::Output(), "\r");
+    EXPECT_EQ(fc::CellWriteCount(), 0);
+}
+
+}  // namespace
