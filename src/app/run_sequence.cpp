@@ -1,5 +1,7 @@
 #include "app/run_sequence.h"
 
+#include <cwchar>
+
 #include "app/command_line.h"
 #include "app/process_environment.h"
 #include "base/memory.h"
@@ -9,6 +11,16 @@
 #include "console/keys.h"
 #include "console/status_line.h"
 #include "platform/win_api.h"
+#include "app/folder_run.h"
+#include "app/path_setup.h"
+#include "base/run_options.h"
+#include "compare/compare_pair.h"
+#include "compare/file_identity.h"
+#include "compare/reader_threads.h"
+#include "compare/run_state.h"
+#include "console/cursor.h"
+#include "paths/path_strings.h"
+#include "paths/volume_roots.h"
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
 
@@ -32,6 +44,34 @@ void DeleteStaleErrorLog() {
 int EndRun(int code) {
     WaitBeforeClose(Session, Options.noWait);
     return code;
+}
+
+// A run that differs says so first; then one with missing files; then one that could not read
+// or finish every pair, which must never pass for a verified copy.
+int RunExitCode() {
+    if (ResultCounters[Different] > 0) return kExitDifferent;
+    if (ResultCounters[Missing] > 0) return kExitMissing;
+    if (ResultCounters[Unreadable] > 0 || ResultCounters[OtherProblem] > 0) return kExitIncomplete;
+    return kExitIdentical;
+}
+
+int CleanUpRun() {
+    StopReaderThreads();
+    for (uint8_t*& buffer : CompareBuffers) {
+        ReleaseBuffer(buffer);
+        buffer = nullptr;
+    }
+    for (FileIdList*& list : FileIdLists) {
+        FreeFileIdList(list);
+        list = nullptr;
+    }
+    if (CursorColumn() > 0) PrintOut("\n");
+    win.SetThreadExecutionState(ES_CONTINUOUS);
+    WaitBeforeClose(Session, Options.noWait);
+    CloseConsoleSession(Session);
+    FreeBlock(Session);
+    Session = nullptr;
+    return RunExitCode();
 }
 
 }  // namespace
@@ -71,6 +111,25 @@ int RunMainSequence(int count, wchar_t** args) {
         PrintOut("invalid path2\n");
         return EndRun(3);
     }
-    // The comparison itself is not built yet.
-    return EndRun(0);
+    if (int code = SetUpPaths(path1, path2); code >= 0) return EndRun(code);
+
+    if (HasWildcards(path1)) {
+        RunFolderComparison();
+    } else {
+        if (!SourceFileExists(path1)) {
+            PrintOut("source file not found -> abort\n");
+            return EndRun(kExitMissing);
+        }
+        // A target folder takes the file of the same name.
+        static PathBuffer second;
+        const wchar_t* target = path2;
+        if (IsExistingFolder(path2) && wcslen(Paths.folder2) + wcslen(Paths.mask1) < kPathChars) {
+            win.wsprintfW(second, L"%s%s", Paths.folder2, Paths.mask1);
+            target = second;
+        }
+        uint32_t hardLinks = 0;
+        CompareOutcome outcome = CompareFilePair(path1, target, &hardLinks, HasStreamName(path1));
+        ++ResultCounters[outcome];
+    }
+    return CleanUpRun();
 }

@@ -76,6 +76,8 @@ struct WinApi {
     // Files and folders
     QVB_SEAM(CreateFileW);
     QVB_SEAM(GetTempPathW);
+    QVB_SEAM(GetFullPathNameW);
+    QVB_SEAM(GetCurrentDirectoryW);
     QVB_SEAM(DeleteFileW);
 
     // Paths and volumes (src/paths)
@@ -127,6 +129,8 @@ struct WinApi {
     QVB_SEAM(ResumeThread);
     QVB_SEAM(WaitForSingleObject);
     QVB_SEAM(SetThreadExecutionState);
+    QVB_SEAM(SetThreadPriority);
+    QVB_SEAM(GetCurrentThread);
 };
 
 #undef QVB_SEAM
