@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Times qvb.exe under Wine against cmp from diffutils on the same data, in one run:
+#   (a) two identical files of 1 GiB;
+#   (b) two 64 MiB files that differ in one byte of every 64, every listed difference written to
+#       a file (qvb's listing against cmp -l).
+# Prints each time and the ratio cmp/qvb (above 1: qvb is faster). Not a test: nothing is asserted.
+# Usage: bench/compare.sh [DATA_DIR]   (default /tmp/qvb-bench; about 2.2 GB of data is kept there)
+set -euo pipefail
+. "$(dirname "$0")/../scripts/common.sh"
+qvb_install_packages >&2
+qvb_build --target qvb
+qvb_start_wine
+trap qvb_stop_wine EXIT
+data=${1:-/tmp/qvb-bench}
+mkdir -p "$data"
+exe="$QVB_BUILD/qvb.exe"
+
+make_data() {
+  if [ ! -f "$data/a1g" ] || [ "$(stat -c %s "$data/a1g")" -ne 1073741824 ]; then
+    head -c 1073741824 /dev/urandom >"$data/a1g"
+    cp "$data/a1g" "$data/b1g"
+  fi
+  if [ ! -f "$data/b64m" ]; then
+    head -c 67108864 /dev/urandom >"$data/a64m"
+    python3 - "$data/a64m" "$data/b64m" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+data[63::64] = bytes(b ^ 0xFF for b in data[63::64])
+open(sys.argv[2], 'wb').write(data)
+PY
+  fi
+}
+
+seconds() {  # runs "$@" and prints its wall time in seconds; the exit code is ignored
+  local start end
+  start=$(date +%s.%N)
+  "$@" || true
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }' 
+}
+
+report() {  # name, qvb seconds, cmp seconds
+  printf '%-44s qvb %7.3f s   cmp %7.3f s   cmp/qvb %5.2f\n' "$1" "$2" "$3" "$(awk -v q="$2" -v c="$3" 'BEGIN { print c / q }')"
+}
+
+make_data
+cat "$data"/a1g "$data"/b1g "$data"/a64m "$data"/b64m >/dev/null  # warm the page cache
+
+# Best of three each, to keep the noise of a shared machine out.
+best() {
+  local b="" t
+  for _ in 1 2 3; do
+    t=$(seconds "$@")
+    if [ -z "$b" ] || awk -v t="$t" -v b="$b" 'BEGIN { exit !(t < b) }'; then b=$t; fi
+  done
+  echo "$b"
+}
+
+q=$(best sh -c "wine '$exe' -n '$data/a1g' '$data/b1g' >/dev/null 2>&1")
+c=$(best sh -c "cmp '$data/a1g' '$data/b1g' >/dev/null 2>&1")
+report "(a) identical 1 GiB files" "$q" "$c"
+
+q=$(best sh -c "wine '$exe' -n '$data/a64m' '$data/b64m' >'$data/qvb.out' 2>&1")
+c=$(best sh -c "cmp -l '$data/a64m' '$data/b64m' >'$data/cmp.out' 2>&1")
+report "(b) 64 MiB, 1 byte in 64 differs, listed" "$q" "$c"
+printf '    lines listed: qvb %s, cmp -l %s\n' "$(grep -c ': ' "$data/qvb.out" || true)" "$(wc -l <"$data/cmp.out")"

@@ -1,0 +1,143 @@
+// Whole runs of qvb.exe on real files, with standard output and error redirected.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/process_runner.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+const char kSameDrive[] = "Files are located on the same physical drive -> sequential operation\n";
+
+std::string CompareLine(const std::wstring& a, const std::wstring& b) {
+    return "compare " + Narrow(a) + " with " + Narrow(b) + "\n";
+}
+
+class FileRuns : public ::testing::Test {
+protected:
+    ProcessResult Run(const std::wstring& args) {
+        ProcessResult r = RunQvb(args);
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        return r;
+    }
+    TempFolder folder;
+};
+
+TEST_F(FileRuns, IdenticalDifferentAndEmptyPairs) {
+    std::wstring a = folder.Write(L"a.bin", "the same bytes");
+    std::wstring b = folder.Write(L"b.bin", "the same bytes");
+    ProcessResult r = Run(Quoted(a) + L" " + Quoted(b));
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.out, kSameDrive + CompareLine(a, b) + "\rFiles are identical\r\n");
+    EXPECT_EQ(r.err, "");
+
+    std::wstring c = folder.Write(L"c.bin", "the sane bytes!");
+    std::wstring d = folder.Write(L"d.bin", "the same bytes?");
+    r = Run(Quoted(c) + L" " + Quoted(d));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, kSameDrive + CompareLine(c, d) + "\r00000006: 6E 6D\r\n\r0000000E: 21 3F\r\n\r\n");
+
+    std::wstring e1 = folder.Write(L"e1", ""), e2 = folder.Write(L"e2", "");
+    r = Run(L"-q " + Quoted(e1) + L" " + Quoted(e2));
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(FileRuns, SizesFirstBytesAndStartOffset) {
+    std::string base(2000, 'x');
+    std::wstring small = folder.Write(L"small", base.substr(0, 1000));
+    std::wstring large = folder.Write(L"large", base + "y");
+    std::string sizes = "Files have different sizes:\r\nFile1=1000 bytes\r\nFile2=2001 bytes\r\n";
+    ProcessResult r = Run(L"/q " + Quoted(small) + L" " + Quoted(large));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, sizes + " -> abort! (use -i to ignore)\r\n");
+
+    r = Run(L"-q -i " + Quoted(small) + L" " + Quoted(large));
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.out, sizes + "comparing to end of the small file...\r\n");
+
+    // -st:1 is rounded up to the sector size; 3000 is beyond the 2001 bytes.
+    std::wstring other = folder.Write(L"other", std::string(2000, 'x') + "z");
+    r = Run(L"-q -st:1 " + Quoted(large) + L" " + Quoted(other));
+    EXPECT_EQ(r.exitCode, 1u);
+    r = Run(L"-q -fi:2000 " + Quoted(large) + L" " + Quoted(other));
+    EXPECT_EQ(r.exitCode, 0u);
+    r = Run(L"-q -st:3000 " + Quoted(large) + L" " + Quoted(other));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.err, "Error: StartPos (3072) > FileSize2 (2001) -> abort");
+}
+
+TEST_F(FileRuns, TheNullDevice) {
+    std::string data(600, 0);
+    data[512] = 7;
+    std::wstring file = folder.Write(L"zeros", data);
+    for (const wchar_t* nul : {L"NUL", L"\\\\.\\NUL", L"nul"}) {
+        ProcessResult r = Run(L"-q " + Quoted(file) + L" " + nul);
+        EXPECT_EQ(r.exitCode, 1u) << Narrow(nul);
+        EXPECT_EQ(r.out, "");
+        r = Run(Quoted(file) + L" " + nul);
+        EXPECT_EQ(r.out, "compare " + Narrow(file) + " with \\\\.\\NUL\n\r00000200: 07 00\r\n\r\n") << Narrow(nul);
+    }
+    ProcessResult r = Run(L"-q NUL " + Quoted(folder.Write(L"empty", "")));
+    EXPECT_EQ(r.exitCode, 0u);
+}
+
+TEST_F(FileRuns, MissingSidesAndAFolderAsTheTarget) {
+    std::wstring a = folder.Write(L"a.bin", "abc");
+    ProcessResult r = Run(Quoted(folder.File(L"nothere")) + L" " + Quoted(a));
+    EXPECT_EQ(r.exitCode, 9u);
+    EXPECT_EQ(r.out, kSameDrive + CompareLine(folder.File(L"nothere"), a) + "source file not found -> abort\r\n");
+
+    r = Run(L"-q " + Quoted(a) + L" " + Quoted(folder.File(L"gone.bin")));
+    EXPECT_EQ(r.exitCode, 9u);
+    EXPECT_EQ(r.err, "\rCannot open file2 for compare '" + Narrow(folder.File(L"gone.bin")) + "'\nerr=FILE_NOT_FOUND\n");
+
+    r = Run(L"-q " + Quoted(a) + L" " + Quoted(folder.File(L"nofolder\\x.bin")));
+    EXPECT_EQ(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("err=PATH_NOT_FOUND"), std::string::npos) << r.err;
+
+    // A folder as the second path takes the file of the same name inside it.
+    std::wstring sub = folder.File(L"sub");
+    ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+    folder.Write(L"sub\\a.bin", "abd");
+    r = Run(L"-q " + Quoted(a) + L" " + Quoted(sub));
+    EXPECT_EQ(r.exitCode, 1u);
+    r = Run(Quoted(a) + L" " + Quoted(sub));
+    EXPECT_NE(r.out.find("\r00000002: 63 64\r\n"), std::string::npos) << r.out;
+}
+
+TEST_F(FileRuns, ALockedSideEndsWithTheIncompleteCode) {
+    std::wstring a = folder.Write(L"a", "abc"), b = folder.Write(L"b", "abc");
+    HANDLE lock = CreateFileW(b.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    ProcessResult r = Run(L"-q " + Quoted(a) + L" " + Quoted(b));
+    CloseHandle(lock);
+    EXPECT_EQ(r.exitCode, 11u);
+    EXPECT_NE(r.err.find("err=SHARING_VIOLATION"), std::string::npos) << r.err;
+}
+
+TEST_F(FileRuns, TheRecursionGuardIgnoresLetterCase) {
+    std::wstring source = folder.File(L"data");
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    std::wstring inside = source + L"\\copy";
+    ASSERT_TRUE(CreateDirectoryW(inside.c_str(), nullptr));
+    for (const std::wstring& target : {inside, folder.File(L"DATA\\COPY")}) {
+        ProcessResult r = Run(L"-q " + Quoted(source) + L" " + Quoted(target));
+        EXPECT_EQ(r.exitCode, 8u) << Narrow(target);
+        EXPECT_EQ(r.out, "target path is below source path (recursion) -> abort\r\n");
+    }
+}
+
+TEST_F(FileRuns, DeviceShortcutsBecomeDevicePaths) {
+    // Wine opens \\.\PhysicalDrive0 but reads nothing from it: the run ends, whatever it reads.
+    ProcessResult r = Run(L"-fi:4096 \\\\.\\pd0 NUL");
+    EXPECT_NE(r.out.find("compare \\\\.\\PhysicalDrive0 with \\\\.\\NUL\n"), std::string::npos) << r.out;
+}
+
+}  // namespace
