@@ -94,6 +94,15 @@ struct WinApi {
     QVB_SEAM(GetFileInformationByHandle);
     QVB_SEAM(DeviceIoControl);
 
+    // Storage topology (src/storage)
+    QVB_SEAM(GetDiskFreeSpaceW);
+    QVB_SEAM(GetVolumeNameForVolumeMountPointW);
+    QVB_SEAM(FindFirstVolumeW);
+    QVB_SEAM(FindNextVolumeW);
+    QVB_SEAM(FindVolumeClose);
+    QVB_SEAM(GetLogicalDrives);
+    QVB_SEAM(lstrcmpiW);
+
     // Console screen, keys and control events (src/console)
 
     // Threads, waits and time
