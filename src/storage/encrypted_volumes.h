@@ -1,4 +1,4 @@
-// Encrypted volumes of the TrueCrypt and VeraCrypt drivers: the host (a container file or a
+// Encrypted volumes of the two encryption drivers: the host (a container file or a
 // partition) that holds the bytes of the volume mounted as a drive letter.
 #pragma once
 

@@ -26,9 +26,9 @@ MachineScenario Workstation() {
     m.CdRom(L'R', 0).Floppy(L'A', 0);
     m.Subst(L'X', L"E:\\Data").Subst(L'Y', L"X:\\nested");
     m.Network(L'N', L"\\\\server\\share");
-    m.Encrypted(TrueCryptDriver, L'T', L"\\??\\E:\\vault.tc");
-    m.Encrypted(VeraCryptDriver, L'V', L"\\Device\\Harddisk2\\Partition1");
-    m.Encrypted(TrueCryptDriver, L'H', L"\\Device\\HarddiskVolume5");
+    m.Encrypted(FirstEncryptionDriver, L'T', L"\\??\\E:\\vault.tc");
+    m.Encrypted(SecondEncryptionDriver, L'V', L"\\Device\\Harddisk2\\Partition1");
+    m.Encrypted(FirstEncryptionDriver, L'H', L"\\Device\\HarddiskVolume5");
     m.Disk(3).Volume(L"K:\\", 3);
     m.VirtualDisk(3, m.GuidOf(L"E:\\"), L"\\VMs\\a.vhd");
     m.Disk(4, BusTypeFileBackedVirtual).Volume(L"L:\\", 4);  // a virtual disk whose container is unknown
@@ -89,7 +89,7 @@ TEST(ResolveDriveIdentity, ChainsThatComeBackEndUnresolved) {
     m.Subst(L'P', L"Q:\\a").Subst(L'Q', L"P:\\b");
     m.Disk(7).Volume(L"S:\\", 7);
     m.VirtualDisk(7, m.GuidOf(L"S:\\"), L"\\self.vhd");
-    m.Encrypted(VeraCryptDriver, L'J', L"\\??\\J:\\self.hc");
+    m.Encrypted(SecondEncryptionDriver, L'J', L"\\??\\J:\\self.hc");
     MachineGuard guard(m);
     for (const wchar_t* path : {L"P:\\x", L"S:\\x", L"J:\\x"}) {
         EXPECT_EQ(ResolveDriveIdentity(path), kUnresolvedDrive) << path;

@@ -28,9 +28,9 @@ const uint32_t kT = 1u << (L'T' - L'A');
 
 TEST(QueryEncryptedMountList, BothDriversAndTheirReplies) {
     MachineScenario m;
-    m.Encrypted(TrueCryptDriver, L'T', L"\\??\\E:\\true.tc");
-    m.Encrypted(VeraCryptDriver, L'T', L"\\??\\F:\\vera.hc");
-    m.Encrypted(TrueCryptDriver, L'Z', L"\\Device\\Harddisk1\\Partition1");
+    m.Encrypted(FirstEncryptionDriver, L'T', L"\\??\\E:\\true.tc");
+    m.Encrypted(SecondEncryptionDriver, L'T', L"\\??\\F:\\vera.hc");
+    m.Encrypted(FirstEncryptionDriver, L'Z', L"\\Device\\Harddisk1\\Partition1");
     MachineGuard guard(m);
     const std::wstring full(kMountListEntryChars, L'f');
     struct {
@@ -61,14 +61,14 @@ TEST(QueryEncryptedMountList, BothDriversAndTheirReplies) {
         EXPECT_EQ(std::wstring(out), row.host) << row.what;
         EXPECT_EQ(m.openHandles, 0);
     }
-    m.driverPresent[TrueCryptDriver] = m.driverPresent[VeraCryptDriver] = false;
+    m.driverPresent[FirstEncryptionDriver] = m.driverPresent[SecondEncryptionDriver] = false;
     wchar_t out[kTopologyPathChars];
     EXPECT_FALSE(QueryEncryptedMountList(L'T', out));
 }
 
 TEST(ResolveEncryptedVolumeHost, ClassifiesTheHost) {
     MachineScenario m;
-    m.Encrypted(TrueCryptDriver, L'T', L"");
+    m.Encrypted(FirstEncryptionDriver, L'T', L"");
     std::wstring guid = m.GuidOf(L"T:\\");
     MachineGuard guard(m);
     struct {
@@ -89,7 +89,7 @@ TEST(ResolveEncryptedVolumeHost, ClassifiesTheHost) {
         {L"", L"", 0, false},
     };
     for (const auto& row : rows) {
-        m.mountLists[TrueCryptDriver][L'T'] = row.host;
+        m.mountLists[FirstEncryptionDriver][L'T'] = row.host;
         for (const std::wstring& path : {std::wstring(L"T:\\docs"), guid + L"docs"}) {
             wchar_t out[kTopologyPathChars] = {L'x'};
             DriveIdentity identity = 0;
@@ -99,7 +99,7 @@ TEST(ResolveEncryptedVolumeHost, ClassifiesTheHost) {
         }
     }
     // The volume device must be one of the drivers' and end in a letter.
-    m.mountLists[TrueCryptDriver][L'T'] = L"\\??\\E:\\vault.tc";
+    m.mountLists[FirstEncryptionDriver][L'T'] = L"\\??\\E:\\vault.tc";
     wchar_t out[kTopologyPathChars];
     DriveIdentity identity = 0;
     for (const wchar_t* device : {L"\\Device\\TrueCryptVolume", L"\\Device\\TrueCryptVolume5", L"\\Device\\Other"}) {

@@ -132,8 +132,8 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
     m.Volume(L"", 1);
     m.Disk(3).Volume(L"K:\\", 3);
     m.VirtualDisk(3, m.GuidOf(L"E:\\"), L"\\VMs\\a.vhd");
-    m.Encrypted(TrueCryptDriver, L'T', L"\\??\\E:\\vault.tc");
-    m.Encrypted(VeraCryptDriver, L'V', L"\\Device\\Harddisk1\\Partition1");
+    m.Encrypted(FirstEncryptionDriver, L'T', L"\\??\\E:\\vault.tc");
+    m.Encrypted(SecondEncryptionDriver, L'V', L"\\Device\\Harddisk1\\Partition1");
     MachineGuard guard(m);
     SeamOverride alloc(win.HeapAlloc, GuardedHeapAlloc);
     SeamOverride release(win.HeapFree, GuardedHeapFree);

@@ -6,7 +6,7 @@
 //   MachineScenario m;
 //   m.Disk(0).Disk(1).Volume(L"C:\\", 0);
 //   m.Volume(L"E:\\", 1);
-//   m.Subst(L'X', L"E:\\Data").Encrypted(TrueCryptDriver, L'T', L"\\??\\E:\\vault.tc");
+//   m.Subst(L'X', L"E:\\Data").Encrypted(FirstEncryptionDriver, L'T', L"\\??\\E:\\vault.tc");
 //   MachineGuard guard(m);
 #pragma once
 
@@ -54,7 +54,7 @@ struct RawReply {
     DWORD returned = 0;
 };
 
-enum EncryptionDriver { TrueCryptDriver = 0, VeraCryptDriver = 1 };
+enum EncryptionDriver { FirstEncryptionDriver = 0, SecondEncryptionDriver = 1 };
 
 class MachineScenario {
 public:
