@@ -95,7 +95,9 @@ TEST(ResolveEncryptedVolumeHost, ClassifiesTheHost) {
             DriveIdentity identity = 0;
             EXPECT_EQ(ResolveEncryptedVolumeHost(path.c_str(), out, &identity), row.found) << row.host << L" " << path;
             EXPECT_EQ(std::wstring(out), row.again) << row.host;
-            if (row.found && row.again.empty()) EXPECT_EQ(identity, row.identity) << row.host;
+            if (row.found && row.again.empty()) {
+                EXPECT_EQ(identity, row.identity) << row.host;
+            }
         }
     }
     // The volume device must be one of the drivers' and end in a letter.
