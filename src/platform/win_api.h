@@ -103,6 +103,15 @@ struct WinApi {
     QVB_SEAM(CreateEventW);
     QVB_SEAM(SetEvent);
 
+    // Storage topology (src/storage)
+    QVB_SEAM(GetDiskFreeSpaceW);
+    QVB_SEAM(GetVolumeNameForVolumeMountPointW);
+    QVB_SEAM(FindFirstVolumeW);
+    QVB_SEAM(FindNextVolumeW);
+    QVB_SEAM(FindVolumeClose);
+    QVB_SEAM(GetLogicalDrives);
+    QVB_SEAM(lstrcmpiW);
+
     // Console screen, keys and control events (src/console)
     QVB_SEAM(GetConsoleScreenBufferInfo);
     QVB_SEAM(ReadConsoleOutputW);
