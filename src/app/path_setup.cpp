@@ -177,13 +177,15 @@ int SetUpPaths(wchar_t* path1, wchar_t* path2) {
     p.volumeRoot1[0] = p.volumeRoot2[0] = 0;
     if (IsDevicePath(p.folder1)) {
         p.device1 = true;
-    } else if (int code = FindVolumeRoot(p.folder1, p.volumeRoot1, "path1 is invalid (%s) -> abort\n", kExitPath1Invalid);
+    } else if (int code =
+                   FindVolumeRoot(p.folder1, p.volumeRoot1, "path1 is invalid (%s) -> abort\n", kExitPath1Invalid);
                code >= 0) {
         return code;
     }
     if (IsDevicePath(p.folder2)) {
         p.device2 = true;
-    } else if (int code = FindVolumeRoot(p.folder2, p.volumeRoot2, "path2 is invalid (%s) -> abort\n", kExitPath2Invalid);
+    } else if (int code =
+                   FindVolumeRoot(p.folder2, p.volumeRoot2, "path2 is invalid (%s) -> abort\n", kExitPath2Invalid);
                code >= 0) {
         return code;
     }
@@ -193,15 +195,15 @@ int SetUpPaths(wchar_t* path1, wchar_t* path2) {
 
     HardLinkSupport1 = HardLinkSupport2 = false;
     if (!p.device1 && p.volumeRoot1[0]) {
-        int code = ReadHardLinkSupport(p.volumeRoot1, &HardLinkSupport1, &FileIdLists[0],
-                                       "invalid source1: GetVolumeInformation(%S) err=%s -> abort\n",
-                                       kExitVolume1Unreadable);
+        int code =
+            ReadHardLinkSupport(p.volumeRoot1, &HardLinkSupport1, &FileIdLists[0],
+                                "invalid source1: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume1Unreadable);
         if (code >= 0) return code;
     }
     if (!p.device2 && p.volumeRoot2[0]) {
-        int code = ReadHardLinkSupport(p.volumeRoot2, &HardLinkSupport2, &FileIdLists[1],
-                                       "invalid source2: GetVolumeInformation(%S) err=%s -> abort\n",
-                                       kExitVolume2Unreadable);
+        int code =
+            ReadHardLinkSupport(p.volumeRoot2, &HardLinkSupport2, &FileIdLists[1],
+                                "invalid source2: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume2Unreadable);
         if (code >= 0) return code;
     }
 

@@ -39,7 +39,7 @@ wait_exit() {
   fail "qvb did not end"
 }
 
-start -n -fi:2000G NUL NUL
+start -n -fi:2000Gi NUL NUL
 wait_screen '^ [0-9]+ MB of 2048000 MB compared \(.*/s\)$' 300 || fail "no progress line"
 sleep 0.5
 [ "$(screen | grep -cE ' MB of 2048000 MB compared')" = 1 ] || fail "the progress scrolled instead of staying on one line"
@@ -49,7 +49,7 @@ wait_exit
 screen | grep -qx 'Ctrl+C pressed -> abort' || fail "no Ctrl+C message on a line of its own"
 screen | grep -q 'Files are identical' && fail "a stopped run was called identical"
 
-start -n -fi:2G NUL NUL
+start -n -fi:2Gi NUL NUL
 wait_exit
 [ "$(cat "$work/exit")" = 0 ] || fail "a complete run ended with exit code $(cat "$work/exit")"
 screen | grep -qx 'Files are identical' || fail "no verdict"

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/windows.h"
 #include "support/process_runner.h"
 #include "support/temp_folder.h"
 
@@ -77,12 +78,16 @@ TEST_F(FileRuns, TheNullDevice) {
     std::string data(600, 0);
     data[512] = 7;
     std::wstring file = folder.Write(L"zeros", data);
-    for (const wchar_t* nul : {L"NUL", L"\\\\.\\NUL", L"nul"}) {
-        ProcessResult r = Run(L"-q " + Quoted(file) + L" " + nul);
-        EXPECT_EQ(r.exitCode, 1u) << Narrow(nul);
+    struct Case {
+        const wchar_t* arg;
+        const char* shown;
+    } cases[] = {{L"NUL", "\\\\.\\NUL"}, {L"\\\\.\\NUL", "\\\\.\\NUL"}, {L"nul", "\\\\.\\nul"}};
+    for (const Case& c : cases) {
+        ProcessResult r = Run(L"-q " + Quoted(file) + L" " + c.arg);
+        EXPECT_EQ(r.exitCode, 1u) << c.shown;
         EXPECT_EQ(r.out, "");
-        r = Run(Quoted(file) + L" " + nul);
-        EXPECT_EQ(r.out, "compare " + Narrow(file) + " with \\\\.\\NUL\n\r00000200: 07 00\r\n\r\n") << Narrow(nul);
+        r = Run(Quoted(file) + L" " + c.arg);
+        EXPECT_EQ(r.out, "compare " + Narrow(file) + " with " + c.shown + "\n\r00000200: 07 00\r\n\r\n");
     }
     ProcessResult r = Run(L"-q NUL " + Quoted(folder.Write(L"empty", "")));
     EXPECT_EQ(r.exitCode, 0u);
@@ -96,7 +101,8 @@ TEST_F(FileRuns, MissingSidesAndAFolderAsTheTarget) {
 
     r = Run(L"-q " + Quoted(a) + L" " + Quoted(folder.File(L"gone.bin")));
     EXPECT_EQ(r.exitCode, 9u);
-    EXPECT_EQ(r.err, "\rCannot open file2 for compare '" + Narrow(folder.File(L"gone.bin")) + "'\nerr=FILE_NOT_FOUND\n");
+    EXPECT_EQ(r.err,
+              "\rCannot open file2 for compare '" + Narrow(folder.File(L"gone.bin")) + "'\nerr=FILE_NOT_FOUND\n");
 
     r = Run(L"-q " + Quoted(a) + L" " + Quoted(folder.File(L"nofolder\\x.bin")));
     EXPECT_EQ(r.exitCode, 9u);
@@ -110,6 +116,17 @@ TEST_F(FileRuns, MissingSidesAndAFolderAsTheTarget) {
     EXPECT_EQ(r.exitCode, 1u);
     r = Run(Quoted(a) + L" " + Quoted(sub));
     EXPECT_NE(r.out.find("\r00000002: 63 64\r\n"), std::string::npos) << r.out;
+}
+
+TEST_F(FileRuns, PathsOnADriveThatDoesNotExist) {
+    std::wstring a = folder.Write(L"a", "abc");
+    ProcessResult r = Run(L"-q Q:\\x.bin " + Quoted(a));
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_EQ(r.err.substr(0, 17), "path1 is invalid ");
+    r = Run(L"-q " + Quoted(a) + L" Q:\\x.bin");
+    EXPECT_EQ(r.exitCode, 5u);
+    EXPECT_EQ(r.err.substr(0, 17), "path2 is invalid ");
+    EXPECT_EQ(r.err.substr(r.err.size() - 11), ") -> abort\n");
 }
 
 TEST_F(FileRuns, ALockedSideEndsWithTheIncompleteCode) {
