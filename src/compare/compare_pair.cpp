@@ -91,11 +91,18 @@ void CompareBlocks(PairRun* run) {
             readLength = RoundUp(blockLength, sectorSize);
         }
         BytesRead[0] = BytesRead[1] = 0;
-        StartSideRead(0, readLength);
-        if (!ParallelReads) WaitSideRead(0);
-        StartSideRead(1, readLength);
-        uint32_t result1 = WaitSideRead(0);
-        uint32_t result2 = WaitSideRead(1);
+        uint32_t result1, result2;
+        if (ParallelReads) {
+            StartSideRead(0, readLength);
+            StartSideRead(1, readLength);
+            result1 = WaitSideRead(0);
+            result2 = WaitSideRead(1);
+        } else {
+            // One after the other: the handing over to a thread and back would cost more than it
+            // buys, so this thread reads both, side 1 first, exactly as the readers would.
+            result1 = ReadSide1(readLength);
+            result2 = ReadSide2(readLength);
+        }
         if (result1 == 0 || result2 == 0) {
             PrintErr("\n aborted\n");
             run->end = LoopEnd::ReaderGaveUp;

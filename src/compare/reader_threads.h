@@ -27,7 +27,8 @@ BOOL SeekTo(HANDLE handle, uint64_t position);
 // A lost network name, a changed or missing medium: the open handle is worth replacing.
 bool IsReopenableError(DWORD code);
 
-// The reader threads are made once per run and handed one block at a time. `side` is 0 or 1.
+// For reading both sides at once: the reader threads are made on first use, once per run, and
+// handed one block at a time. `side` is 0 or 1.
 // When no thread can be made, the read runs on the calling thread instead.
 void StartSideRead(int side, uint32_t readLength);
 uint32_t WaitSideRead(int side);  // the result of ReadSide1 or ReadSide2 for that block
