@@ -112,6 +112,12 @@ struct WinApi {
     QVB_SEAM(GetLogicalDrives);
     QVB_SEAM(lstrcmpiW);
 
+    // Disk and volume listings (src/storage)
+    QVB_SEAM(SetupDiGetClassDevsW);
+    QVB_SEAM(SetupDiEnumDeviceInterfaces);
+    QVB_SEAM(SetupDiGetDeviceInterfaceDetailW);
+    QVB_SEAM(SetupDiDestroyDeviceInfoList);
+
     // Console screen, keys and control events (src/console)
     QVB_SEAM(GetConsoleScreenBufferInfo);
     QVB_SEAM(ReadConsoleOutputW);

@@ -1,4 +1,40 @@
+// -ld: every disk of the machine with the device path to give this program, its bus, size and
+// name, so that a user can pick the disk for a raw comparison.
 #pragma once
 
-// -ld: every disk of the machine.
+#include <cstddef>
+#include <cstdint>
+
+#include "storage/disk_description.h"
+
+constexpr size_t kDiskDevicePathChars = 312;
+
+struct DiskRecord {
+    wchar_t devicePath[kDiskDevicePathChars];  // \\.\PhysicalDriveN
+    wchar_t sizeText[kDiskSizeChars];
+    wchar_t name[kDiskNameChars];
+    const wchar_t* busWord;
+    int32_t diskNumber;
+};
+
+// Records in enumeration order; at most as many as the disk interfaces first counted.
+struct DiskList {
+    uint32_t count;
+    DiskRecord* records;
+};
+
 void ListDisks();
+
+// Fills `list` from the disk interfaces that the system lists. Free it with FreeDiskList.
+void EnumerateDisks(DiskList* list);
+void FreeDiskList(DiskList* list);
+
+// One line per record, in ascending disk-number order; records of one number keep their order.
+void PrintDiskList(const DiskList* list);
+
+// The disk number and partition number of a device or volume path (one trailing backslash is
+// ignored). False, with both -1, when the device cannot tell.
+bool QueryDiskAndPartition(const wchar_t* path, int32_t* diskNumber, int32_t* partitionNumber);
+
+// The disk number of a device or volume path, or -1.
+int32_t DiskNumberOfPath(const wchar_t* path);

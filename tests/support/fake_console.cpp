@@ -146,21 +146,21 @@ void NewLine() {
 }
 
 // Text written to the console moves the cursor as a console with processed output does.
-void Show(const char* bytes, DWORD count) {
-    for (DWORD i = 0; i < count; ++i) {
-        char c = bytes[i];
-        if (c == '\r') {
-            state.cursorX = 0;
-        } else if (c == '\n') {
-            NewLine();
-        } else if (c == '\b') {
-            if (state.cursorX > 0) --state.cursorX;
-        } else {
-            state.cells[state.cursorY][state.cursorX] =
-                CHAR_INFO{{static_cast<wchar_t>(static_cast<unsigned char>(c))}, state.attributes};
-            if (++state.cursorX == state.width) NewLine();
-        }
+void ShowChar(wchar_t c) {
+    if (c == L'\r') {
+        state.cursorX = 0;
+    } else if (c == L'\n') {
+        NewLine();
+    } else if (c == L'\b') {
+        if (state.cursorX > 0) --state.cursorX;
+    } else {
+        state.cells[state.cursorY][state.cursorX] = CHAR_INFO{{c}, state.attributes};
+        if (++state.cursorX == state.width) NewLine();
     }
+}
+
+void Show(const char* bytes, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) ShowChar(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])));
 }
 
 void WriteOut(const char* bytes, DWORD count) {
@@ -215,6 +215,15 @@ BOOL WINAPI FakeWriteFile(HANDLE handle, LPCVOID data, DWORD count, LPDWORD writ
     if (handle != kOutput) return Fail(ERROR_INVALID_HANDLE);
     WriteOut(static_cast<const char*>(data), count);
     if (written) *written = count;
+    return TRUE;
+}
+
+// Wide console text shows on the screen only; Output() holds the bytes of WriteFile.
+BOOL WINAPI FakeWriteConsoleW(HANDLE handle, const VOID* text, DWORD count, LPDWORD written, LPVOID) {
+    if (!IsScreen(handle)) return Fail(ERROR_INVALID_HANDLE);
+    for (DWORD i = 0; i < count; ++i) ShowChar(static_cast<const wchar_t*>(text)[i]);
+    if (written) *written = count;
+    if (state.outputHook) state.outputHook();
     return TRUE;
 }
 
@@ -455,6 +464,7 @@ void Install(int width, int height) {
     win.GetConsoleMode = FakeGetConsoleMode;
     win.SetConsoleMode = FakeSetConsoleMode;
     win.WriteFile = FakeWriteFile;
+    win.WriteConsoleW = FakeWriteConsoleW;
     win.GetConsoleScreenBufferInfo = FakeGetConsoleScreenBufferInfo;
     win.ReadConsoleOutputW = FakeReadConsoleOutputW;
     win.ReadConsoleOutputCharacterW = FakeReadConsoleOutputCharacterW;

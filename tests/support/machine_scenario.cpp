@@ -14,6 +14,8 @@ MachineScenario* active = nullptr;
 
 const HANDLE kFirstHandle = reinterpret_cast<HANDLE>(0x10000);
 const HANDLE kVolumeSearch = reinterpret_cast<HANDLE>(0x5150);
+const HDEVINFO kDiskClassSet = reinterpret_cast<HDEVINFO>(0x5e70);
+const GUID kDiskClass = {0x53f56307, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 const HMODULE kVirtDiskModule = reinterpret_cast<HMODULE>(0x7d000000);
 const wchar_t* const kDriverDevices[] = {L"\\\\.\\TrueCrypt", L"\\\\.\\VeraCrypt"};
 const wchar_t* const kDriverVolumeDevices[] = {L"\\Device\\TrueCryptVolume", L"\\Device\\VeraCryptVolume"};
@@ -58,6 +60,13 @@ const std::wstring* HandlePath(HANDLE handle) {
     return &handles[index].path;
 }
 
+// The device a disk interface path opens, or the path itself.
+std::wstring DeviceBehind(const std::wstring& path) {
+    for (const FakeDiskInterface& i : active->diskInterfaces)
+        if (SameNoCase(path, i.path)) return i.device;
+    return path;
+}
+
 bool Openable(const std::wstring& path) {
     if (active->devices.count(path)) return true;
     for (int d = 0; d < 2; ++d)
@@ -68,7 +77,7 @@ bool Openable(const std::wstring& path) {
 }
 
 HANDLE WINAPI FakeCreateFileW(LPCWSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    std::wstring name = Str(path);
+    std::wstring name = DeviceBehind(Str(path));
     if (!Openable(name)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -100,6 +109,47 @@ BOOL Reply(const Record& record, LPVOID out, DWORD outSize, LPDWORD returned) {
     memcpy(out, &record, sizeof(record));
     *returned = sizeof(record);
     return TRUE;
+}
+
+BOOL LengthReply(const std::optional<int64_t>& length, LPVOID out, DWORD outSize, LPDWORD returned) {
+    if (!length) return Fail(ERROR_INVALID_FUNCTION);
+    GET_LENGTH_INFORMATION info = {};
+    info.Length.QuadPart = *length;
+    return Reply(info, out, outSize, returned);
+}
+
+// The published descriptor followed by the vendor and product strings, as a disk driver writes
+// it; a buffer too small for all of it gets what fits.
+BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
+    STORAGE_PROPERTY_QUERY query = {};
+    if (inSize < sizeof(query)) return Fail(ERROR_INVALID_PARAMETER);
+    memcpy(&query, in, sizeof(query));
+    if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery || d.refuseProperty) {
+        return Fail(ERROR_NOT_SUPPORTED);
+    }
+    std::vector<unsigned char> bytes(sizeof(STORAGE_DEVICE_DESCRIPTOR));
+    STORAGE_DEVICE_DESCRIPTOR descriptor = {};
+    descriptor.Version = sizeof(descriptor);
+    descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(d.busType);
+    for (const auto& [text, offset] : {std::pair{&d.vendor, &descriptor.VendorIdOffset},
+                                       std::pair{&d.product, &descriptor.ProductIdOffset}}) {
+        if (text->empty()) continue;
+        *offset = static_cast<DWORD>(bytes.size());
+        bytes.insert(bytes.end(), text->begin(), text->end());
+        bytes.push_back(0);
+    }
+    descriptor.Size = static_cast<DWORD>(bytes.size());
+    memcpy(bytes.data(), &descriptor, sizeof(descriptor));
+    if (outSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    *returned = static_cast<DWORD>(bytes.size() < outSize ? bytes.size() : outSize);
+    memcpy(out, bytes.data(), *returned);
+    return TRUE;
+}
+
+const FakeDevice* DiskOfVolume(const FakeVolume& v) {
+    if (v.disk < 0) return nullptr;
+    auto found = active->devices.find(L"\\\\.\\PhysicalDrive" + std::to_wstring(v.disk));
+    return found == active->devices.end() ? nullptr : &found->second;
 }
 
 BOOL MountListReply(int driver, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
@@ -152,22 +202,16 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
             geometry.BytesPerSector = d.bytesPerSector;
             return Reply(geometry, out, outSize, returned);
         }
-        if (code == IOCTL_STORAGE_QUERY_PROPERTY) {
-            STORAGE_PROPERTY_QUERY query = {};
-            if (inSize < sizeof(query)) return Fail(ERROR_INVALID_PARAMETER);
-            memcpy(&query, in, sizeof(query));
-            if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery) {
-                return Fail(ERROR_NOT_SUPPORTED);
-            }
-            STORAGE_DEVICE_DESCRIPTOR descriptor = {};
-            descriptor.Version = descriptor.Size = sizeof(descriptor);
-            descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(d.busType);
-            return Reply(descriptor, out, outSize, returned);
-        }
+        if (code == IOCTL_STORAGE_QUERY_PROPERTY) return DescriptorReply(d, in, inSize, out, outSize, returned);
+        if (code == IOCTL_DISK_GET_LENGTH_INFO) return LengthReply(d.length, out, outSize, returned);
         return Fail(ERROR_INVALID_FUNCTION);
     }
     for (const FakeVolume& v : active->volumes) {
         if (!SameNoCase(*path, WithoutBackslash(v.guid))) continue;
+        // A volume answers the property query with the descriptor of its disk.
+        const FakeDevice* disk = DiskOfVolume(v);
+        if (code == IOCTL_STORAGE_QUERY_PROPERTY && disk) return DescriptorReply(*disk, in, inSize, out, outSize, returned);
+        if (code == IOCTL_DISK_GET_LENGTH_INFO) return LengthReply(v.length, out, outSize, returned);
         if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || v.disk < 0) return Fail(ERROR_INVALID_FUNCTION);
         return Reply(STORAGE_DEVICE_NUMBER{7, static_cast<DWORD>(v.disk), 1}, out, outSize, returned);
     }
@@ -271,6 +315,75 @@ DWORD WINAPI FakeGetStorageDependencyInformation(HANDLE handle, GET_STORAGE_DEPE
     return ERROR_SUCCESS;
 }
 
+decltype(&GetVolumeInformationW) pathsVolumeInformation = nullptr;
+
+// The label of a listed volume, then the answers of the paths layer.
+BOOL WINAPI FakeGetVolumeInformationW(LPCWSTR root, LPWSTR label, DWORD labelChars, LPDWORD serial,
+                                      LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystem, DWORD fileSystemChars) {
+    if (!pathsVolumeInformation(root, nullptr, 0, serial, maxComponent, flags, fileSystem, fileSystemChars)) {
+        return FALSE;
+    }
+    if (label && labelChars > 0) {
+        FakeVolume* volume = active->VolumeByGuid(Str(root));
+        std::wstring text = volume ? volume->label : L"";
+        if (text.size() + 1 > labelChars) return Fail(ERROR_BAD_LENGTH);
+        wmemcpy(label, text.c_str(), text.size() + 1);
+    }
+    return TRUE;
+}
+
+HDEVINFO WINAPI FakeSetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags) {
+    if (active->diskClassFails) {
+        SetLastError(ERROR_INVALID_DATA);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!classGuid || memcmp(classGuid, &kDiskClass, sizeof(GUID)) != 0 || enumerator ||
+        flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    ++active->openDeviceSets;
+    return kDiskClassSet;
+}
+
+BOOL WINAPI FakeSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* classGuid, DWORD index,
+                                            PSP_DEVICE_INTERFACE_DATA data) {
+    if (set != kDiskClassSet || !data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!classGuid || memcmp(classGuid, &kDiskClass, sizeof(GUID)) != 0 || index >= active->diskInterfaces.size()) {
+        return Fail(ERROR_NO_MORE_ITEMS);
+    }
+    data->InterfaceClassGuid = kDiskClass;
+    data->Flags = SPINT_ACTIVE;
+    data->Reserved = index + 1;
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                                 PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
+                                                 PDWORD required, PSP_DEVINFO_DATA info) {
+    if (set != kDiskClassSet || !data || data->Reserved == 0 || data->Reserved > active->diskInterfaces.size()) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const FakeDiskInterface& item = active->diskInterfaces[data->Reserved - 1];
+    if (item.refuseDetail) return Fail(ERROR_NOT_FOUND);
+    DWORD need = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                    (item.path.size() + 1) * sizeof(wchar_t));
+    if (required) *required = need;
+    if (info && info->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
+    if (!detail || detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return Fail(ERROR_INVALID_USER_BUFFER);
+    if (size < need) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    wmemcpy(detail->DevicePath, item.path.c_str(), item.path.size() + 1);
+    return TRUE;
+}
+
+BOOL WINAPI FakeSetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    if (set != kDiskClassSet) return Fail(ERROR_INVALID_HANDLE);
+    --active->openDeviceSets;
+    return TRUE;
+}
+
 HMODULE WINAPI FakeLoadLibraryA(LPCSTR name) {
     size_t length = name ? strlen(name) : 0;
     if (length >= 12 && _stricmp(name + length - 12, "VirtDisk.dll") == 0) {
@@ -296,6 +409,14 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
     return GetProcAddress(module, name);
 }
 
+FakeDevice MakeDevice(DWORD number, DWORD busType, DWORD bytesPerSector) {
+    FakeDevice device;
+    device.number = number;
+    device.busType = busType;
+    device.bytesPerSector = bytesPerSector;
+    return device;
+}
+
 std::wstring GuidFor(size_t index) {
     wchar_t guid[64];
     swprintf(guid, 64, L"\\\\?\\Volume{%08x-0000-4000-8000-%012x}\\", static_cast<unsigned>(index + 1),
@@ -314,21 +435,31 @@ bool NoCaseLess::operator()(const std::wstring& a, const std::wstring& b) const 
 
 MachineScenario& MachineScenario::Disk(DWORD number, DWORD busType, DWORD bytesPerSector) {
     std::wstring n = std::to_wstring(number);
-    devices[L"\\\\.\\PhysicalDrive" + n] = {number, busType, bytesPerSector};
+    std::wstring device = L"\\\\.\\PhysicalDrive" + n;
+    if (!devices.count(device)) {
+        diskInterfaces.push_back(
+            {L"\\\\?\\scsi#disk&ven_qvb&prod_test#4&1c2b3a&0&00000" + n + L"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+             device});
+    }
+    devices[device] = MakeDevice(number, busType, bytesPerSector);
     paths.dosDevices[L"PhysicalDrive" + n] = L"\\Device\\Harddisk" + n + L"\\DR" + n;
     return *this;
 }
 
+FakeDevice& MachineScenario::DiskDevice(DWORD number) {
+    return devices.at(L"\\\\.\\PhysicalDrive" + std::to_wstring(number));
+}
+
 MachineScenario& MachineScenario::CdRom(wchar_t letter, DWORD number) {
     std::wstring n = std::to_wstring(number);
-    devices[L"\\\\.\\CdRom" + n] = {number, 2 /* ATAPI */, 2048};
+    devices[L"\\\\.\\CdRom" + n] = MakeDevice(number, 2 /* ATAPI */, 2048);
     Volume(std::wstring(1, letter) + L":\\", static_cast<int>(number), DRIVE_CDROM, L"\\Device\\CdRom" + n);
     return *this;
 }
 
 MachineScenario& MachineScenario::Floppy(wchar_t letter, DWORD number) {
     std::wstring n = std::to_wstring(number);
-    devices[L"\\\\.\\Floppy" + n] = {number, 0 /* unknown */, 512};
+    devices[L"\\\\.\\Floppy" + n] = MakeDevice(number, 0 /* unknown */, 512);
     Volume(std::wstring(1, letter) + L":\\", static_cast<int>(number), DRIVE_REMOVABLE, L"\\Device\\Floppy" + n);
     return *this;
 }
@@ -434,6 +565,12 @@ MachineGuard::MachineGuard(MachineScenario& machine)
     win.FindVolumeClose = FakeFindVolumeClose;
     win.GetDiskFreeSpaceW = FakeGetDiskFreeSpaceW;
     win.LoadLibraryA = FakeLoadLibraryA;
+    pathsVolumeInformation = win.GetVolumeInformationW;
+    win.GetVolumeInformationW = FakeGetVolumeInformationW;
+    win.SetupDiGetClassDevsW = FakeSetupDiGetClassDevsW;
+    win.SetupDiEnumDeviceInterfaces = FakeSetupDiEnumDeviceInterfaces;
+    win.SetupDiGetDeviceInterfaceDetailW = FakeSetupDiGetDeviceInterfaceDetailW;
+    win.SetupDiDestroyDeviceInfoList = FakeSetupDiDestroyDeviceInfoList;
     win.GetProcAddress = FakeGetProcAddress;
     OsVersion.code = 0x0601;
     VirtDiskEntryPoints = {};

@@ -10,6 +10,7 @@
 //   MachineGuard guard(m);
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -28,6 +29,17 @@ struct FakeDevice {
     DWORD busType = 11;  // SATA
     DWORD bytesPerSector = 512;
     bool refuseGeometry = false;
+    std::string vendor;              // ANSI, as the device descriptor holds them; empty for none
+    std::string product;
+    std::optional<int64_t> length;   // IOCTL_DISK_GET_LENGTH_INFO fails without one
+    bool refuseProperty = false;     // the device-property query fails
+};
+
+// One entry of the disk interface class, naming the device it opens.
+struct FakeDiskInterface {
+    std::wstring path;    // \\?\scsi#disk&...#{53f56307-...}
+    std::wstring device;  // \\.\PhysicalDriveN; empty or unknown: the interface opens nothing
+    bool refuseDetail = false;
 };
 
 struct FakeVolume {
@@ -37,6 +49,8 @@ struct FakeVolume {
     UINT type = DRIVE_FIXED;
     std::vector<std::wstring> mountPaths;  // E:\ or C:\mnt\e\, in the order the system lists them
     DWORD bytesPerSector = 512;
+    std::wstring label;              // GetVolumeInformationW of the GUID name
+    std::optional<int64_t> length;   // IOCTL_DISK_GET_LENGTH_INFO fails without one
 };
 
 // What VirtDisk answers for a virtual disk's device.
@@ -58,7 +72,9 @@ enum EncryptionDriver { FirstEncryptionDriver = 0, SecondEncryptionDriver = 1 };
 
 class MachineScenario {
 public:
+    // A disk, listed as an interface of the disk class in the order added.
     MachineScenario& Disk(DWORD number, DWORD busType = 11, DWORD bytesPerSector = 512);
+    FakeDevice& DiskDevice(DWORD number);
     // A CD-ROM or floppy drive with its volume on `letter`.
     MachineScenario& CdRom(wchar_t letter, DWORD number);
     MachineScenario& Floppy(wchar_t letter, DWORD number);
@@ -92,6 +108,8 @@ public:
     bool virtDiskPresent = true;
     bool virtDiskHasQuery = true;
     std::vector<std::wstring> refuseReadAccess;  // GENERIC_READ opens of these fail
+    std::vector<FakeDiskInterface> diskInterfaces;  // SetupDi over the disk class, in this order
+    bool diskClassFails = false;                    // SetupDiGetClassDevsW fails
 
     // Replace the built answers, for malformed and random replies.
     std::function<std::optional<RawReply>(const std::wstring& device, DWORD code)> rawControlReply;
@@ -104,6 +122,7 @@ public:
     std::vector<ULONG> dependencySizes;  // the buffer size of every dependency query
     int openHandles = 0;                 // open now; 0 after every balanced call
     int openSearches = 0;                // volume searches not yet closed
+    int openDeviceSets = 0;              // SetupDi lists not yet destroyed
 };
 
 // Answers every call of the storage topology from the scenario while alive, and starts from an
