@@ -181,7 +181,9 @@ TEST(CommandLineRandom, SplitAndOptionsRecoverWhatWasWritten) {
         for (int i = 0; i < count; ++i) {
             ASSERT_GE(slots[i], buffer);
             ASSERT_LT(slots[i] + wcslen(slots[i]), buffer + capacity) << "argument " << i << " ends outside the buffer";
-            if (i > 0) ASSERT_EQ(std::wstring(slots[i]), args[static_cast<size_t>(i)]) << "argument " << i;
+            if (i > 0) {
+                ASSERT_EQ(std::wstring(slots[i]), args[static_cast<size_t>(i)]) << "argument " << i;
+            }
         }
         for (int i = count; i < kArgumentSlots; ++i) ASSERT_EQ(slots[i], nullptr);
 

@@ -19,7 +19,9 @@ std::vector<std::wstring> Split(const std::wstring& line, int* countOut = nullpt
     wchar_t* buffer = SplitCommandLine(line.c_str(), &count, slots);
     std::vector<std::wstring> args;
     for (int i = 0; i < count; ++i) args.emplace_back(slots[i]);
-    if (count < kArgumentSlots) EXPECT_EQ(slots[count == 0 ? 1 : count], nullptr);
+    if (count < kArgumentSlots) {
+        EXPECT_EQ(slots[count == 0 ? 1 : count], nullptr);
+    }
     FreeBlock(buffer);
     if (countOut) *countOut = count;
     return args;

@@ -215,7 +215,6 @@ TEST_F(ComparePair, AStopBeforeOpeningComparesNothing) {
 
 // Reads answered through the seam: the handle of side 2 fails or falls short.
 struct ReadFaults {
-    static inline HANDLE side2 = nullptr;
     static inline int readsUntilFault = 0;
     static inline DWORD error = 0;    // fail with this, or
     static inline DWORD shortBy = 0;  // deliver this many bytes less

@@ -36,7 +36,9 @@ TEST(FormatSpeed, UnitsAndTenths) {
         int length = FormatSpeed(c.bytes, c.ms, text);
         EXPECT_EQ(length, static_cast<int>(strlen(text)));
         EXPECT_LT(length, kSpeedTextChars);
-        if (c.text) EXPECT_STREQ(text, c.text) << c.bytes << " bytes in " << c.ms << " ms";
+        if (c.text) {
+            EXPECT_STREQ(text, c.text) << c.bytes << " bytes in " << c.ms << " ms";
+        }
     }
     EXPECT_STREQ(SpeedText(1000, 1), "976.6 KB/s");
 }

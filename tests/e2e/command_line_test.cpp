@@ -10,8 +10,7 @@ TEST(CommandLine, ThreePathsAreRejectedWithEveryArgument) {
     ProcessResult r = RunQvb(L"a.bin -q b.bin c.bin");
     ASSERT_TRUE(r.started);
     EXPECT_EQ(r.exitCode, 3u);
-    std::string program = "\"" + std::string(QvbPath().begin(), QvbPath().end()) + "\"";
-    program = program.substr(1, program.size() - 2);  // argument 0 loses its quotes
+    std::string program(QvbPath().begin(), QvbPath().end());  // argument 0 loses its quotes
     EXPECT_EQ(r.out, "invalid parameter c.bin\r\nParams:\r\n param[0]=" + program +
                          "\r\n param[1]=a.bin\r\n param[2]=-q\r\n param[3]=b.bin\r\n param[4]=c.bin\r\n");
     EXPECT_EQ(r.err, "");

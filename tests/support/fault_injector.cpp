@@ -1,5 +1,8 @@
 #include "support/fault_injector.h"
 
+// Windows calling-convention attributes mean nothing on x64; the wrapper types need not keep them.
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+
 #include <atomic>
 #include <cstring>
 
