@@ -114,7 +114,7 @@ int RunMainSequence(int count, wchar_t** args) {
     if (int code = SetUpPaths(path1, path2); code >= 0) return EndRun(code);
 
     if (HasWildcards(path1)) {
-        RunFolderComparison();
+        if (int code = RunFolderComparison(); code >= 0) return EndRun(code);
     } else {
         if (!SourceFileExists(path1)) {
             PrintOut("source file not found -> abort\n");
