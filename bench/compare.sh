@@ -2,9 +2,12 @@
 # Times qvb.exe under Wine against cmp from diffutils on the same data, in one run:
 #   (a) two identical files of 1 GiB;
 #   (b) two 64 MiB files that differ in one byte of every 64, every listed difference written to
-#       a file (qvb's listing against cmp -l).
-# Prints each time and the ratio cmp/qvb (above 1: qvb is faster). Not a test: nothing is asserted.
-# Usage: bench/compare.sh [DATA_DIR]   (default /tmp/qvb-bench; about 2.2 GB of data is kept there)
+#       a file (qvb's listing against cmp -l);
+#   (c) two identical trees of 10,000 files of 4 KiB in 100 folders (qvb against diff -rq).
+# Prints each time and the ratio of the peer to qvb (above 1: qvb is faster). Not a test: nothing
+# is asserted.
+# Usage: bench/compare.sh [DATA_DIR] [tree]   (default /tmp/qvb-bench; about 2.3 GB of data is kept
+# there; "tree" runs case (c) alone)
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 qvb_install_packages >&2
@@ -43,8 +46,16 @@ report() {  # name, qvb seconds, cmp seconds
   printf '%-44s qvb %7.3f s   cmp %7.3f s   cmp/qvb %5.2f\n' "$1" "$2" "$3" "$(awk -v q="$2" -v c="$3" 'BEGIN { print c / q }')"
 }
 
-make_data
-cat "$data"/a1g "$data"/b1g "$data"/a64m "$data"/b64m >/dev/null  # warm the page cache
+make_trees() {
+  [ -f "$data/tree2/d99/f99" ] && return 0
+  rm -rf "$data/tree1" "$data/tree2"
+  local d f
+  for d in $(seq 0 99); do
+    mkdir -p "$data/tree1/d$d"
+    for f in $(seq 0 99); do head -c 4096 /dev/urandom >"$data/tree1/d$d/f$f"; done
+  done
+  cp -r "$data/tree1" "$data/tree2"
+}
 
 # Best of three each, to keep the noise of a shared machine out.
 best() {
@@ -56,6 +67,22 @@ best() {
   echo "$b"
 }
 
+tree_case() {
+  make_trees
+  cat "$data"/tree1/*/* "$data"/tree2/*/* >/dev/null
+  q=$(best sh -c "wine '$exe' -n -q '$data/tree1' '$data/tree2' >/dev/null 2>&1")
+  c=$(best sh -c "diff -rq '$data/tree1' '$data/tree2' >/dev/null 2>&1")
+  report "(c) 10,000 files of 4 KiB in 100 folders" "$q" "$c" | sed 's/cmp /diff/; s/cmp\/qvb/diff\/qvb/'
+}
+
+if [ "${2:-}" = tree ]; then
+  tree_case
+  exit 0
+fi
+
+make_data
+cat "$data"/a1g "$data"/b1g "$data"/a64m "$data"/b64m >/dev/null  # warm the page cache
+
 q=$(best sh -c "wine '$exe' -n '$data/a1g' '$data/b1g' >/dev/null 2>&1")
 c=$(best sh -c "cmp '$data/a1g' '$data/b1g' >/dev/null 2>&1")
 report "(a) identical 1 GiB files" "$q" "$c"
@@ -64,3 +91,4 @@ q=$(best sh -c "wine '$exe' -n '$data/a64m' '$data/b64m' >'$data/qvb.out' 2>&1")
 c=$(best sh -c "cmp -l '$data/a64m' '$data/b64m' >'$data/cmp.out' 2>&1")
 report "(b) 64 MiB, 1 byte in 64 differs, listed" "$q" "$c"
 printf '    lines listed: qvb %s, cmp -l %s\n' "$(grep -c ': ' "$data/qvb.out" || true)" "$(wc -l <"$data/cmp.out")"
+tree_case

@@ -1,10 +1,119 @@
 #include "app/folder_run.h"
 
+#include "app/path_setup.h"
+#include "base/run_options.h"
 #include "compare/run_state.h"
+#include "compare/speed_text.h"
 #include "console/console_output.h"
+#include "console/control_handler.h"
+#include "console/status_line.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+#include "tree/tree_walk.h"
 
-// The tree walk is not built yet: a folder source is reported, never passed as verified.
-void RunFolderComparison() {
-    PrintErr("folder comparison is not available in this build -> abort\n");
-    ++ResultCounters[OtherProblem];
+namespace {
+
+char SizeTexts[2][20];
+int SizeToggle = 0;
+
+constexpr int64_t kKiB = 1024;
+constexpr int64_t kMiB = kKiB * 1024;
+constexpr int64_t kGiB = kMiB * 1024;
+constexpr int64_t kTiB = kGiB * 1024;
+
+void PrintLongSummary(uint32_t files, uint32_t hardLinks, uint32_t elapsed) {
+    ClearStatusLine();
+    PrintOut("%s in ", SizeText(static_cast<int64_t>(BytesComparedTotal), true));
+    const char* suffix = Options.recurse ? " and folders" : "";
+    if (hardLinks > 0) {
+        PrintOut("%i files%s and %i hardlinks compared ", files - hardLinks, suffix, hardLinks);
+    } else {
+        PrintOut("%i files%s compared ", files, suffix);
+    }
+    if (elapsed > 2000) PrintOut("with %s", SpeedText(BytesComparedTotal, elapsed));
+    if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
+        uint64_t total = BytesComparedTotal;
+        uint64_t read = total - SkippedBytes;
+        uint64_t percent = total ? read * 100 / total : 0;
+        if (percent > 0) {
+            PrintOut("\n %u%% actually read", static_cast<uint32_t>(percent));
+        } else {
+            PrintOut("\n %s actually read", SizeText(static_cast<int64_t>(read), true));
+        }
+    }
+}
+
+void PrintShortSummary(uint32_t files) {
+    uint32_t compared = files - ResultCounters[OtherProblem] - ResultCounters[Unreadable] - ResultCounters[Missing];
+    if (compared == files) {
+        PrintOut("%i files compared", files);
+    } else {
+        PrintOut("%i of %i files compared", compared, files);
+    }
+}
+
+// A run whose only trouble was pairs it could not read or finish is not "All files identical":
+// those pairs are named instead.
+void PrintCounts() {
+    if (ResultCounters[Different] > 0) {
+        PrintOut("%i files with differences\n", ResultCounters[Different]);
+        if (ResultCounters[Missing] > 0) PrintOut("%i files missing\n", ResultCounters[Missing]);
+    } else if (ResultCounters[Missing] > 0) {
+        PrintOut("%i files missing\n", ResultCounters[Missing]);
+    } else if (ResultCounters[Unreadable] == 0 && ResultCounters[OtherProblem] == 0) {
+        PrintOut("All files identical\n");
+        return;
+    }
+    if (ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", ResultCounters[Unreadable]);
+    if (ResultCounters[OtherProblem] > 0) PrintOut("%i files had another problem\n", ResultCounters[OtherProblem]);
+}
+
+}  // namespace
+
+const char* SizeText(int64_t bytes, bool withUnit) {
+    SizeToggle ^= 1;
+    char* text = SizeTexts[SizeToggle];
+    int64_t number;
+    const char* letter = "";
+    if (bytes < kKiB) {
+        number = bytes;
+    } else if (bytes < kMiB) {
+        number = bytes / kKiB;
+        letter = "K";
+    } else if (bytes < kGiB) {
+        number = (bytes + kMiB / 2) / kMiB;
+        letter = "M";
+    } else if (bytes < kTiB) {
+        number = (bytes + kGiB / 2) / kGiB;
+        letter = "G";
+    } else {
+        number = (bytes / 2 + kTiB / 4) / (kTiB / 2);  // halved first: bytes + 2^39 may not fit
+        letter = "T";
+    }
+    const char* word = !withUnit ? "" : bytes < kKiB ? "Bytes" : "B";
+    win.wsprintfA(text, "%u %s%s", static_cast<uint32_t>(number), letter, word);
+    win.StrTrimA(text, " \t");
+    return text;
+}
+
+int RunFolderComparison() {
+    if (!IsExistingFolder(Paths.folder1)) {
+        PrintOut("source folder not found -> abort\n");
+        return kExitSourceFolderMissing;
+    }
+    uint32_t start = win.GetTickCount();
+    uint32_t hardLinks = 0;
+    uint32_t files = CompareFolderTree(Paths.folder1, Paths.mask1, Paths.folder2, &hardLinks, 0);
+    if (Options.totallyQuiet || static_cast<int32_t>(files) <= 1 || InterruptFlag.load(std::memory_order_relaxed)) {
+        return -1;
+    }
+    uint32_t elapsed = win.GetTickCount() - start;
+    if (elapsed > 1000 || BytesComparedTotal > 1048576) {
+        PrintLongSummary(files, hardLinks, elapsed);
+    } else {
+        PrintShortSummary(files);
+    }
+    PrintOut("\n");
+    PrintCounts();
+    return -1;
 }

@@ -18,8 +18,6 @@
 #include "storage/sector_size.h"
 
 RunPaths Paths;
-PathBuffer BaseFolder1;
-PathBuffer BaseFolder2;
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "base/types.h"
 #include "platform/windows.h"
+#include "tree/tree_walk.h"
 
 // Exit codes of the program. 11 and 12 are this program's own additions: a run that could not
 // read everything must never look verified, and a run that cannot get its buffers must say so.
@@ -38,8 +39,6 @@ struct RunPaths {
 };
 
 extern RunPaths Paths;
-extern PathBuffer BaseFolder1;
-extern PathBuffer BaseFolder2;
 
 // In place: a folder path becomes a search mask for everything in it.
 void MakeFolderMask(wchar_t* path, size_t capacity = kPathChars);

@@ -15,6 +15,7 @@
 #include "compare/run_state.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
+#include "console/control_handler.h"
 #include "console/cursor.h"
 #include "console/keys.h"
 #include "console/status_line.h"
@@ -47,11 +48,13 @@ int EndRun(int code) {
 }
 
 // A run that differs says so first; then one with missing files; then one that could not read
-// or finish every pair, which must never pass for a verified copy.
+// or finish every pair, or whose folder walk stopped early at a limit, which must never pass for
+// a verified copy.
 int RunExitCode() {
     if (ResultCounters[Different] > 0) return kExitDifferent;
     if (ResultCounters[Missing] > 0) return kExitMissing;
     if (ResultCounters[Unreadable] > 0 || ResultCounters[OtherProblem] > 0) return kExitIncomplete;
+    if (AbortFlag.load(std::memory_order_relaxed) != 0) return kExitIncomplete;
     return kExitIdentical;
 }
 
@@ -114,7 +117,7 @@ int RunMainSequence(int count, wchar_t** args) {
     if (int code = SetUpPaths(path1, path2); code >= 0) return EndRun(code);
 
     if (HasWildcards(path1)) {
-        RunFolderComparison();
+        if (int code = RunFolderComparison(); code >= 0) return EndRun(code);
     } else {
         if (!SourceFileExists(path1)) {
             PrintOut("source file not found -> abort\n");

@@ -118,6 +118,17 @@ struct WinApi {
     QVB_SEAM(SetupDiGetDeviceInterfaceDetailW);
     QVB_SEAM(SetupDiDestroyDeviceInfoList);
 
+    // Folder comparison (src/tree)
+    QVB_SEAM(FindFirstFileW);
+    QVB_SEAM(FindFirstFileExW);
+    QVB_SEAM(FindNextFileW);
+    QVB_SEAM(FindClose);
+    QVB_SEAM(CreateDirectoryW);
+    QVB_SEAM(GetFileTime);
+    QVB_SEAM(SetFileTime);
+    QVB_SEAM(SetFileAttributesW);
+    QVB_SEAM(StrTrimA);
+
     // Console screen, keys and control events (src/console)
     QVB_SEAM(GetConsoleScreenBufferInfo);
     QVB_SEAM(ReadConsoleOutputW);

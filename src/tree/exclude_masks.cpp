@@ -5,6 +5,7 @@
 
 #include "base/memory.h"
 #include "platform/win_api.h"
+#include "tree/wildcard.h"
 
 wchar_t* ExcludeMasks[kMaxExcludeMasks] = {};
 
@@ -17,6 +18,14 @@ bool AddExcludeMask(const wchar_t* text) {
         // A mask that reached us with the shell's quotes still matches.
         win.PathUnquoteSpacesW(slot);
         return true;
+    }
+    return false;
+}
+
+bool IsExcluded(const wchar_t* name) {
+    for (const wchar_t* mask : ExcludeMasks) {
+        if (!mask) break;
+        if (WildcardMatch(name, mask)) return true;
     }
     return false;
 }

@@ -8,3 +8,6 @@ extern wchar_t* ExcludeMasks[kMaxExcludeMasks];
 
 // Stores a copy without its enclosing quotes. False, and the mask dropped, when the table is full.
 bool AddExcludeMask(const wchar_t* text);
+
+// Whether `name` matches any stored mask, tried in slot order.
+bool IsExcluded(const wchar_t* name);

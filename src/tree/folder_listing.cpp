@@ -1,0 +1,106 @@
+#include "tree/folder_listing.h"
+
+#include <cwchar>
+
+#include "base/memory.h"
+#include "base/os_version.h"
+#include "console/control_handler.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+#include "tree/tree_strings.h"
+#include "tree/wildcard.h"
+
+namespace {
+
+DWORD WINAPI ListingThread(LPVOID parameter) {
+    ReadFolderListing(static_cast<FolderListing*>(parameter));
+    return 1;
+}
+
+}  // namespace
+
+bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+HANDLE OpenFolderEnumeration(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
+    // From Windows 7 on: no short names, and bigger fetches per call into the file system.
+    bool basic = OsVersion.code >= 0x601;
+    HANDLE find = win.FindFirstFileExW(pattern, basic ? FindExInfoBasic : FindExInfoStandard, data,
+                                       FindExSearchNameMatch, nullptr, basic ? FIND_FIRST_EX_LARGE_FETCH : 0);
+    if (find == INVALID_HANDLE_VALUE && win.GetLastError() == ERROR_PATH_NOT_FOUND) {
+        find = win.FindFirstFileW(pattern, data);
+    }
+    return find;
+}
+
+void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, HANDLE* thread) {
+    listing->folder = DuplicateStringWithRoom(folder, 1);
+    AppendCharIfMissing(listing->folder, L'\\', wcslen(folder) + 2);
+    listing->mask = DuplicateString(mask);
+    listing->names = nullptr;
+    listing->count = 0;
+    if (!thread) {
+        ReadFolderListing(listing);
+        return;
+    }
+    *thread = win.CreateThread(nullptr, 0, ListingThread, listing, 0, nullptr);
+    // Without a thread the names are read here; the walk then finds a null handle and waits for none.
+    if (!*thread) ReadFolderListing(listing);
+}
+
+uint64_t CountFolderEntries(const wchar_t* pattern) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = OpenFolderEnumeration(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    uint64_t count = 0;
+    do {
+        if (!IsDotEntry(data.cFileName)) ++count;
+    } while (win.FindNextFileW(find, &data));
+    win.FindClose(find);
+    return count;
+}
+
+uint64_t ReadFolderListing(FolderListing* listing) {
+    size_t folderLength = wcslen(listing->folder);
+    wchar_t* pattern = DuplicateStringWithRoom(listing->folder, MAX_PATH);
+    AppendCharIfMissing(pattern, L'\\', folderLength + MAX_PATH + 1);
+    AppendCharIfMissing(pattern, L'*', folderLength + MAX_PATH + 1);
+    uint64_t capacity = CountFolderEntries(pattern);
+    if (capacity != 0) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = OpenFolderEnumeration(pattern, &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            listing->names = static_cast<wchar_t**>(AllocZeroed(capacity * sizeof(wchar_t*)));
+            bool everyFile = listing->mask[0] == L'*' && listing->mask[1] == 0;
+            do {
+                const wchar_t* name = data.cFileName;
+                if (IsDotEntry(name)) continue;
+                bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
+                listing->names[listing->count++] = DuplicateString(name);
+            } while (listing->count < capacity && InterruptFlag.load(std::memory_order_relaxed) == 0 &&
+                     win.FindNextFileW(find, &data));
+            win.FindClose(find);
+        }
+    }
+    FreeBlock(pattern);
+    return listing->count;
+}
+
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name) {
+    for (uint64_t i = 0; i < listing->count; ++i) {
+        if (win.lstrcmpiW(listing->names[i], name) == 0) return listing->names[i];
+    }
+    return nullptr;
+}
+
+void FreeFolderListing(FolderListing* listing) {
+    for (uint64_t i = 0; i < listing->count; ++i) FreeBlock(listing->names[i]);
+    FreeBlock(listing->names);
+    FreeBlock(listing->folder);
+    FreeBlock(listing->mask);
+    listing->names = nullptr;
+    listing->folder = listing->mask = nullptr;
+    listing->count = 0;
+}

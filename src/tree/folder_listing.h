@@ -1,0 +1,38 @@
+// The names in one tree-2 folder, read on a thread of their own while the walk opens the tree-1
+// folder, so that the walk can tell whether a tree-1 sub-folder exists in tree 2.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/windows.h"
+
+struct FolderListing {
+    wchar_t* folder;  // with a trailing backslash
+    wchar_t* mask;
+    wchar_t** names;  // null for an empty or unreadable folder
+    uint64_t count;
+};
+
+// Fills folder and mask and reads the names: on a new thread whose handle goes to `thread`, or at
+// once when `thread` is null. The caller waits for the thread before it reads the listing.
+void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, HANDLE* thread);
+
+// Two passes: the first counts the entries, the second stores the names of the folders and of the
+// files that match the mask, at most as many as the first pass found. Returns the count.
+uint64_t ReadFolderListing(FolderListing* listing);
+
+// Entries of `pattern` other than "." and ".."; 0 when it cannot be opened.
+uint64_t CountFolderEntries(const wchar_t* pattern);
+
+// The first stored name equal to `name` without regard to case, file or folder alike; null if none.
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name);
+
+// Frees what the listing holds, not the listing itself.
+void FreeFolderListing(FolderListing* listing);
+
+// FindFirstFileExW with the cheapest information level the system has, falling back to
+// FindFirstFileW where the extended call does not know the path form.
+HANDLE OpenFolderEnumeration(const wchar_t* pattern, WIN32_FIND_DATAW* data);
+
+// "." or "..".
+bool IsDotEntry(const wchar_t* name);

@@ -1,0 +1,241 @@
+#include "tree/reparse_points.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "base/memory.h"
+#include "base/run_options.h"
+#include "base/types.h"
+#include "console/console_output.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+#include "tree/folder_listing.h"
+#include "tree/tree_strings.h"
+#include "tree/tree_walk.h"
+
+namespace {
+
+// The reparse data layout: tag, data length and a reserved word, then for both link kinds the
+// offsets and lengths of the two names; a symbolic link adds a flags word before its names.
+constexpr uint32_t kHeaderBytes = 8;
+constexpr uint32_t kJunctionNamesAt = 16;
+constexpr uint32_t kSymlinkNamesAt = 20;
+constexpr uint32_t kTargetBufferBytes = 65536;
+constexpr uint32_t kCopyBufferBytes = 1024;
+
+uint16_t Word(const uint8_t* data, uint32_t at) {
+    uint16_t value;
+    memcpy(&value, data + at, sizeof value);
+    return value;
+}
+
+uint32_t Dword(const uint8_t* data, uint32_t at) {
+    uint32_t value;
+    memcpy(&value, data + at, sizeof value);
+    return value;
+}
+
+void PutWord(uint8_t* data, uint32_t at, uint32_t value) {
+    uint16_t word = static_cast<uint16_t>(value);
+    memcpy(data + at, &word, sizeof word);
+}
+
+HANDLE OpenLink(const wchar_t* path) {
+    return win.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool ReadReparseData(HANDLE handle, uint8_t* buffer, uint32_t capacity, uint32_t* bytes) {
+    DWORD returned = 0;
+    if (!win.DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer, capacity, &returned, nullptr)) {
+        return false;
+    }
+    // A driver can only have filled what it was given.
+    *bytes = returned < capacity ? returned : capacity;
+    return true;
+}
+
+// A terminated heap copy of an unterminated, possibly unaligned name.
+wchar_t* CopyName(const wchar_t* name, uint32_t chars, size_t room) {
+    wchar_t* copy = static_cast<wchar_t*>(AllocZeroed((chars + room + 1) * sizeof(wchar_t)));
+    memcpy(copy, name, chars * sizeof(wchar_t));
+    return copy;
+}
+
+// An entry of tree 2 that a link would hide or destroy: a file with content, or a folder with
+// entries. An earlier link of that name, or an empty entry, may be replaced.
+bool HoldsData(const wchar_t* path) {
+    DWORD attributes = win.GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        wchar_t* pattern = JoinStrings(path, L"\\*", L"");
+        uint64_t entries = CountFolderEntries(pattern);
+        FreeBlock(pattern);
+        return entries != 0;
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE find = win.FindFirstFileW(path, &data);
+    if (find == INVALID_HANDLE_VALUE) return true;  // it exists, yet cannot be looked at: keep it
+    win.FindClose(find);
+    return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
+}
+
+// The base folders without "\\?\": the form shared by both names of a link ("\??\D:\..." and
+// "D:\...").
+const wchar_t* BareBase(const wchar_t* base) { return SkipLongPathPrefix(base); }
+
+// New reparse data of the link's own kind whose names point into tree 2 instead of tree 1, in
+// the standard layout: substitute name at offset 0, print name behind it, each with a NUL.
+// 0 when the names do not fit the largest reparse data the system takes.
+uint32_t RepointLink(const LinkData& link, uint8_t* out, uint32_t capacity) {
+    wchar_t* names[2] = {CopyName(link.substitute, link.substituteChars, kPathChars - link.substituteChars - 1),
+                         CopyName(link.printName, link.printChars, kPathChars - link.printChars - 1)};
+    for (wchar_t* name : names) ReplaceAllNoCase(name, BareBase(BaseFolder1), BareBase(BaseFolder2));
+    uint32_t chars[2] = {static_cast<uint32_t>(wcslen(names[0])), static_cast<uint32_t>(wcslen(names[1]))};
+    uint32_t namesAt = link.tag == IO_REPARSE_TAG_SYMLINK ? kSymlinkNamesAt : kJunctionNamesAt;
+    uint64_t total = namesAt + (uint64_t{chars[0]} + 1 + chars[1] + 1) * sizeof(wchar_t);
+    uint32_t length = 0;
+    if (total <= capacity && total - kHeaderBytes <= 0xFFFF) {
+        memset(out, 0, static_cast<size_t>(total));
+        memcpy(out, &link.tag, sizeof link.tag);
+        PutWord(out, 4, static_cast<uint32_t>(total - kHeaderBytes));
+        PutWord(out, 8, 0);
+        PutWord(out, 10, chars[0] * sizeof(wchar_t));
+        PutWord(out, 12, (chars[0] + 1) * sizeof(wchar_t));
+        PutWord(out, 14, chars[1] * sizeof(wchar_t));
+        if (link.tag == IO_REPARSE_TAG_SYMLINK) memcpy(out + 16, &link.flags, sizeof link.flags);
+        memcpy(out + namesAt, names[0], chars[0] * sizeof(wchar_t));
+        memcpy(out + namesAt + (chars[0] + 1) * sizeof(wchar_t), names[1], chars[1] * sizeof(wchar_t));
+        length = static_cast<uint32_t>(total);
+    }
+    FreeBlock(names[0]);
+    FreeBlock(names[1]);
+    return length;
+}
+
+wchar_t* LinkTargetOf(const LinkData& link) {
+    wchar_t* target = CopyName(link.substitute, link.substituteChars, 0);
+    // "\??\" is the system's own spelling of the long-path prefix.
+    if (link.substituteChars > 4 && target[1] == L'?') target[1] = L'\\';
+    return target;
+}
+
+bool DifferentDriveLetters(const wchar_t* path1, const wchar_t* path2) {
+    wchar_t a = LinkDriveLetter(path1), b = LinkDriveLetter(path2);
+    return a != 0 && b != 0 && (a & ~0x20) != (b & ~0x20);
+}
+
+}  // namespace
+
+bool ParseLinkData(const uint8_t* data, uint32_t bytes, LinkData* link) {
+    if (bytes < kHeaderBytes) return false;
+    link->tag = Dword(data, 0);
+    uint32_t namesAt;
+    if (link->tag == IO_REPARSE_TAG_MOUNT_POINT) {
+        namesAt = kJunctionNamesAt;
+    } else if (link->tag == IO_REPARSE_TAG_SYMLINK) {
+        namesAt = kSymlinkNamesAt;
+    } else {
+        return false;
+    }
+    uint32_t end = kHeaderBytes + Word(data, 4);
+    if (end > bytes || end < namesAt) return false;
+    uint32_t nameBytes = end - namesAt;
+    uint32_t fields[4] = {Word(data, 8), Word(data, 10), Word(data, 12), Word(data, 14)};
+    for (int i = 0; i < 4; ++i) {
+        if (fields[i] % 2 != 0) return false;
+    }
+    if (fields[0] + fields[1] > nameBytes || fields[2] + fields[3] > nameBytes) return false;
+    link->flags = link->tag == IO_REPARSE_TAG_SYMLINK ? Dword(data, 16) : 0;
+    link->substitute = reinterpret_cast<const wchar_t*>(data + namesAt + fields[0]);
+    link->substituteChars = fields[1] / 2;
+    link->printName = reinterpret_cast<const wchar_t*>(data + namesAt + fields[2]);
+    link->printChars = fields[3] / 2;
+    return true;
+}
+
+wchar_t LinkDriveLetter(const wchar_t* path) {
+    bool prefixed = path[0] == L'\\' && (path[1] == L'?' || path[1] == L'\\') && path[2] == L'?' && path[3] == L'\\';
+    if (prefixed && path[4] != 0 && path[5] == L':') return path[4];
+    if (path[0] != 0 && path[1] == L':') return path[0];
+    return 0;
+}
+
+wchar_t* ReadLinkTarget(const wchar_t* path) {
+    HANDLE handle = OpenLink(path);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(kTargetBufferBytes));
+    uint32_t bytes = 0;
+    wchar_t* target = nullptr;
+    LinkData link;
+    if (ReadReparseData(handle, buffer, kTargetBufferBytes, &bytes) && ParseLinkData(buffer, bytes, &link) &&
+        link.substituteChars != 0) {
+        target = LinkTargetOf(link);
+    }
+    FreeBlock(buffer);
+    win.CloseHandle(handle);
+    return target;
+}
+
+uint32_t ReplicateLink(const wchar_t* path1, const wchar_t* path2, bool isFolder) {
+    HANDLE source = OpenLink(path1);
+    if (source == INVALID_HANDLE_VALUE) return 0;
+    FILETIME times[3];
+    bool haveTimes = win.GetFileTime(source, &times[0], &times[1], &times[2]) != 0;
+    uint8_t data[kCopyBufferBytes];
+    uint32_t bytes = 0;
+    if (!ReadReparseData(source, data, sizeof data, &bytes)) {
+        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
+        win.CloseHandle(source);
+        return 0;
+    }
+    const char* kind = "reparse point";
+    const uint8_t* toWrite = data;
+    uint32_t writeBytes = bytes;
+    static uint8_t rebuilt[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+    LinkData link;
+    // Data we cannot take apart ourselves is not written into tree 2 either.
+    bool valid = ParseLinkData(data, bytes, &link);
+    if (valid && DifferentDriveLetters(path1, path2)) {
+        if (link.tag == IO_REPARSE_TAG_SYMLINK) kind = "symlink";
+        if (link.substituteChars == 0) valid = false;
+        wchar_t* target = valid ? LinkTargetOf(link) : nullptr;
+        if (target && wcsstr(target, BaseFolder1)) {
+            writeBytes = RepointLink(link, rebuilt, sizeof rebuilt);
+            toWrite = rebuilt;
+            if (writeBytes == 0) valid = false;
+        }
+        FreeBlock(target);
+    }
+    if (!valid) {
+        win.CloseHandle(source);
+        return 0;
+    }
+    if (HoldsData(path2)) {
+        PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), kind);
+        win.CloseHandle(source);
+        return 0;
+    }
+    BOOL created = TRUE;
+    if (isFolder) {
+        created = win.CreateDirectoryW(path2, nullptr);
+        if (!created && win.GetLastError() != ERROR_ALREADY_EXISTS) {
+            PrintErr("error %u creating %s %S\n", win.GetLastError(), kind, FileNamePart(path2));
+            win.CloseHandle(source);
+            return 0;
+        }
+    }
+    uint32_t result = isFolder ? (created ? 1u : 0u) : 1u;
+    HANDLE target = win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (target != INVALID_HANDLE_VALUE) {
+        DWORD returned = 0;
+        result = win.DeviceIoControl(target, FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(toWrite), writeBytes,
+                                     nullptr, 0, &returned, nullptr) != 0;
+        if (haveTimes) win.SetFileTime(target, &times[0], &times[1], &times[2]);
+        win.CloseHandle(target);
+    }
+    if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), kind);
+    win.CloseHandle(source);
+    return result;
+}

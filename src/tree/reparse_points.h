@@ -1,0 +1,34 @@
+// Symbolic links and junctions met in tree 1: read, and reproduced in tree 2 under the same name
+// instead of being followed.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/windows.h"
+
+// The fields of a junction or symbolic link, taken from reparse data that has been checked to
+// lie wholly inside the bytes the system returned.
+struct LinkData {
+    uint32_t tag;
+    uint32_t flags;               // symbolic links only
+    const wchar_t* substitute;    // not terminated; may be unaligned, so copy with memcpy
+    uint32_t substituteChars;
+    const wchar_t* printName;
+    uint32_t printChars;
+};
+
+// Takes `bytes` bytes of reparse data apart. False for another tag, and for data whose lengths
+// or name offsets reach beyond what was returned: such an entry is no link to us.
+bool ParseLinkData(const uint8_t* data, uint32_t bytes, LinkData* link);
+
+// The target of the junction or symbolic link at `path`, "\??\" turned into "\\?\"; null when
+// the path cannot be opened or read, is another kind of reparse point, or names no target.
+wchar_t* ReadLinkTarget(const wchar_t* path);
+
+// Reproduces the link at `path1` as `path2`: reparse data, times, the kind printed. Returns
+// nonzero when a link was written, 0 otherwise. Never turns an entry of tree 2 that holds data
+// into a link.
+uint32_t ReplicateLink(const wchar_t* path1, const wchar_t* path2, bool isFolder);
+
+// The drive letter as written: "\??\D:" or "\\?\D:", else "D:"; 0 when there is none.
+wchar_t LinkDriveLetter(const wchar_t* path);

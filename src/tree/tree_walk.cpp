@@ -1,0 +1,162 @@
+#include "tree/tree_walk.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "base/memory.h"
+#include "base/run_options.h"
+#include "compare/compare_pair.h"
+#include "compare/run_state.h"
+#include "console/console_output.h"
+#include "console/control_handler.h"
+#include "console/prompts.h"
+#include "console/status_line.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+#include "storage/drive_identity.h"
+#include "tree/exclude_masks.h"
+#include "tree/folder_listing.h"
+#include "tree/reparse_points.h"
+#include "tree/tree_strings.h"
+#include "tree/wildcard.h"
+
+PathBuffer BaseFolder1;
+PathBuffer BaseFolder2;
+
+namespace {
+
+bool StopRequested() {
+    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
+}
+
+// One level of the walk. Both paths of the current entry are built behind their folder in a
+// buffer of the level, so that no entry costs an allocation; a nested level takes them over as
+// its folders.
+struct Level {
+    wchar_t* path1;
+    wchar_t* path2;
+    size_t folder1Length;
+    size_t folder2Length;
+};
+
+void PutName(wchar_t* buffer, size_t at, const wchar_t* name, size_t nameLength) {
+    memcpy(buffer + at, name, (nameLength + 1) * sizeof(wchar_t));
+}
+
+// With -p, a link whose target lies on another volume than tree 2 is followed like any entry;
+// otherwise the link is reproduced in tree 2 and the entry is done. Returns whether it is done.
+bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wchar_t* mask, uint32_t* count) {
+    wchar_t* target = ReadLinkTarget(level.path1);
+    if (!target) return false;
+    bool reproduce = !Options.parseReparsePoints || OnSameVolume(level.path2, target);
+    FreeBlock(target);
+    if (!reproduce) return false;
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder || WildcardMatch(entry.cFileName, mask)) *count += ReplicateLink(level.path1, level.path2, isFolder);
+    win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
+    return true;
+}
+
+uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter) {
+    if (!Options.quiet) {
+        PrintOutW(L"Comparing %s with %s\n", RelativeToBase(level.path1, BaseFolder1),
+                  RelativeToBase(level.path2, BaseFolder2));
+    }
+    CompareOutcome outcome = CompareFilePair(level.path1, level.path2, hardLinkCounter, false);
+    ++ResultCounters[outcome];
+    CheckPauseKey();
+    return 1;
+}
+
+uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const FolderListing& listing,
+                     const wchar_t* mask, uint32_t* hardLinkCounter, int32_t depth) {
+    if (!Options.quiet) {
+        ClearStatusLine();
+        size_t baseLength = wcslen(BaseFolder1);
+        const wchar_t* shown = wcslen(level->path1) > baseLength ? level->path1 + baseLength : level->path1;
+        PrintOutLongPath("processing folder: %S\n", SkipLongPathPrefix(shown));
+    }
+    if (depth >= kMaxTreeDepth) {
+        PrintOut("path nested too deep (max %i) -> abort\n", kMaxTreeDepth);
+        AbortFlag.store(1);
+        return 0;
+    }
+    // The tree-2 path carries its trailing backslash, as the message shows it; the level's buffer
+    // has room for it behind any name.
+    level->path2[level->folder2Length + nameLength] = L'\\';
+    level->path2[level->folder2Length + nameLength + 1] = 0;
+    if (!FindListingEntry(&listing, name)) {
+        PrintOutLongPath("folder2 not found: %S\n", level->path2);
+        return 0;
+    }
+    return CompareFolderTree(level->path1, mask, level->path2, hardLinkCounter, depth + 1);
+}
+
+}  // namespace
+
+uint32_t CompareFolderTree(wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, uint32_t* hardLinkCounter,
+                           int32_t depth) {
+    size_t length1 = wcslen(folder1), length2 = wcslen(folder2);
+    AppendCharIfMissing(folder1, L'\\', length1 + 2);
+    AppendCharIfMissing(folder2, L'\\', length2 + 2);
+    length1 = wcslen(folder1);
+    length2 = wcslen(folder2);
+
+    FolderListing listing;
+    HANDLE listingThread = nullptr;
+    StartFolderListing(&listing, folder2, mask, &listingThread);
+
+    // Room for the longest name and the backslash and terminator of a nested level.
+    Level level;
+    level.path1 = DuplicateStringWithRoom(folder1, MAX_PATH + 2);
+    level.path2 = DuplicateStringWithRoom(folder2, MAX_PATH + 2);
+    level.folder1Length = length1;
+    level.folder2Length = length2;
+    level.path1[length1] = L'*';
+    level.path1[length1 + 1] = 0;
+
+    uint32_t count = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = win.FindFirstFileW(level.path1, &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), win.GetLastError());
+    }
+    if (listingThread) {
+        win.WaitForSingleObject(listingThread, INFINITE);
+        win.CloseHandle(listingThread);
+    }
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const wchar_t* name = entry.cFileName;
+            if (IsDotEntry(name)) continue;
+            if (IsExcluded(name)) {
+                if (!Options.quiet) PrintOutW(L"%s\n skipped by exclude list\n", name);
+                continue;
+            }
+            size_t nameLength = wcslen(name);
+            if (length1 + nameLength >= static_cast<size_t>(kMaxTreePathChars)) {
+                PrintErr("path too long (max %i) -> abort\n", kMaxTreePathChars);
+                AbortFlag.store(1);
+                Options.recurse = false;
+                continue;
+            }
+            PutName(level.path1, length1, name, nameLength);
+            PutName(level.path2, length2, name, nameLength);
+            bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (Options.recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                HandledAsLink(level, entry, mask, &count)) {
+                continue;
+            }
+            if (!isFolder) {
+                if (WildcardMatch(name, mask)) count += CompareFile(level, hardLinkCounter);
+            } else if (Options.recurse) {
+                count += EnterFolder(&level, name, nameLength, listing, mask, hardLinkCounter, depth);
+            }
+        } while (!StopRequested() && win.FindNextFileW(find, &entry));
+        win.FindClose(find);
+    }
+    FreeBlock(level.path1);
+    FreeBlock(level.path2);
+    FreeFolderListing(&listing);
+    return count;
+}

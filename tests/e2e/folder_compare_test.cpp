@@ -1,0 +1,118 @@
+// Whole folder runs of qvb.exe on real trees: pairing, summary forms and exit codes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/windows.h"
+#include "support/process_runner.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// The last `lines` lines of a text that ends with a line feed.
+std::string Tail(const std::string& text, size_t lines) {
+    if (text.size() < 2) return text;
+    size_t at = text.size() - 1;
+    for (size_t i = 0; i < lines; ++i) {
+        at = at == 0 ? std::string::npos : text.rfind('\n', at - 1);
+        if (at == std::string::npos) return text;
+    }
+    return text.substr(at + 1);
+}
+
+class FolderRuns : public ::testing::Test {
+protected:
+    FolderRuns() {
+        CreateDirectoryW(t1.c_str(), nullptr);
+        CreateDirectoryW(t2.c_str(), nullptr);
+    }
+    void Both(const std::wstring& name, const std::string& a, const std::string& b) {
+        folder.Write(L"t1\\" + name, a);
+        folder.Write(L"t2\\" + name, b);
+    }
+    ProcessResult Run(const std::wstring& args) {
+        ProcessResult r = RunQvb(args);
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        return r;
+    }
+    TempFolder folder;
+    std::wstring t1 = folder.File(L"t1"), t2 = folder.File(L"t2");
+};
+
+TEST_F(FolderRuns, SummariesAndExitCodes) {
+    Both(L"a", "1", "1");
+    Both(L"b", "2", "2");
+    ProcessResult r = Run(L"-q " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.out, "2 files compared\r\nAll files identical\r\n");
+    EXPECT_EQ(r.exitCode, 0u);
+
+    folder.Write(L"t1\\gone", "3");
+    folder.Write(L"t2\\only2", "3");
+    r = Run(L"-q " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.out, "2 of 3 files compared\r\n1 files missing\r\n");
+    EXPECT_EQ(r.exitCode, 9u);
+
+    Both(L"c", "4", "5");
+    r = Run(L"-q " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(Tail(r.out, 3), "3 of 4 files compared\r\n1 files with differences\r\n1 files missing\r\n");
+    EXPECT_EQ(r.exitCode, 1u);
+
+    r = Run(L"-tq " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.exitCode, 1u);
+
+    // One file: no summary.
+    r = Run(L"-q " + Quoted(t1 + L"\\c*") + L" " + Quoted(t2));
+    EXPECT_EQ(r.out.find("compared"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 1u);
+
+    r = Run(L"-q " + Quoted(folder.File(L"none\\*")) + L" " + Quoted(t2));
+    EXPECT_EQ(r.out, "source folder not found -> abort\r\n");
+    EXPECT_EQ(r.exitCode, 10u);
+}
+
+TEST_F(FolderRuns, UnreadablePairsAreNeverAllIdentical) {
+    Both(L"a", "1", "1");
+    Both(L"b", "1", "1");
+    Both(L"c", "1", "1");
+    // Held open without sharing by this process: the pair cannot be read.
+    HANDLE held = CreateFileW((t1 + L"\\c").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ProcessResult r = Run(L"-q " + Quoted(t1) + L" " + Quoted(t2));
+    CloseHandle(held);
+    EXPECT_EQ(r.out, "2 of 3 files compared\r\n1 files could not be read\r\n");
+    EXPECT_EQ(r.exitCode, 11u);
+}
+
+TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
+    CreateDirectoryW((t1 + L"\\Sub").c_str(), nullptr);
+    CreateDirectoryW((t2 + L"\\SUB").c_str(), nullptr);
+    CreateDirectoryW((t1 + L"\\only1").c_str(), nullptr);
+    Both(L"Sub\\x.txt", std::string(700000, 'x'), std::string(700000, 'x'));
+    Both(L"y.txt", std::string(700000, 'y'), std::string(700000, 'y'));
+    Both(L"z.bin", "z", "z");
+    folder.Write(L"t1\\only1\\f.txt", "1");
+    ProcessResult r = Run(L"-n " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_NE(r.out.find("Comparing Sub\\x.txt with Sub\\x.txt\n"), std::string::npos) << r.out;
+    std::string t2Narrow(t2.begin(), t2.end());
+    EXPECT_NE(r.out.find("folder2 not found: \\\\?\\" + t2Narrow + "\\only1\\\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Tail(r.out, 2), "1 MB in 3 files and folders compared \r\nAll files identical\r\n");
+    EXPECT_EQ(r.exitCode, 0u);
+
+    r = Run(L"-q " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
+    EXPECT_EQ(r.out, "");  // y.txt alone: no summary
+    r = Run(L"-q -s " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
+    EXPECT_EQ(Tail(r.out, 2), "1 MB in 2 files and folders compared \r\nAll files identical\r\n");
+
+    // A folder into the target folder that holds a sub-folder of its name.
+    std::wstring into = folder.File(L"into");
+    CreateDirectoryW(into.c_str(), nullptr);
+    CreateDirectoryW((into + L"\\t1").c_str(), nullptr);
+    r = Run(L"-q " + Quoted(t1) + L" " + Quoted(into));
+    EXPECT_EQ(r.exitCode, 9u);
+    EXPECT_NE(r.err.find("into\\t1\\y.txt'"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+// The tree walk, the tree-2 listing and the link handling on real folders, with what Wine cannot
+// show (reparse points, the Pause key, long paths, an interrupt) simulated at the seam.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/memory.h"
+#include "base/run_options.h"
+#include "compare/run_state.h"
+#include "console/control_handler.h"
+#include "support/output_capture.h"
+#include "support/pair_setup.h"
+#include "support/seam.h"
+#include "support/temp_folder.h"
+#include "tree/exclude_masks.h"
+#include "tree/folder_listing.h"
+#include "tree/tree_walk.h"
+
+namespace {
+
+void MakeFolder(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+
+void RemoveAll(const std::wstring& folder) {
+    WIN32_FIND_DATAW e;
+    HANDLE f = FindFirstFileW((folder + L"\\*").c_str(), &e);
+    if (f != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring n = e.cFileName, full = folder + L"\\" + n;
+            if (n == L"." || n == L"..") continue;
+            if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveAll(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
+        } while (FindNextFileW(f, &e));
+        FindClose(f);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+// A second tree on drive Z:, so that the two trees lie on different drive letters.
+struct ZFolder {
+    std::wstring path;
+    ZFolder() {
+        static int serial = 0;
+        path = L"Z:\\tmp\\qvbwalk-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+        MakeFolder(path);
+    }
+    ~ZFolder() { RemoveAll(path); }
+    std::wstring Write(const std::wstring& name, const std::string& bytes) const {
+        std::wstring full = path + L"\\" + name;
+        HANDLE h = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD w;
+        if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &w, nullptr);
+        CloseHandle(h);
+        return full;
+    }
+};
+
+struct WalkResult {
+    uint32_t count;
+    std::string out;
+    std::string err;
+};
+
+// Runs the walk as the folder run does: long-path roots, the base folders set, counters zeroed.
+WalkResult Walk(const std::wstring& tree1, const std::wstring& tree2, const wchar_t* mask = L"*") {
+    static PathBuffer folder1, folder2;
+    wcscpy(folder1, (L"\\\\?\\" + tree1 + L"\\").c_str());
+    wcscpy(folder2, (L"\\\\?\\" + tree2 + L"\\").c_str());
+    wcscpy(BaseFolder1, folder1);
+    wcscpy(BaseFolder2, folder2);
+    for (uint32_t& c : ResultCounters) c = 0;
+    OutputCapture capture(false, false);
+    uint32_t hardLinks = 0;
+    WalkResult r;
+    r.count = CompareFolderTree(folder1, mask, folder2, &hardLinks, 0);
+    r.out = capture.streams.outBytes;
+    r.err = capture.streams.errBytes;
+    return r;
+}
+
+class TreeWalk : public SeamTest {
+protected:
+    void SetUp() override { Options.recurse = true; }
+    PairSetup setup;
+    TempFolder t1, t2;
+};
+
+TEST_F(TreeWalk, PairsFilesOfTreeOneOnly) {
+    t1.Write(L"same", "abc");
+    t2.Write(L"same", "abc");
+    t1.Write(L"diff", "abc");
+    t2.Write(L"diff", "abd");
+    t1.Write(L"gone", "x");
+    t2.Write(L"extra", "x");
+    MakeFolder(t1.File(L"Sub"));
+    MakeFolder(t2.File(L"sUB"));
+    t1.Write(L"Sub\\in", "1");
+    t2.Write(L"sUB\\in", "1");
+    MakeFolder(t1.File(L"lonely"));
+    t1.Write(L"lonely\\f", "1");
+    WalkResult r = Walk(t1.path(), t2.path());
+    EXPECT_EQ(r.count, 4u);
+    EXPECT_EQ(ResultCounters[Identical], 2u);
+    EXPECT_EQ(ResultCounters[Different], 1u);
+    EXPECT_EQ(ResultCounters[Missing], 1u);
+    EXPECT_NE(r.out.find("Comparing Sub\\in with Sub\\in\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("processing folder: Sub\n"), std::string::npos);
+    std::string notFound = "folder2 not found: \\\\?\\";
+    for (wchar_t c : t2.path()) notFound += static_cast<char>(c);
+    EXPECT_NE(r.out.find(notFound + "\\lonely\\\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("extra"), std::string::npos);
+}
+
+TEST_F(TreeWalk, MasksRecursionAndQuiet) {
+    struct Row {
+        const wchar_t* mask;
+        bool recurse;
+        bool quiet;
+        uint32_t count;
+        bool showsFolder;
+    };
+    t1.Write(L"a.txt", "1");
+    t2.Write(L"a.txt", "1");
+    t1.Write(L"b.bin", "1");
+    MakeFolder(t1.File(L"d"));
+    MakeFolder(t2.File(L"d"));
+    t1.Write(L"d\\c.TXT", "1");
+    t2.Write(L"d\\c.TXT", "1");
+    const Row rows[] = {
+        {L"*.txt", true, false, 2, true},
+        {L"*.txt", false, false, 1, false},
+        {L"*", true, true, 3, false},
+    };
+    for (const Row& row : rows) {
+        Options.recurse = row.recurse;
+        Options.quiet = row.quiet;
+        WalkResult r = Walk(t1.path(), t2.path(), row.mask);
+        EXPECT_EQ(r.count, row.count);
+        EXPECT_EQ(r.out.find("processing folder: d") != std::string::npos, row.showsFolder) << r.out;
+        EXPECT_EQ(r.out.find("b.bin") != std::string::npos, false);
+        EXPECT_EQ(r.out.empty(), row.quiet ? true : false);
+    }
+}
+
+TEST_F(TreeWalk, ExcludedNamesAndTheEmptyFolder) {
+    EXPECT_EQ(Walk(t1.path(), t2.path()).count, 0u);
+    t1.Write(L"keep", "1");
+    t2.Write(L"keep", "1");
+    t1.Write(L"x.TMP", "1");
+    MakeFolder(t1.File(L"cache.tmp"));
+    t1.Write(L"cache.tmp\\f", "1");
+    static wchar_t mask[] = L"*.tmp";
+    ExcludeMasks[0] = mask;
+    WalkResult r = Walk(t1.path(), t2.path());
+    ExcludeMasks[0] = nullptr;
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_NE(r.out.find("x.TMP\n skipped by exclude list\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cache.tmp\n skipped by exclude list\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("folder2 not found"), std::string::npos);
+}
+
+TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {
+    static int pauseQueries;
+    pauseQueries = 0;
+    SeamOverride w(win.GetConsoleWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
+    SeamOverride f(win.GetForegroundWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
+    SeamOverride k(win.GetAsyncKeyState, +[](int key) -> SHORT {
+        if (key == VK_PAUSE) ++pauseQueries;
+        return 0;
+    });
+    t1.Write(L"a", "1");
+    t2.Write(L"a", "1");
+    t1.Write(L"b", "1");
+    MakeFolder(t1.File(L"d"));
+    MakeFolder(t2.File(L"d"));
+    EXPECT_EQ(Walk(t1.path(), t2.path()).count, 2u);
+    EXPECT_EQ(pauseQueries, 2);
+}
+
+TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
+    SeamOverride first(win.FindFirstFileW, +[](LPCWSTR, LPWIN32_FIND_DATAW d) -> HANDLE {
+        memset(d, 0, sizeof *d);
+        wcscpy(d->cFileName, L"a-name-of-12");
+        return reinterpret_cast<HANDLE>(0x99);
+    });
+    SeamOverride next(win.FindNextFileW, +[](HANDLE, LPWIN32_FIND_DATAW) -> BOOL { return FALSE; });
+    SeamOverride close(win.FindClose, +[](HANDLE h) -> BOOL { return h == reinterpret_cast<HANDLE>(0x99); });
+    static PathBuffer folder1, folder2;
+    std::wstring longFolder = L"\\\\?\\Z:\\" + std::wstring(32755, L'a') + L"\\";
+    wcscpy(folder1, longFolder.c_str());
+    wcscpy(folder2, (L"\\\\?\\" + t2.path() + L"\\").c_str());
+    OutputCapture capture(false, false);
+    uint32_t hardLinks = 0;
+    EXPECT_EQ(CompareFolderTree(folder1, L"*", folder2, &hardLinks, 0), 0u);
+    EXPECT_EQ(capture.streams.errBytes, "path too long (max 32768) -> abort\n");
+    EXPECT_EQ(AbortFlag.load(), 1);
+    EXPECT_FALSE(Options.recurse);
+}
+
+// A real tree 1026 levels deep takes minutes under Wine; entering at depth 1024 is the same case.
+TEST_F(TreeWalk, NestedTooDeepStopsTheWalk) {
+    MakeFolder(t1.File(L"d"));
+    MakeFolder(t2.File(L"d"));
+    t1.Write(L"d\\f", "1");
+    t2.Write(L"d\\f", "1");
+    static PathBuffer folder1, folder2;
+    wcscpy(folder1, (L"\\\\?\\" + t1.path()).c_str());
+    wcscpy(folder2, (L"\\\\?\\" + t2.path()).c_str());
+    wcscpy(BaseFolder1, (L"\\\\?\\" + t1.path() + L"\\").c_str());
+    OutputCapture capture(false, false);
+    uint32_t hardLinks = 0;
+    EXPECT_EQ(CompareFolderTree(folder1, L"*", folder2, &hardLinks, kMaxTreeDepth), 0u);
+    EXPECT_EQ(capture.streams.outBytes, "processing folder: d\npath nested too deep (max 1024) -> abort\r\n");
+    EXPECT_EQ(AbortFlag.load(), 1);
+}
+
+TEST(FolderListing, MaskFoldersCaseAndInterruption) {
+    TempFolder t;
+    t.Write(L"a.txt", "1");
+    t.Write(L"b.bin", "1");
+    MakeFolder(t.File(L"Dir.bin"));
+    FolderListing listing;
+    HANDLE thread = nullptr;
+    StartFolderListing(&listing, t.path().c_str(), L"*.txt", &thread);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    EXPECT_EQ(listing.count, 2u);
+    EXPECT_NE(FindListingEntry(&listing, L"A.TXT"), nullptr);
+    EXPECT_NE(FindListingEntry(&listing, L"dir.BIN"), nullptr);
+    EXPECT_EQ(FindListingEntry(&listing, L"b.bin"), nullptr);
+    FreeFolderListing(&listing);
+
+    StartFolderListing(&listing, (t.path() + L"\\missing").c_str(), L"*", nullptr);
+    EXPECT_EQ(listing.count, 0u);
+    FreeFolderListing(&listing);
+
+    // An interrupt during the second pass keeps the names read so far.
+    static int nextCalls;
+    nextCalls = 0;
+    SeamOverride next(win.FindNextFileW, +[](HANDLE h, LPWIN32_FIND_DATAW d) -> BOOL {
+        if (++nextCalls > 6) InterruptFlag.store(1);
+        return ::FindNextFileW(h, d);
+    });
+    StartFolderListing(&listing, t.path().c_str(), L"*", nullptr);
+    InterruptFlag.store(0);
+    EXPECT_GE(listing.count, 1u);
+    EXPECT_LT(listing.count, 3u);
+    FreeFolderListing(&listing);
+    RestoreWinApi();
+}
+
+}  // namespace
