@@ -44,7 +44,7 @@ qvb_wine_env() {
 # services inherit the first program's pipes and hold them open.
 qvb_start_wine() {
   qvb_wine_env
-  (wineserver -p300 </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1)
+  (wineserver -p300 </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1) || true
 }
 
 qvb_stop_wine() {
