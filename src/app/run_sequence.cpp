@@ -59,15 +59,7 @@ int RunExitCode() {
 }
 
 int CleanUpRun() {
-    StopReaderThreads();
-    for (uint8_t*& buffer : CompareBuffers) {
-        ReleaseBuffer(buffer);
-        buffer = nullptr;
-    }
-    for (FileIdList*& list : FileIdLists) {
-        FreeFileIdList(list);
-        list = nullptr;
-    }
+    ReleaseRunResources();
     if (CursorColumn() > 0) PrintOut("\n");
     win.SetThreadExecutionState(ES_CONTINUOUS);
     WaitBeforeClose(Session, Options.noWait);

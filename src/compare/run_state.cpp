@@ -1,5 +1,8 @@
 #include "compare/run_state.h"
 
+#include "base/memory.h"
+#include "compare/reader_threads.h"
+
 uint32_t BlockSize = kDefaultBlockSize;
 uint8_t* CompareBuffers[2] = {};
 uint32_t SectorSize1 = 4096;
@@ -21,3 +24,15 @@ uint64_t BytesComparedTotal = 0;
 uint32_t LastProgressTime = 0;
 uint64_t SkippedBytes = 0;
 uint32_t ResultCounters[5] = {};
+
+void ReleaseRunResources() {
+    StopReaderThreads();
+    for (uint8_t*& buffer : CompareBuffers) {
+        ReleaseBuffer(buffer);
+        buffer = nullptr;
+    }
+    for (FileIdList*& list : FileIdLists) {
+        FreeFileIdList(list);
+        list = nullptr;
+    }
+}

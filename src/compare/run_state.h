@@ -40,3 +40,6 @@ extern uint64_t BytesComparedTotal;
 extern uint32_t LastProgressTime;   // ms since the start of a pair; never reset between pairs
 extern uint64_t SkippedBytes;       // zero-block skipping is not done, so this stays 0
 extern uint32_t ResultCounters[5];  // indexed by CompareOutcome
+
+// Stops the reader threads and releases the compare buffers and hard-link lists of the run.
+void ReleaseRunResources();

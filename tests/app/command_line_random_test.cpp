@@ -26,7 +26,7 @@ struct Expected {
 
 class Generator {
 public:
-    explicit Generator(uint32_t seed) : rng_(seed) {}
+    explicit Generator(uint32_t salt) : rng_(salt) {}
 
     int Below(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
 

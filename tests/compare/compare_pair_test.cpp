@@ -33,11 +33,11 @@ PairResult Compare(const std::wstring& a, const std::wstring& b) {
     return r;
 }
 
-std::string Pattern(size_t size, uint32_t seed) {
+std::string Pattern(size_t size, uint32_t salt) {
     std::string bytes(size, 0);
     for (size_t i = 0; i < size; ++i) {
-        seed = seed * 1103515245 + 12345;
-        bytes[i] = static_cast<char>(seed >> 16);
+        salt = salt * 1103515245 + 12345;
+        bytes[i] = static_cast<char>(salt >> 16);
     }
     return bytes;
 }

@@ -176,8 +176,8 @@ void CheckWriters(const std::wstring& source, std::mt19937& rng) {
 }
 
 TEST(RandomPaths, NoFunctionReadsOrWritesBeyondItsBuffer) {
-    const unsigned seed = 20260312;
-    std::mt19937 rng(seed);
+    const unsigned salt = 20260312;
+    std::mt19937 rng(salt);
     VolumeScenario scenario;
     scenario.attributes = {{L"D:\\", 0x10}, {L"N:\\", 0x10}, {L"S:\\", 0x10}};
     scenario.driveTypes = {{L"N:\\", DRIVE_REMOTE}};
@@ -198,7 +198,7 @@ TEST(RandomPaths, NoFunctionReadsOrWritesBeyondItsBuffer) {
         for (const wchar_t* letter : {L"S:", L"N:", L"T:", L"d:", L"D:"}) scenario.dosDevices[letter] = RandomTarget(rng);
         scenario.dosDevicesFillBuffer = rng() % 4 == 0;
         std::wstring source = RandomPath(rng);
-        SCOPED_TRACE(::testing::Message() << "seed " << seed << ", path " << i << ", length " << source.size());
+        SCOPED_TRACE(::testing::Message() << "salt " << salt << ", path " << i << ", length " << source.size());
         CheckReaders(source, rng);
         CheckWriters(source, rng);
         if (HasFailure()) break;

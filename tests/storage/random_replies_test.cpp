@@ -124,8 +124,8 @@ bool IsValidIdentity(DriveIdentity identity) {
 }
 
 TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
-    const unsigned seed = 20260601;
-    std::mt19937 rng(seed);
+    const unsigned salt = 20260601;
+    std::mt19937 rng(salt);
     MachineScenario m;
     m.Disk(0).Disk(1).Volume(L"C:\\", 0);
     m.Volume(L"E:\\", 1);
@@ -139,7 +139,7 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
     SeamOverride release(win.HeapFree, GuardedHeapFree);
 
     for (int i = 0; i < 1500; ++i) {
-        SCOPED_TRACE(::testing::Message() << "seed " << seed << ", round " << i);
+        SCOPED_TRACE(::testing::Message() << "salt " << salt << ", round " << i);
         m.rawDependencyReply = [&](ULONG size, unsigned char* buffer, ULONG* used) {
             return RandomDependencyReply(rng, size, buffer, used);
         };

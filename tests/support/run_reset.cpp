@@ -12,15 +12,7 @@
 #include "tree/exclude_masks.h"
 
 void ResetRunState() {
-    StopReaderThreads();
-    for (uint8_t*& buffer : CompareBuffers) {
-        ReleaseBuffer(buffer);
-        buffer = nullptr;
-    }
-    for (FileIdList*& list : FileIdLists) {
-        FreeFileIdList(list);
-        list = nullptr;
-    }
+    ReleaseRunResources();
     for (wchar_t*& mask : ExcludeMasks) {
         FreeBlock(mask);
         mask = nullptr;
