@@ -29,14 +29,35 @@ int calls[kMaxCalls];
 std::atomic<size_t> callCount{0};
 std::atomic<int64_t> handles{0}, blocks{0};
 size_t armed = SIZE_MAX;
+std::atomic<int> failedEntry{-1};
 std::vector<int> recorded;
 
 bool Passthrough(int id) {
     static const char* const kNever[] = {
-        "GetLastError", "SetLastError", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThread",
-        "GetCurrentThreadId", "GetTickCount", "GetProcessHeap", "EnterCriticalSection", "LeaveCriticalSection",
-        "InitializeCriticalSection", "DeleteCriticalSection", "Sleep", "ExitProcess", "GetOEMCP", "wvsprintfA",
-        "wvsprintfW", "StrStrW", "StrStrIW", "StrRStrIW", "StrToIntW", "CharUpperW", "lstrcmpiW", "GetStdHandle",
+        "GetLastError",
+        "SetLastError",
+        "GetCurrentProcess",
+        "GetCurrentProcessId",
+        "GetCurrentThread",
+        "GetCurrentThreadId",
+        "GetTickCount",
+        "GetProcessHeap",
+        "EnterCriticalSection",
+        "LeaveCriticalSection",
+        "InitializeCriticalSection",
+        "DeleteCriticalSection",
+        "Sleep",
+        "ExitProcess",
+        "GetOEMCP",
+        "wvsprintfA",
+        "wvsprintfW",
+        "StrStrW",
+        "StrStrIW",
+        "StrRStrIW",
+        "StrToIntW",
+        "CharUpperW",
+        "lstrcmpiW",
+        "GetStdHandle",
         "GetCommandLineW",
     };
     for (const char* name : kNever) {
@@ -52,13 +73,15 @@ bool Intercept(int id) {
     if (Passthrough(id)) return false;
     size_t index = callCount.fetch_add(1);
     if (index < kMaxCalls) calls[index] = id;
-    return index == armed;
+    if (index != armed) return false;
+    failedEntry = id;
+    return true;
 }
 
 bool IsOpen(int id) {
-    static const char* const kOpens[] = {"CreateFileW", "CreateEventW", "CreateThread", "OpenThread",
-                                         "FindFirstFileW", "FindFirstFileExW", "FindFirstVolumeW",
-                                         "SetupDiGetClassDevsW", "OpenProcessToken"};
+    static const char* const kOpens[] = {"CreateFileW",      "CreateEventW",         "CreateThread",
+                                         "OpenThread",       "FindFirstFileW",       "FindFirstFileExW",
+                                         "FindFirstVolumeW", "SetupDiGetClassDevsW", "OpenProcessToken"};
     for (const char* name : kOpens) {
         if (NameIs(id, name)) return true;
     }
@@ -120,7 +143,8 @@ struct Wrapper<Id, R (*)(Args...)> {
             R result = real(args...);
             if (IsOpen(Id) && Succeeded(Id, result)) ++handles;
             if ((NameIs(Id, "CloseHandle") || NameIs(Id, "FindClose") || NameIs(Id, "FindVolumeClose") ||
-                 NameIs(Id, "SetupDiDestroyDeviceInfoList")) && result) {
+                 NameIs(Id, "SetupDiDestroyDeviceInfoList")) &&
+                result) {
                 --handles;
             }
             if ((NameIs(Id, "HeapAlloc") || NameIs(Id, "VirtualAlloc")) && result) ++blocks;
@@ -155,8 +179,11 @@ const std::vector<int>& Calls() {
     return recorded;
 }
 
+int FailedEntry() { return failedEntry.load(); }
+
 void Arm(size_t callIndex) {
     Record();
+    failedEntry = -1;
     armed = callIndex;
 }
 

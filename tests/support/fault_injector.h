@@ -21,6 +21,11 @@ const std::vector<int>& Calls();
 // The call with this position in the sequence fails once.
 void Arm(size_t callIndex);
 
+// The entry that failed in the last armed run, -1 when the run made fewer calls. With threads
+// running beside the main thread the order of calls can vary, so this may differ from the entry at
+// the same position of the recorded run.
+int FailedEntry();
+
 const char* EntryName(int id);
 // The error the entry fails with.
 uint32_t EntryError(int id);

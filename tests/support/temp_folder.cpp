@@ -32,10 +32,16 @@ TempFolder::TempFolder() {
     static std::atomic<int> serial{0};
     wchar_t base[MAX_PATH];
     GetTempPathW(MAX_PATH, base);
-    wchar_t name[64];
-    wsprintfW(name, L"qvbtest-%u-%u", GetCurrentProcessId(), serial.fetch_add(1) + 1);
+    // Process ids come back under Wine, and a folder a killed test left behind must never be
+    // mistaken for a fresh one: the name carries the time too, and an old folder is cleared.
+    wchar_t name[80];
+    wsprintfW(name, L"qvbtest-%u-%u-%u", GetCurrentProcessId(), static_cast<unsigned>(GetTickCount64() % 100000000),
+              serial.fetch_add(1) + 1);
     path_ = std::wstring(base) + name;
-    CreateDirectoryW(path_.c_str(), nullptr);
+    if (!CreateDirectoryW(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS) {
+        RemoveTree(path_);
+        CreateDirectoryW(path_.c_str(), nullptr);
+    }
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }

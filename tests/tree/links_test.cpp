@@ -9,6 +9,7 @@
 
 #include "base/run_options.h"
 #include "compare/run_state.h"
+#include "support/fake_links.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
 #include "support/seam.h"
@@ -18,108 +19,15 @@
 
 namespace {
 
-std::map<std::wstring, std::vector<uint8_t>> LinkData_;  // by name
-std::map<HANDLE, std::wstring> OpenedForWrite;
-std::map<std::wstring, std::vector<uint8_t>> Written;  // by tree-2 path
-const uintptr_t kFakeBase = 0x5000;
-
-std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
-
-std::vector<uint8_t> Raw(uint32_t tag, const std::wstring& sub, const std::wstring& print, int lengthDelta = 0) {
-    uint32_t at = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
-    std::vector<uint8_t> d(at + (sub.size() + print.size() + 2) * 2, 0);
-    uint16_t f[4] = {0, uint16_t(sub.size() * 2), uint16_t((sub.size() + 1) * 2), uint16_t(print.size() * 2)};
-    uint16_t length = uint16_t(int(d.size()) - 8 + lengthDelta);
-    memcpy(&d[0], &tag, 4);
-    memcpy(&d[4], &length, 2);
-    memcpy(&d[8], f, 8);
-    memcpy(&d[at], sub.data(), sub.size() * 2);
-    memcpy(&d[at + (sub.size() + 1) * 2], print.data(), print.size() * 2);
-    return d;
-}
-
-void MarkLinks(LPWIN32_FIND_DATAW d) {
-    if (wcsncmp(d->cFileName, L"lnk", 3) == 0) d->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-}
-
-HANDLE WINAPI FindFirst(LPCWSTR p, LPWIN32_FIND_DATAW d) {
-    HANDLE h = ::FindFirstFileW(p, d);
-    if (h != INVALID_HANDLE_VALUE) MarkLinks(d);
-    return h;
-}
-
-BOOL WINAPI FindNext(HANDLE h, LPWIN32_FIND_DATAW d) {
-    BOOL ok = ::FindNextFileW(h, d);
-    if (ok) MarkLinks(d);
-    return ok;
-}
-
-HANDLE WINAPI Open(LPCWSTR p, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disp, DWORD flags,
-                   HANDLE t) {
-    std::wstring path = p, name = NameOf(path);
-    bool reparse = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
-    if (reparse && access == GENERIC_READ && path.find(L"tree1") != std::wstring::npos) {
-        auto it = LinkData_.find(name);
-        if (it == LinkData_.end()) return ::CreateFileW(p, access, share, sa, disp, flags, t);
-        return reinterpret_cast<HANDLE>(kFakeBase + std::distance(LinkData_.begin(), it));
-    }
-    HANDLE h = ::CreateFileW(p, access, share, sa, disp, flags, t);
-    if (reparse && access == GENERIC_WRITE && h != INVALID_HANDLE_VALUE) OpenedForWrite[h] = path;
-    return h;
-}
-
-bool IsFake(HANDLE h) {
-    uintptr_t v = reinterpret_cast<uintptr_t>(h);
-    return v >= kFakeBase && v < kFakeBase + 64;
-}
-
-BOOL WINAPI Ioctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
-                  LPOVERLAPPED) {
-    if (code == FSCTL_GET_REPARSE_POINT && IsFake(h)) {
-        auto it = LinkData_.begin();
-        std::advance(it, reinterpret_cast<uintptr_t>(h) - kFakeBase);
-        if (it->second.size() > outSize) {
-            SetLastError(ERROR_MORE_DATA);
-            return FALSE;
-        }
-        memcpy(out, it->second.data(), it->second.size());
-        *returned = DWORD(it->second.size());
-        return TRUE;
-    }
-    if (code == FSCTL_SET_REPARSE_POINT && OpenedForWrite.count(h)) {
-        const uint8_t* bytes = static_cast<const uint8_t*>(in);
-        Written[OpenedForWrite[h]] = std::vector<uint8_t>(bytes, bytes + inSize);
-        return TRUE;
-    }
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-}
-
-BOOL WINAPI Close(HANDLE h) {
-    OpenedForWrite.erase(h);
-    return IsFake(h) ? TRUE : ::CloseHandle(h);
-}
-
-BOOL WINAPI Times(HANDLE h, LPFILETIME a, LPFILETIME b, LPFILETIME c) {
-    if (!IsFake(h)) return ::GetFileTime(h, a, b, c);
-    FILETIME t{0x12345678, 0x01D00000};
-    *a = *b = *c = t;
-    return TRUE;
-}
+auto& LinkData_ = fake_links::LinkData;
+auto& Written = fake_links::Written;
+using fake_links::Raw;
 
 class Links : public SeamTest {
 protected:
     void SetUp() override {
         Options.recurse = true;
-        LinkData_.clear();
-        Written.clear();
-        OpenedForWrite.clear();
-        win.FindFirstFileW = FindFirst;
-        win.FindNextFileW = FindNext;
-        win.CreateFileW = Open;
-        win.DeviceIoControl = Ioctl;
-        win.CloseHandle = Close;
-        win.GetFileTime = Times;
+        fake_links::Install();
         CreateDirectoryW(tree1.c_str(), nullptr);
         CreateDirectoryW(tree2.c_str(), nullptr);
     }
@@ -191,9 +99,8 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
         EXPECT_EQ(GetFileAttributesW(InTree2(row.otherLetter, L"lnkdir").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
                   DWORD(FILE_ATTRIBUTE_DIRECTORY));
         ASSERT_EQ(Written.count(InTree2(row.otherLetter, L"lnkdir")), 1u);
-        std::vector<uint8_t> expected = row.otherLetter
-                                            ? Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(ztree2 + L"\\inner"), L"")
-                                            : LinkData_[L"lnkdir"];
+        std::vector<uint8_t> expected =
+            row.otherLetter ? Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(ztree2 + L"\\inner"), L"") : LinkData_[L"lnkdir"];
         EXPECT_EQ(Written[InTree2(row.otherLetter, L"lnkdir")], expected);
         EXPECT_EQ(Written[InTree2(row.otherLetter, L"lnkfile")], LinkData_[L"lnkfile"]);
     }
@@ -203,8 +110,8 @@ TEST_F(Links, WhatIsNoLinkIsAPlainEntry) {
     // Another tag and malformed data: compared like any file. Recursion off: never looked at.
     for (const wchar_t* name : {L"lnkother", L"lnkbad", L"lnkshort"}) {
         ::CloseHandle(::CreateFileW(Tree1(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ::CloseHandle(::CreateFileW((tree2 + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                    nullptr));
+        ::CloseHandle(
+            ::CreateFileW((tree2 + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     std::vector<uint8_t> other = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\x", L"");
     other[3] = 0x80;  // tag 0x80000003
