@@ -76,7 +76,7 @@ TEST(CommandLine, HostileCommandLinesEndCleanly) {
     for (const std::wstring& args : cases) {
         ProcessResult r = RunQvb(args);
         SCOPED_TRACE(testing::PrintToString(args.substr(0, 80)));
-        ASSERT_TRUE(r.started);
+        ASSERT_TRUE(r.started) << "CreateProcessW error " << r.startError;
         EXPECT_FALSE(r.timedOut);
         EXPECT_TRUE(IsDocumentedExitCode(r.exitCode)) << "exit code " << r.exitCode;
     }

@@ -56,9 +56,14 @@ ProcessResult RunProcess(const std::wstring& program, const std::wstring& comman
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process = {};
-    std::wstring mutableLine = commandLine;
-    result.started = CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                    &startup, &process) != FALSE;
+    // Wine now and then refuses a process start for a moment; a start is tried a few times.
+    for (int attempt = 0; attempt < 5 && !result.started; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        std::wstring mutableLine = commandLine;
+        result.started = CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process) != FALSE;
+        if (!result.started) result.startError = GetLastError();
+    }
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (nullInput != INVALID_HANDLE_VALUE) CloseHandle(nullInput);

@@ -6,6 +6,7 @@
 
 struct ProcessResult {
     bool started = false;
+    uint32_t startError = 0;  // of the last failed CreateProcessW
     bool timedOut = false;
     uint32_t exitCode = 0;
     std::string out;  // standard output, as bytes
