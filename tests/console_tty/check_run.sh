@@ -6,17 +6,8 @@
 # Usage: check_run.sh QVB_EXE
 set -uo pipefail
 qvb=$1
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed"; exit 1; }
-
-work=$(mktemp -d)
-tmux_() { tmux -S "$work/tmux.sock" "$@"; }
-cleanup() { tmux_ kill-server >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- screen"; tmux_ capture-pane -p -t run 2>/dev/null
-  exit 1
-}
+session=run
+. "$(dirname "$0")/tmux_session.sh"
 screen() { tmux_ capture-pane -p -t run | sed 's/[[:space:]]*$//'; }
 wait_screen() {  # pattern, tenths of a second
   local i

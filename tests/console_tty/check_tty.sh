@@ -7,18 +7,8 @@
 # Usage: check_tty.sh PROBE_EXE
 set -uo pipefail
 probe=$1
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed"; exit 1; }
-
-work=$(mktemp -d)
-tmux_() { tmux -S "$work/tmux.sock" "$@"; }
-cleanup() { tmux_ kill-server >/dev/null 2>&1; rm -rf "$work"; }
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- probe log"; cat "$work/log" 2>/dev/null
-  echo "--- screen"; tmux_ capture-pane -p -t probe 2>/dev/null
-  exit 1
-}
+session=probe
+. "$(dirname "$0")/tmux_session.sh"
 
 # Waits up to 30 s for a line of the probe's log that matches the pattern.
 wait_log() {

@@ -14,6 +14,7 @@
 #include "support/pair_setup.h"
 #include "support/seam.h"
 #include "support/temp_folder.h"
+#include "support/tree_walk_run.h"
 #include "tree/reparse_points.h"
 #include "tree/tree_walk.h"
 
@@ -32,24 +33,8 @@ protected:
         CreateDirectoryW(tree2.c_str(), nullptr);
     }
     // Tree 1 on C:, tree 2 either beside it on C: or on Z:.
-    struct Result {
-        uint32_t count;
-        std::string out, err;
-    };
-    Result Walk(bool otherLetter, const wchar_t* mask = L"*") {
-        static PathBuffer f1, f2;
-        wcscpy(f1, (L"\\\\?\\" + tree1 + L"\\").c_str());
-        wcscpy(f2, (L"\\\\?\\" + (otherLetter ? ztree2 : tree2) + L"\\").c_str());
-        wcscpy(BaseFolder1, f1);
-        wcscpy(BaseFolder2, f2);
-        for (uint32_t& c : ResultCounters) c = 0;
-        OutputCapture capture(false, false);
-        uint32_t hardLinks = 0;
-        Result r;
-        r.count = CompareFolderTree(f1, mask, f2, &hardLinks, 0);
-        r.out = capture.streams.outBytes;
-        r.err = capture.streams.errBytes;
-        return r;
+    WalkResult Walk(bool otherLetter, const wchar_t* mask = L"*") {
+        return ::Walk(tree1, otherLetter ? ztree2 : tree2, mask);
     }
     std::wstring Tree1(const std::wstring& name) { return tree1 + L"\\" + name; }
     std::wstring InTree2(bool otherLetter, const std::wstring& name) {
@@ -91,7 +76,7 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
     };
     for (Row row : {Row{true, "symlink"}, Row{false, "reparse point"}}) {
         Written.clear();
-        Result r = Walk(row.otherLetter);
+        WalkResult r = Walk(row.otherLetter);
         EXPECT_EQ(r.count, 2u);
         EXPECT_EQ(ResultCounters[Identical] + ResultCounters[Missing], 0u);  // nothing below or through a link
         EXPECT_NE(r.out.find("lnkdir (reparse point)\r\n"), std::string::npos) << r.out;
@@ -120,7 +105,7 @@ TEST_F(Links, WhatIsNoLinkIsAPlainEntry) {
     std::vector<uint8_t> shortened = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\x", L"");
     shortened.resize(18);
     LinkData_[L"lnkshort"] = shortened;
-    Result r = Walk(false);
+    WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 3u);
     EXPECT_EQ(ResultCounters[Identical], 3u);
     EXPECT_TRUE(Written.empty());
@@ -140,7 +125,7 @@ TEST_F(Links, FollowedWithDashPOnlyToAnotherVolume) {
         ::CreateFileW((tree2 + L"\\lnkaway\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     LinkData_[L"lnkaway"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\Z:\\tmp", L"");
     LinkData_[L"lnkhere"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(tree2), L"");
-    Result r = Walk(false);
+    WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 2u);  // the pair below lnkaway, and lnkhere reproduced
     EXPECT_EQ(ResultCounters[Identical], 1u);
     EXPECT_EQ(Written.count(InTree2(false, L"lnkhere")), 1u);
@@ -162,7 +147,7 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
     for (const wchar_t* name : {L"lnkfile", L"lnkdir", L"lnkskip.bin"}) {
         LinkData_[name] = Raw(IO_REPARSE_TAG_SYMLINK, L"\\??\\D:\\t", L"D:\\t");
     }
-    Result r = Walk(false, L"*.txt");
+    WalkResult r = Walk(false, L"*.txt");
     EXPECT_EQ(r.count, 0u);
     EXPECT_TRUE(Written.empty());
     EXPECT_NE(r.err.find("lnkdir already holds data in tree 2: reparse point not reproduced\n"), std::string::npos)

@@ -22,18 +22,22 @@ struct MatchCase {
 
 TEST(WildcardMatch, Table) {
     const MatchCase cases[] = {
-        {L"", L"*", true},          {L"", L"a", false},          {L"a", L"", false},
-        {L"xyz", L"x?z", true},     {L"XYZ", L"x?z", true},      {L"xz", L"x?z", false},
-        {L"xyzz", L"x?z", false},   {L"xaxb", L"*a*b", true},    {L"ab", L"*a*b", true},
-        {L"xba", L"*a*b", false},   {L"abc d", L"abc", false},   {L"abc", L"abc d", false},
-        {L"a.TMP", L"*.tmp", true}, {L"a.tm", L"*.tmp", false},  {L"@", L"`", true},
-        {L"[", L"{", true},         {L"abab", L"*ab", true},     {L"aXbXc", L"a*b*c", true},
-        {L"ab", L"ab**", true},     {L"d\\x", L"d\\*", true},    {L"x", L"d\\*", false},
-        {L"mississippi", L"*sip*", true}, {L"abc", L"a*c*", true}, {L"abd", L"a*c", false},
+        {L"", L"*", true},          {L"", L"a", false},
+        {L"a", L"", false},         {L"xyz", L"x?z", true},
+        {L"XYZ", L"x?z", true},     {L"xz", L"x?z", false},
+        {L"xyzz", L"x?z", false},   {L"xaxb", L"*a*b", true},
+        {L"ab", L"*a*b", true},     {L"xba", L"*a*b", false},
+        {L"abc d", L"abc", false},  {L"abc", L"abc d", false},
+        {L"a.TMP", L"*.tmp", true}, {L"a.tm", L"*.tmp", false},
+        {L"@", L"`", true},         {L"[", L"{", true},
+        {L"abab", L"*ab", true},    {L"aXbXc", L"a*b*c", true},
+        {L"ab", L"ab**", true},     {L"d\\x", L"d\\*", true},
+        {L"x", L"d\\*", false},     {L"mississippi", L"*sip*", true},
+        {L"abc", L"a*c*", true},    {L"abd", L"a*c", false},
     };
     for (const MatchCase& c : cases) {
-        EXPECT_EQ(WildcardMatch(c.name, c.mask), c.matches) << std::string(c.name, c.name + wcslen(c.name)) << " / "
-                                                            << std::string(c.mask, c.mask + wcslen(c.mask));
+        EXPECT_EQ(WildcardMatch(c.name, c.mask), c.matches)
+            << std::string(c.name, c.name + wcslen(c.name)) << " / " << std::string(c.mask, c.mask + wcslen(c.mask));
     }
 }
 
@@ -149,7 +153,7 @@ TEST(ParseLinkData, AcceptsBothKindsAndRejectsWhatReachesOutside) {
     }
     std::vector<uint8_t> data = BuildRaw({}, L"\\??\\D:\\t", L"D:\\t");
     LinkData link{};
-    EXPECT_FALSE(ParseLinkData(data.data(), 7, &link));  // shorter than the header
+    EXPECT_FALSE(ParseLinkData(data.data(), 7, &link));   // shorter than the header
     EXPECT_FALSE(ParseLinkData(data.data(), 20, &link));  // names cut off by the bytes returned
 }
 

@@ -15,6 +15,7 @@
 #include "support/pair_setup.h"
 #include "support/seam.h"
 #include "support/temp_folder.h"
+#include "support/tree_walk_run.h"
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
 #include "tree/tree_walk.h"
@@ -60,29 +61,6 @@ struct ZFolder {
         return full;
     }
 };
-
-struct WalkResult {
-    uint32_t count;
-    std::string out;
-    std::string err;
-};
-
-// Runs the walk as the folder run does: long-path roots, the base folders set, counters zeroed.
-WalkResult Walk(const std::wstring& tree1, const std::wstring& tree2, const wchar_t* mask = L"*") {
-    static PathBuffer folder1, folder2;
-    wcscpy(folder1, (L"\\\\?\\" + tree1 + L"\\").c_str());
-    wcscpy(folder2, (L"\\\\?\\" + tree2 + L"\\").c_str());
-    wcscpy(BaseFolder1, folder1);
-    wcscpy(BaseFolder2, folder2);
-    for (uint32_t& c : ResultCounters) c = 0;
-    OutputCapture capture(false, false);
-    uint32_t hardLinks = 0;
-    WalkResult r;
-    r.count = CompareFolderTree(folder1, mask, folder2, &hardLinks, 0);
-    r.out = capture.streams.outBytes;
-    r.err = capture.streams.errBytes;
-    return r;
-}
 
 class TreeWalk : public SeamTest {
 protected:
@@ -168,12 +146,15 @@ TEST_F(TreeWalk, ExcludedNamesAndTheEmptyFolder) {
 TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {
     static int pauseQueries;
     pauseQueries = 0;
-    SeamOverride w(win.GetConsoleWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
-    SeamOverride f(win.GetForegroundWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
-    SeamOverride k(win.GetAsyncKeyState, +[](int key) -> SHORT {
-        if (key == VK_PAUSE) ++pauseQueries;
-        return 0;
-    });
+    SeamOverride w(
+        win.GetConsoleWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
+    SeamOverride f(
+        win.GetForegroundWindow, +[]() -> HWND { return reinterpret_cast<HWND>(0x77); });
+    SeamOverride k(
+        win.GetAsyncKeyState, +[](int key) -> SHORT {
+            if (key == VK_PAUSE) ++pauseQueries;
+            return 0;
+        });
     t1.Write(L"a", "1");
     t2.Write(L"a", "1");
     t1.Write(L"b", "1");
@@ -184,13 +165,16 @@ TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {
 }
 
 TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
-    SeamOverride first(win.FindFirstFileW, +[](LPCWSTR, LPWIN32_FIND_DATAW d) -> HANDLE {
-        memset(d, 0, sizeof *d);
-        wcscpy(d->cFileName, L"a-name-of-12");
-        return reinterpret_cast<HANDLE>(0x99);
-    });
-    SeamOverride next(win.FindNextFileW, +[](HANDLE, LPWIN32_FIND_DATAW) -> BOOL { return FALSE; });
-    SeamOverride close(win.FindClose, +[](HANDLE h) -> BOOL { return h == reinterpret_cast<HANDLE>(0x99); });
+    SeamOverride first(
+        win.FindFirstFileW, +[](LPCWSTR, LPWIN32_FIND_DATAW d) -> HANDLE {
+            memset(d, 0, sizeof *d);
+            wcscpy(d->cFileName, L"a-name-of-12");
+            return reinterpret_cast<HANDLE>(0x99);
+        });
+    SeamOverride next(
+        win.FindNextFileW, +[](HANDLE, LPWIN32_FIND_DATAW) -> BOOL { return FALSE; });
+    SeamOverride close(
+        win.FindClose, +[](HANDLE h) -> BOOL { return h == reinterpret_cast<HANDLE>(0x99); });
     static PathBuffer folder1, folder2;
     std::wstring longFolder = L"\\\\?\\Z:\\" + std::wstring(32755, L'a') + L"\\";
     wcscpy(folder1, longFolder.c_str());
@@ -244,10 +228,11 @@ TEST(FolderListing, MaskFoldersCaseAndInterruption) {
     // An interrupt during the second pass keeps the names read so far.
     static int nextCalls;
     nextCalls = 0;
-    SeamOverride next(win.FindNextFileW, +[](HANDLE h, LPWIN32_FIND_DATAW d) -> BOOL {
-        if (++nextCalls > 6) InterruptFlag.store(1);
-        return ::FindNextFileW(h, d);
-    });
+    SeamOverride next(
+        win.FindNextFileW, +[](HANDLE h, LPWIN32_FIND_DATAW d) -> BOOL {
+            if (++nextCalls > 6) InterruptFlag.store(1);
+            return ::FindNextFileW(h, d);
+        });
     StartFolderListing(&listing, t.path().c_str(), L"*", nullptr);
     InterruptFlag.store(0);
     EXPECT_GE(listing.count, 1u);
