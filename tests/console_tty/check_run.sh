@@ -8,7 +8,7 @@ set -uo pipefail
 qvb=$1
 session=run
 . "$(dirname "$0")/tmux_session.sh"
-screen() { tmux_ capture-pane -p -t run | sed 's/[[:space:]]*$//'; }
+screen() { tmux_ capture-pane -p -t "$session" | sed 's/[[:space:]]*$//'; }
 wait_screen() {  # pattern, tenths of a second
   local i
   for ((i = 0; i < $2; i++)); do
@@ -19,9 +19,12 @@ wait_screen() {  # pattern, tenths of a second
 }
 start() {  # session arguments...
   rm -f "$work/exit"
-  tmux_ kill-session -t run >/dev/null 2>&1
+  # A new session of its own each time: killing the last one ends the tmux server, and a session
+  # started at that moment meets a server on its way out.
+  runs=$((${runs:-0} + 1))
+  session=run$runs
   local env_vars="WINEPREFIX=${WINEPREFIX:-} WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES='${WINEDLLOVERRIDES:-}'"
-  tmux_ -f /dev/null new-session -d -s run -x 100 -y 30 \
+  tmux_ -f /dev/null new-session -d -s "$session" -x 100 -y 30 \
     "env $env_vars wine '$qvb' $*; echo \$? >'$work/exit'; sleep 120" || fail "tmux could not start a session"
 }
 wait_exit() {
@@ -34,7 +37,7 @@ start -n -fi:2000Gi NUL NUL
 wait_screen '^ [0-9]+ MB of 2048000 MB compared \(.*/s\)$' 300 || fail "no progress line"
 sleep 0.5
 [ "$(screen | grep -cE ' MB of 2048000 MB compared')" = 1 ] || fail "the progress scrolled instead of staying on one line"
-tmux_ send-keys -t run C-c
+tmux_ send-keys -t "$session" C-c
 wait_exit
 [ "$(cat "$work/exit")" = 11 ] || fail "a stopped run ended with exit code $(cat "$work/exit"), not 11"
 screen | grep -qx 'Ctrl+C pressed -> abort' || fail "no Ctrl+C message on a line of its own"
