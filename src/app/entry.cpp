@@ -4,6 +4,7 @@
 #include "app/process_environment.h"
 #include "app/run_sequence.h"
 #include "base/memory.h"
+#include "base/run_state.h"
 #include "platform/win_api.h"
 
 int main() {
@@ -12,7 +13,9 @@ int main() {
     int count = 0;
     wchar_t* args[kArgumentSlots];
     wchar_t* buffer = SplitCommandLine(win.GetCommandLineW(), &count, args);
-    int code = RunMainSequence(count, args);
+    static RunState run;  // the path buffers make it too large for the stack
+    SetRunStateDefaults(&run);
+    int code = RunMainSequence(&run, count, args);
     FreeBlock(buffer);
     win.ExitProcess(static_cast<UINT>(code));
 }

@@ -2,7 +2,6 @@
 
 #include "app/path_setup.h"
 #include "base/run_options.h"
-#include "compare/run_state.h"
 #include "compare/speed_text.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
@@ -21,19 +20,19 @@ constexpr int64_t kMiB = kKiB * 1024;
 constexpr int64_t kGiB = kMiB * 1024;
 constexpr int64_t kTiB = kGiB * 1024;
 
-void PrintLongSummary(uint32_t files, uint32_t hardLinks, uint32_t elapsed) {
+void PrintLongSummary(const RunState& run, uint32_t files, uint32_t hardLinks, uint32_t elapsed) {
     ClearStatusLine();
-    PrintOut("%s in ", SizeText(static_cast<int64_t>(BytesComparedTotal), true));
+    PrintOut("%s in ", SizeText(static_cast<int64_t>(run.BytesComparedTotal), true));
     const char* suffix = Options.recurse ? " and folders" : "";
     if (hardLinks > 0) {
         PrintOut("%i files%s and %i hardlinks compared ", files - hardLinks, suffix, hardLinks);
     } else {
         PrintOut("%i files%s compared ", files, suffix);
     }
-    if (elapsed > 2000) PrintOut("with %s", SpeedText(BytesComparedTotal, elapsed));
+    if (elapsed > 2000) PrintOut("with %s", SpeedText(run.BytesComparedTotal, elapsed));
     if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
-        uint64_t total = BytesComparedTotal;
-        uint64_t read = total - SkippedBytes;
+        uint64_t total = run.BytesComparedTotal;
+        uint64_t read = total - run.SkippedBytes;
         uint64_t percent = total ? read * 100 / total : 0;
         if (percent > 0) {
             PrintOut("\n %u%% actually read", static_cast<uint32_t>(percent));
@@ -43,8 +42,9 @@ void PrintLongSummary(uint32_t files, uint32_t hardLinks, uint32_t elapsed) {
     }
 }
 
-void PrintShortSummary(uint32_t files) {
-    uint32_t compared = files - ResultCounters[OtherProblem] - ResultCounters[Unreadable] - ResultCounters[Missing];
+void PrintShortSummary(const RunState& run, uint32_t files) {
+    uint32_t compared =
+        files - run.ResultCounters[OtherProblem] - run.ResultCounters[Unreadable] - run.ResultCounters[Missing];
     if (compared == files) {
         PrintOut("%i files compared", files);
     } else {
@@ -54,18 +54,19 @@ void PrintShortSummary(uint32_t files) {
 
 // A run whose only trouble was pairs it could not read or finish is not "All files identical":
 // those pairs are named instead.
-void PrintCounts() {
-    if (ResultCounters[Different] > 0) {
-        PrintOut("%i files with differences\n", ResultCounters[Different]);
-        if (ResultCounters[Missing] > 0) PrintOut("%i files missing\n", ResultCounters[Missing]);
-    } else if (ResultCounters[Missing] > 0) {
-        PrintOut("%i files missing\n", ResultCounters[Missing]);
-    } else if (ResultCounters[Unreadable] == 0 && ResultCounters[OtherProblem] == 0) {
+void PrintCounts(const RunState& run) {
+    if (run.ResultCounters[Different] > 0) {
+        PrintOut("%i files with differences\n", run.ResultCounters[Different]);
+        if (run.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", run.ResultCounters[Missing]);
+    } else if (run.ResultCounters[Missing] > 0) {
+        PrintOut("%i files missing\n", run.ResultCounters[Missing]);
+    } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0) {
         PrintOut("All files identical\n");
         return;
     }
-    if (ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", ResultCounters[Unreadable]);
-    if (ResultCounters[OtherProblem] > 0) PrintOut("%i files had another problem\n", ResultCounters[OtherProblem]);
+    if (run.ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", run.ResultCounters[Unreadable]);
+    if (run.ResultCounters[OtherProblem] > 0)
+        PrintOut("%i files had another problem\n", run.ResultCounters[OtherProblem]);
 }
 
 }  // namespace
@@ -96,24 +97,25 @@ const char* SizeText(int64_t bytes, bool withUnit) {
     return text;
 }
 
-int RunFolderComparison() {
-    if (!IsExistingFolder(Paths.folder1)) {
+StepResult RunFolderComparison(RunState* run) {
+    RunPaths& paths = run->paths;
+    if (!IsExistingFolder(paths.folder1)) {
         PrintOut("source folder not found -> abort\n");
-        return kExitSourceFolderMissing;
+        return EndRunWith(kExitSourceFolderMissing);
     }
     uint32_t start = win.GetTickCount();
     uint32_t hardLinks = 0;
-    uint32_t files = CompareFolderTree(Paths.folder1, Paths.mask1, Paths.folder2, &hardLinks, 0);
+    uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
     if (Options.totallyQuiet || static_cast<int32_t>(files) <= 1 || InterruptFlag.load(std::memory_order_relaxed)) {
-        return -1;
+        return kGoOn;
     }
     uint32_t elapsed = win.GetTickCount() - start;
-    if (elapsed > 1000 || BytesComparedTotal > 1048576) {
-        PrintLongSummary(files, hardLinks, elapsed);
+    if (elapsed > 1000 || run->BytesComparedTotal > 1048576) {
+        PrintLongSummary(*run, files, hardLinks, elapsed);
     } else {
-        PrintShortSummary(files);
+        PrintShortSummary(*run, files);
     }
     PrintOut("\n");
-    PrintCounts();
-    return -1;
+    PrintCounts(*run);
+    return kGoOn;
 }

@@ -3,9 +3,12 @@
 
 #include <cstdint>
 
-// Walks the run's folders and prints the summary. -1 when the run goes on to its clean-up, else
-// the exit code of a run that ends here (no source folder).
-int RunFolderComparison();
+#include "app/exit_codes.h"
+#include "base/run_state.h"
+
+// Walks the run's folders and prints the summary. Ends the run itself only when there is no
+// source folder; otherwise the run goes on to its clean-up.
+StepResult RunFolderComparison(RunState* run);
 
 // "1023 Bytes", "1 KB", "2 MB": whole units, the unit word only with `withUnit`. Two calls can be
 // used in one print: they alternate between two buffers. Main thread only.

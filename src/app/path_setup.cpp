@@ -6,9 +6,10 @@
 #include "base/memory.h"
 #include "base/os_version.h"
 #include "base/run_options.h"
+#include "base/scoped_handles.h"
 #include "compare/device_size.h"
 #include "compare/error_names.h"
-#include "compare/run_state.h"
+#include "compare/file_identity.h"
 #include "console/console_output.h"
 #include "paths/path_forms.h"
 #include "paths/path_strings.h"
@@ -16,8 +17,6 @@
 #include "platform/win_api.h"
 #include "storage/drive_identity.h"
 #include "storage/sector_size.h"
-
-RunPaths Paths;
 
 namespace {
 
@@ -36,49 +35,50 @@ bool IsDeviceSide(const wchar_t* path) {
 
 // GetFullPathNameW into `path` itself; false, and `path` unchanged, when it cannot be formed.
 bool MakeFullPath(wchar_t* path) {
-    static PathBuffer full;
-    DWORD length = win.GetFullPathNameW(path, kPathChars, full, nullptr);
+    ScopedBlock<wchar_t> full = ScopedPathBuffer();
+    DWORD length = win.GetFullPathNameW(path, kPathChars, full.get(), nullptr);
     if (length == 0 || length >= kPathChars) return false;
-    memcpy(path, full, (static_cast<size_t>(length) + 1) * sizeof(wchar_t));
+    memcpy(path, full.get(), (static_cast<size_t>(length) + 1) * sizeof(wchar_t));
     return true;
 }
 
 // \\.\pd1 stands for \\.\PhysicalDrive1, \\.\hdv3 for \\.\HarddiskVolume3.
 void ExpandDeviceShortcut(wchar_t* path) {
-    static PathBuffer expanded;
+    ScopedBlock<wchar_t> expanded = ScopedPathBuffer();
     if (StartsWithNoCase(path, L"\\\\.\\pd") && path[6] >= L'0' && path[6] <= L'9') {
-        win.wsprintfW(expanded, L"\\\\.\\PhysicalDrive%s", path + 6);
-        CopyPath(path, kPathChars, expanded);
+        win.wsprintfW(expanded.get(), L"\\\\.\\PhysicalDrive%s", path + 6);
+        CopyPath(path, kPathChars, expanded.get());
     }
     if (StartsWithNoCase(path, L"\\\\.\\hdv") && path[7] >= L'0' && path[7] <= L'9') {
-        win.wsprintfW(expanded, L"\\\\.\\HarddiskVolume%s", path + 7);
-        CopyPath(path, kPathChars, expanded);
+        win.wsprintfW(expanded.get(), L"\\\\.\\HarddiskVolume%s", path + 7);
+        CopyPath(path, kPathChars, expanded.get());
     }
 }
 
-// The volume root of one side, or the exit code after its message.
-int FindVolumeRoot(const wchar_t* folder, wchar_t* root, const char* message, int exitCode) {
-    static PathBuffer resolved;
-    if (!ResolveDrivePath(folder, resolved, kPathChars) || !VolumeRootOf(resolved, root, MAX_PATH + 1)) {
+// The volume root of one side, or the end of the run after its message.
+StepResult FindVolumeRoot(const wchar_t* folder, wchar_t* root, const char* message, ExitCode exitCode) {
+    ScopedBlock<wchar_t> resolved = ScopedPathBuffer();
+    if (!ResolveDrivePath(folder, resolved.get(), kPathChars) || !VolumeRootOf(resolved.get(), root, MAX_PATH + 1)) {
         PrintErr(message, LastErrorName());
-        return exitCode;
+        return EndRunWith(exitCode);
     }
-    return -1;
+    return kGoOn;
 }
 
-// Whether the volume of `root` keeps hard links; the exit code after its message when the volume
-// cannot be asked.
-int ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** list, const char* message, int exitCode) {
+// Whether the volume of `root` keeps hard links; the end of the run after its message when the
+// volume cannot be asked.
+StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** list, const char* message,
+                               ExitCode exitCode) {
     DWORD capability = OsVersion.code >= 0x601 ? FILE_SUPPORTS_HARD_LINKS : FILE_SUPPORTS_REPARSE_POINTS;
     DWORD maxComponent = 0, flags = 0;
     wchar_t fileSystem[32];
     if (!win.GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponent, &flags, fileSystem, 32)) {
         PrintOut(message, root, LastErrorName());
-        return exitCode;
+        return EndRunWith(exitCode);
     }
     *support = (flags & capability) != 0;
     if (*support) *list = static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList)));
-    return -1;
+    return kGoOn;
 }
 
 uint32_t SideSectorSize(bool device, const wchar_t* folder) {
@@ -87,64 +87,64 @@ uint32_t SideSectorSize(bool device, const wchar_t* folder) {
     return wcslen(folder) > 4 ? DriveSectorSize(folder[4]) : 512;
 }
 
-}  // namespace
-
-void MakeFolderMask(wchar_t* path, size_t capacity) {
-    size_t length = wcslen(path);
-    if (length == 1 && path[0] != L'\\') return;
-    const wchar_t* tail = length > 0 && path[length - 1] == L'\\' ? L"*" : L"\\*";
-    size_t tailLength = wcslen(tail);
-    if (length + tailLength + 1 > capacity) return;
-    memcpy(path + length, tail, (tailLength + 1) * sizeof(wchar_t));
-}
-
-uint64_t RoundUp64(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
-
-int SetUpPaths(wchar_t* path1, wchar_t* path2) {
-    static PathBuffer current;
-    memset(current, 0, sizeof(current));
+// The current folder, which a relative path is taken against, with the warnings about folder
+// names the system handles badly.
+StepResult ReadCurrentFolder(const wchar_t* path2, wchar_t* current) {
     DWORD currentLength = win.GetCurrentDirectoryW(kPathChars, current);
     if (currentLength == 0 || currentLength >= kPathChars) {
         wchar_t* name = AnsiToWide(LastErrorName());
         PrintOut("Error %S determining current folder -> abort\n", name);
         FreeBlock(name);
-        return kExitPath1Invalid;
+        return EndRunWith(kExitPath1Invalid);
     }
     if (EndsWithNoCase(current, L".")) PrintOut("Warning: Current folder ends with a period, this causes problems!\n");
     if (IsExistingFolder(path2) && (EndsWithNoCase(path2, L".") || EndsWithNoCase(path2, L".\\"))) {
         PrintOut("Warning: Target folder ends with a period, this causes problems!\n");
     }
+    return kGoOn;
+}
 
-    RunPaths& p = Paths;
+// Full paths, the file mask of side 1, and a target folder that holds a folder of the source's
+// name standing for that folder.
+void MakeFullPaths(RunState* run) {
+    wchar_t* path1 = run->path1;
+    wchar_t* path2 = run->path2;
+    RunPaths& p = run->paths;
     p.mask1[0] = p.mask2[0] = 0;
     if (MakeFullPath(path1) && HasFileNamePart(path1)) {
         CopyPath(p.mask1, kPathChars, IsExistingFolder(path1) ? L"*" : FileNamePart(path1));
     }
-    if (MakeFullPath(path2) && IsExistingFolder(path2)) {
-        // A folder compared with a target folder that holds a folder of the same name compares
-        // with that one.
-        if (IsExistingFolder(path1) && HasFileNamePart(path1) && HasFileNamePart(path2) &&
-            !SameTextNoCase(FileNamePart(path1), FileNamePart(path2))) {
-            static PathBuffer candidate;
-            if (CopyPath(candidate, kPathChars, path2) && AppendCharIfMissing(candidate, L'\\') &&
-                wcslen(candidate) + wcslen(FileNamePart(path1)) < kPathChars) {
-                wcscat(candidate, FileNamePart(path1));
-                if (IsExistingFolder(candidate)) CopyPath(path2, kPathChars, candidate);
-            }
+    if (!MakeFullPath(path2) || !IsExistingFolder(path2)) return;
+    if (IsExistingFolder(path1) && HasFileNamePart(path1) && HasFileNamePart(path2) &&
+        !SameTextNoCase(FileNamePart(path1), FileNamePart(path2))) {
+        ScopedBlock<wchar_t> candidate = ScopedPathBuffer();
+        if (CopyPath(candidate.get(), kPathChars, path2) && AppendCharIfMissing(candidate.get(), L'\\') &&
+            wcslen(candidate.get()) + wcslen(FileNamePart(path1)) < kPathChars) {
+            wcscat(candidate.get(), FileNamePart(path1));
+            if (IsExistingFolder(candidate.get())) CopyPath(path2, kPathChars, candidate.get());
         }
     }
-    Side1IsNull = SameTextNoCase(path1, L"\\\\.\\NUL");
-    Side2IsNull = SameTextNoCase(path2, L"\\\\.\\NUL");
+}
+
+// Both paths in the forms the comparison opens: the null device and raw devices recognised, a
+// folder turned into its mask, device shortcuts expanded, the long-path prefix added.
+void NormalisePaths(RunState* run, const wchar_t* current) {
+    wchar_t* path1 = run->path1;
+    wchar_t* path2 = run->path2;
+    RunPaths& p = run->paths;
+    MakeFullPaths(run);
+    run->Side1IsNull = SameTextNoCase(path1, L"\\\\.\\NUL");
+    run->Side2IsNull = SameTextNoCase(path2, L"\\\\.\\NUL");
     p.device1 = IsDeviceSide(path1);
     p.device2 = IsDeviceSide(path2);
 
     // A text the system could not complete is taken as relative to the current folder.
     if (!wcschr(path1, L'\\')) {
-        static PathBuffer joined;
-        if (CopyPath(joined, kPathChars, current) && AppendCharIfMissing(joined, L'\\') &&
-            wcslen(joined) + wcslen(path1) < kPathChars) {
-            wcscat(joined, path1);
-            CopyPath(path1, kPathChars, joined);
+        ScopedBlock<wchar_t> joined = ScopedPathBuffer();
+        if (CopyPath(joined.get(), kPathChars, current) && AppendCharIfMissing(joined.get(), L'\\') &&
+            wcslen(joined.get()) + wcslen(path1) < kPathChars) {
+            wcscat(joined.get(), path1);
+            CopyPath(path1, kPathChars, joined.get());
         }
     }
     if (IsExistingFolder(path1)) {
@@ -161,90 +161,143 @@ int SetUpPaths(wchar_t* path1, wchar_t* path2) {
     AddLongPathPrefix(path2);
     VolumeGuidToDevicePath(path1);
     VolumeGuidToDevicePath(path2);
-    if (!SplitFolderAndMask(path1, p.folder1, p.mask1)) {
+}
+
+StepResult SplitFoldersAndMasks(RunState* run) {
+    RunPaths& p = run->paths;
+    if (!SplitFolderAndMask(run->path1, p.folder1, p.mask1)) {
         PrintErr("path1 is invalid (%s) -> abort\n", LastErrorName());
-        return kExitPath1Invalid;
+        return EndRunWith(kExitPath1Invalid);
     }
-    if (!SplitFolderAndMask(path2, p.folder2, p.mask2)) {
+    if (!SplitFolderAndMask(run->path2, p.folder2, p.mask2)) {
         PrintErr("path2 is invalid (%s) -> abort\n", LastErrorName());
-        return kExitPath2Invalid;
+        return EndRunWith(kExitPath2Invalid);
     }
-    CopyPath(BaseFolder1, kPathChars, p.folder1);
-    CopyPath(BaseFolder2, kPathChars, p.folder2);
+    CopyPath(run->BaseFolder1, kPathChars, p.folder1);
+    CopyPath(run->BaseFolder2, kPathChars, p.folder2);
+    return kGoOn;
+}
 
-    p.volumeRoot1[0] = p.volumeRoot2[0] = 0;
-    if (IsDevicePath(p.folder1)) {
-        p.device1 = true;
-    } else if (int code =
-                   FindVolumeRoot(p.folder1, p.volumeRoot1, "path1 is invalid (%s) -> abort\n", kExitPath1Invalid);
-               code >= 0) {
-        return code;
+StepResult FindVolumeRoots(RunPaths* p) {
+    p->volumeRoot1[0] = p->volumeRoot2[0] = 0;
+    if (IsDevicePath(p->folder1)) {
+        p->device1 = true;
+    } else if (StepResult step =
+                   FindVolumeRoot(p->folder1, p->volumeRoot1, "path1 is invalid (%s) -> abort\n", kExitPath1Invalid);
+               step.ended) {
+        return step;
     }
-    if (IsDevicePath(p.folder2)) {
-        p.device2 = true;
-    } else if (int code =
-                   FindVolumeRoot(p.folder2, p.volumeRoot2, "path2 is invalid (%s) -> abort\n", kExitPath2Invalid);
-               code >= 0) {
-        return code;
+    if (IsDevicePath(p->folder2)) {
+        p->device2 = true;
+    } else if (StepResult step =
+                   FindVolumeRoot(p->folder2, p->volumeRoot2, "path2 is invalid (%s) -> abort\n", kExitPath2Invalid);
+               step.ended) {
+        return step;
     }
+    return kGoOn;
+}
 
+// Parallel reading, hard links and sector sizes: what the drives and volumes of both sides are.
+StepResult ReadTopology(RunState* run) {
+    const RunPaths& p = run->paths;
     // Raw devices are read at the same time without asking; files when they lie on two drives.
-    ParallelReads = p.device1 || p.device2 || !OnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
+    run->ParallelReads = p.device1 || p.device2 || !OnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
 
-    HardLinkSupport1 = HardLinkSupport2 = false;
+    run->HardLinkSupport1 = run->HardLinkSupport2 = false;
     if (!p.device1 && p.volumeRoot1[0]) {
-        int code =
-            ReadHardLinkSupport(p.volumeRoot1, &HardLinkSupport1, &FileIdLists[0],
+        StepResult step =
+            ReadHardLinkSupport(p.volumeRoot1, &run->HardLinkSupport1, &run->FileIdLists[0],
                                 "invalid source1: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume1Unreadable);
-        if (code >= 0) return code;
+        if (step.ended) return step;
     }
     if (!p.device2 && p.volumeRoot2[0]) {
-        int code =
-            ReadHardLinkSupport(p.volumeRoot2, &HardLinkSupport2, &FileIdLists[1],
+        StepResult step =
+            ReadHardLinkSupport(p.volumeRoot2, &run->HardLinkSupport2, &run->FileIdLists[1],
                                 "invalid source2: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume2Unreadable);
-        if (code >= 0) return code;
+        if (step.ended) return step;
     }
 
-    SectorSize1 = SideSectorSize(p.device1, p.folder1);
-    SectorSize2 = SideSectorSize(p.device2, p.folder2);
-    const uint32_t sectorSize = SectorSize1 > SectorSize2 ? SectorSize1 : SectorSize2;
-    Options.startOffset = RoundUp64(Options.startOffset, sectorSize);
+    run->SectorSize1 = SideSectorSize(p.device1, p.folder1);
+    run->SectorSize2 = SideSectorSize(p.device2, p.folder2);
+    Options.startOffset = RoundUp64(Options.startOffset, LargerSectorSize(*run));
+    return kGoOn;
+}
 
-    // A single small file needs no megabyte of buffer.
-    BlockSize = kDefaultBlockSize;
-    if (!HasWildcards(path1)) {
-        HANDLE file = win.CreateFileW(path1, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+// Tree 2 inside tree 1 would make the walk meet its own copies. Paths are compared as the file
+// system compares them, without regard to case.
+bool TargetBelowSource(const RunState& run, const wchar_t* resolved1, const wchar_t* resolved2) {
+    return Options.recurse && HasWildcards(run.path1) && IsExistingFolder(run.path2) && resolved1[0] &&
+           !SameTextNoCase(resolved1, resolved2) && win.StrStrIW(resolved2, resolved1);
+}
+
+// The block size: no megabyte of buffer for a single small file, 64 KiB for a floppy. Ends the
+// run when tree 2 lies inside tree 1.
+StepResult ChooseBlockSize(RunState* run) {
+    const uint32_t sectorSize = LargerSectorSize(*run);
+    run->BlockSize = kDefaultBlockSize;
+    if (!HasWildcards(run->path1)) {
+        ScopedHandle file(win.CreateFileW(run->path1, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
         uint64_t size = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            size = SizeOfFileOrDevice(file);
-            win.CloseHandle(file);
+        if (file) {
+            size = SizeOfFileOrDevice(file.get());
+            file.reset();
         }
-        if (size > 0 && size < BlockSize) BlockSize = RoundUp(static_cast<uint32_t>(size), sectorSize);
+        if (size > 0 && size < run->BlockSize) run->BlockSize = RoundUp(static_cast<uint32_t>(size), sectorSize);
     }
-
-    // Tree 2 inside tree 1 would make the walk meet its own copies. Paths are compared as the
-    // file system compares them, without regard to case.
-    static PathBuffer resolved1, resolved2;
-    if (!ResolveDrivePath(p.folder1, resolved1, kPathChars)) resolved1[0] = 0;
-    if (!ResolveDrivePath(p.folder2, resolved2, kPathChars)) resolved2[0] = 0;
-    if (Options.recurse && HasWildcards(path1) && IsExistingFolder(path2) && resolved1[0] &&
-        !SameTextNoCase(resolved1, resolved2) && win.StrStrIW(resolved2, resolved1)) {
+    ScopedBlock<wchar_t> resolved1 = ScopedPathBuffer();
+    ScopedBlock<wchar_t> resolved2 = ScopedPathBuffer();
+    if (!ResolveDrivePath(run->paths.folder1, resolved1.get(), kPathChars)) resolved1.get()[0] = 0;
+    if (!ResolveDrivePath(run->paths.folder2, resolved2.get(), kPathChars)) resolved2.get()[0] = 0;
+    if (TargetBelowSource(*run, resolved1.get(), resolved2.get())) {
         PrintOut("target path is below source path (recursion) -> abort\n");
-        return kExitRecursion;
+        return EndRunWith(kExitRecursion);
     }
-    if (IsFloppyPath(resolved1) || IsFloppyPath(resolved2)) BlockSize = 65536;
+    if (IsFloppyPath(resolved1.get()) || IsFloppyPath(resolved2.get())) run->BlockSize = 65536;
+    return kGoOn;
+}
 
-    if (!Options.quiet) PrintOutW(L"compare %s with %s\n", SkipLongPathPrefix(path1), SkipLongPathPrefix(path2));
-
-    for (uint8_t*& buffer : CompareBuffers) {
-        buffer = static_cast<uint8_t*>(ReserveBuffer(uint64_t{BlockSize} + 1));
+StepResult ReserveCompareBuffers(RunState* run) {
+    for (uint8_t*& buffer : run->CompareBuffers) {
+        buffer = static_cast<uint8_t*>(ReserveBuffer(uint64_t{run->BlockSize} + 1));
         if (!buffer) {
-            PrintErr("cannot reserve %u bytes for the compare buffers (%s) -> abort\n", BlockSize + 1, LastErrorName());
-            return kExitNoMemory;
+            PrintErr("cannot reserve %u bytes for the compare buffers (%s) -> abort\n", run->BlockSize + 1,
+                     LastErrorName());
+            return EndRunWith(kExitNoMemory);
         }
     }
+    return kGoOn;
+}
+
+}  // namespace
+
+void MakeFolderMask(wchar_t* path, size_t capacity) {
+    size_t length = wcslen(path);
+    if (length == 1 && path[0] != L'\\') return;
+    const wchar_t* tail = length > 0 && path[length - 1] == L'\\' ? L"*" : L"\\*";
+    size_t tailLength = wcslen(tail);
+    if (length + tailLength + 1 > capacity) return;
+    memcpy(path + length, tail, (tailLength + 1) * sizeof(wchar_t));
+}
+
+uint64_t RoundUp64(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
+
+StepResult SetUpPaths(RunState* run) {
+    {
+        ScopedBlock<wchar_t> current = ScopedPathBuffer();
+        if (StepResult step = ReadCurrentFolder(run->path2, current.get()); step.ended) return step;
+        NormalisePaths(run, current.get());
+    }
+    StepResult step = SplitFoldersAndMasks(run);
+    if (!step.ended) step = FindVolumeRoots(&run->paths);
+    if (!step.ended) step = ReadTopology(run);
+    if (!step.ended) step = ChooseBlockSize(run);
+    if (step.ended) return step;
+    if (!Options.quiet) {
+        PrintOutW(L"compare %s with %s\n", SkipLongPathPrefix(run->path1), SkipLongPathPrefix(run->path2));
+    }
+    if (step = ReserveCompareBuffers(run); step.ended) return step;
     win.SetThreadPriority(win.GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     win.SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    return -1;
+    return kGoOn;
 }

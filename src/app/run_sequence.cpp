@@ -3,16 +3,18 @@
 #include <cwchar>
 
 #include "app/command_line.h"
+#include "app/exit_codes.h"
 #include "app/folder_run.h"
 #include "app/path_setup.h"
 #include "app/process_environment.h"
 #include "base/memory.h"
 #include "base/os_version.h"
 #include "base/run_options.h"
+#include "base/scoped_handles.h"
 #include "compare/compare_pair.h"
 #include "compare/file_identity.h"
 #include "compare/reader_threads.h"
-#include "compare/run_state.h"
+#include "compare/run_resources.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
 #include "console/control_handler.h"
@@ -24,9 +26,7 @@
 #include "platform/win_api.h"
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
-
-PathBuffer path1;
-PathBuffer path2;
+#include "tree/exclude_masks.h"
 
 namespace {
 
@@ -50,35 +50,56 @@ int EndRun(int code) {
 // A run that differs says so first; then one with missing files; then one that could not read
 // or finish every pair, or whose folder walk stopped early at a limit, which must never pass for
 // a verified copy.
-int RunExitCode() {
-    if (ResultCounters[Different] > 0) return kExitDifferent;
-    if (ResultCounters[Missing] > 0) return kExitMissing;
-    if (ResultCounters[Unreadable] > 0 || ResultCounters[OtherProblem] > 0) return kExitIncomplete;
+int RunExitCode(const RunState& run) {
+    if (run.ResultCounters[Different] > 0) return kExitDifferent;
+    if (run.ResultCounters[Missing] > 0) return kExitMissing;
+    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0) return kExitIncomplete;
     if (AbortFlag.load(std::memory_order_relaxed) != 0) return kExitIncomplete;
     return kExitIdentical;
 }
 
-int CleanUpRun() {
-    ReleaseRunResources();
+int CleanUpRun(RunState* run) {
+    ReleaseRunResources(run);
     if (CursorColumn() > 0) PrintOut("\n");
     win.SetThreadExecutionState(ES_CONTINUOUS);
     WaitBeforeClose(Session, Options.noWait);
     CloseConsoleSession(Session);
     FreeBlock(Session);
     Session = nullptr;
-    return RunExitCode();
+    return RunExitCode(*run);
+}
+
+// A single file against its namesake, or against the file of the same name in a target folder.
+StepResult RunFileComparison(RunState* run) {
+    if (!SourceFileExists(run->path1)) {
+        PrintOut("source file not found -> abort\n");
+        return EndRunWith(kExitMissing);
+    }
+    const RunPaths& paths = run->paths;
+    ScopedBlock<wchar_t> second = ScopedPathBuffer();
+    const wchar_t* target = run->path2;
+    if (IsExistingFolder(run->path2) && wcslen(paths.folder2) + wcslen(paths.mask1) < kPathChars) {
+        win.wsprintfW(second.get(), L"%s%s", paths.folder2, paths.mask1);
+        target = second.get();
+    }
+    uint32_t hardLinks = 0;
+    CompareOutcome outcome = CompareFilePair(run, run->path1, target, &hardLinks, HasStreamName(run->path1));
+    ++run->ResultCounters[outcome];
+    return kGoOn;
 }
 
 }  // namespace
 
-int RunMainSequence(int count, wchar_t** args) {
+int RunMainSequence(RunState* run, int count, wchar_t** args) {
     HardenDllSearch();
     MainThreadId = win.GetCurrentThreadId();
     RecordProcessHeap();
-    static PathBuffer programPath;
-    DWORD length = win.GetModuleFileNameW(nullptr, programPath, kPathChars);
-    if (length == 0 || length >= kPathChars) programPath[0] = 0;
-    ReadOwnVersion(programPath, &ProgramVersion);
+    {
+        ScopedBlock<wchar_t> programPath = ScopedPathBuffer();
+        DWORD length = win.GetModuleFileNameW(nullptr, programPath.get(), kPathChars);
+        if (length == 0 || length >= kPathChars) programPath.get()[0] = 0;
+        ReadOwnVersion(programPath.get(), &ProgramVersion);
+    }
 
     Session = static_cast<ConsoleSession*>(AllocZeroed(sizeof(ConsoleSession)));
     OpenConsoleSession(Session);
@@ -86,45 +107,44 @@ int RunMainSequence(int count, wchar_t** args) {
 
     if (count == 1) {
         PrintUsage();
-        return EndRun(2);
+        return EndRun(kExitUsage);
     }
     DeleteStaleErrorLog();
     ReadOsVersion(&OsVersion);
 
-    switch (RunOptionLoop(count, args, &Options, path1, path2)) {
-        case OptionLoopResult::ListVolumes: ListVolumes(); return EndRun(0);
-        case OptionLoopResult::ListDisks: ListDisks(); return EndRun(0);
-        case OptionLoopResult::TooManyPaths: return EndRun(3);
+    switch (RunOptionLoop(count, args, &Options, run->path1, run->path2)) {
+        case OptionLoopResult::ListVolumes: ListVolumes(); return EndRun(kExitIdentical);
+        case OptionLoopResult::ListDisks: ListDisks(); return EndRun(kExitIdentical);
+        case OptionLoopResult::TooManyPaths: return EndRun(kExitBadArguments);
         case OptionLoopResult::Done: break;
     }
     EnableBackupPrivileges();
-    if (path1[0] == 0) {
+    if (run->path1[0] == 0) {
         PrintOut("invalid path1\n");
-        return EndRun(3);
+        return EndRun(kExitBadArguments);
     }
-    if (path2[0] == 0) {
+    if (run->path2[0] == 0) {
         PrintOut("invalid path2\n");
-        return EndRun(3);
+        return EndRun(kExitBadArguments);
     }
-    if (int code = SetUpPaths(path1, path2); code >= 0) return EndRun(code);
+    if (StepResult step = SetUpPaths(run); step.ended) return EndRun(step.code);
+    StepResult step = HasWildcards(run->path1) ? RunFolderComparison(run) : RunFileComparison(run);
+    if (step.ended) return EndRun(step.code);
+    return CleanUpRun(run);
+}
 
-    if (HasWildcards(path1)) {
-        if (int code = RunFolderComparison(); code >= 0) return EndRun(code);
-    } else {
-        if (!SourceFileExists(path1)) {
-            PrintOut("source file not found -> abort\n");
-            return EndRun(kExitMissing);
-        }
-        // A target folder takes the file of the same name.
-        static PathBuffer second;
-        const wchar_t* target = path2;
-        if (IsExistingFolder(path2) && wcslen(Paths.folder2) + wcslen(Paths.mask1) < kPathChars) {
-            win.wsprintfW(second, L"%s%s", Paths.folder2, Paths.mask1);
-            target = second;
-        }
-        uint32_t hardLinks = 0;
-        CompareOutcome outcome = CompareFilePair(path1, target, &hardLinks, HasStreamName(path1));
-        ++ResultCounters[outcome];
+void ResetRunState(RunState* run) {
+    ReleaseRunResources(run);
+    for (wchar_t*& mask : ExcludeMasks) {
+        FreeBlock(mask);
+        mask = nullptr;
     }
-    return CleanUpRun();
+    if (Session) {
+        FreeBlock(Session);
+        Session = nullptr;
+    }
+    ResetStopFlags();
+    ResetPrintCaches();
+    Options = kDefaultRunOptions;
+    SetRunStateDefaults(run);
 }

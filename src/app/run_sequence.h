@@ -2,12 +2,15 @@
 
 #include <cstdint>
 
+#include "base/run_state.h"
 #include "base/types.h"
 #include "console/control_handler.h"  // MainThreadId
 
-// The two path arguments, rewritten in place as the run sets them up.
-extern PathBuffer path1;
-extern PathBuffer path2;
+// The whole run: start-up, options, paths, the comparison, clean-up. `run` starts at its
+// defaults (SetRunStateDefaults). Returns the exit code.
+int RunMainSequence(RunState* run, int count, wchar_t** args);
 
-// The whole run: start-up, options, paths, the comparison, clean-up. Returns the exit code.
-int RunMainSequence(int count, wchar_t** args);
+// Puts back everything a run leaves behind, as a new process starts: the run state with what it
+// holds, the options, the exclude masks, the console session, the stop flags and print caches.
+// For running the whole program more than once in one process.
+void ResetRunState(RunState* run);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/memory.h"
+#include "base/types.h"
 #include "platform/win_api.h"
 
 template <typename Kind>
@@ -87,3 +88,9 @@ using ScopedVolumeSearch = ScopedOwner<VolumeSearchKind>;
 using ScopedDeviceInfoList = ScopedOwner<DeviceInfoListKind>;
 template <typename T>
 using ScopedBlock = ScopedOwner<HeapBlockKind<T>>;
+
+// A zeroed path buffer of kPathChars characters from the heap, for the work of a function that
+// runs once per run: too large for the stack, and no reason to keep it for the whole process.
+inline ScopedBlock<wchar_t> ScopedPathBuffer() {
+    return ScopedBlock<wchar_t>(static_cast<wchar_t*>(AllocZeroed(sizeof(PathBuffer))));
+}

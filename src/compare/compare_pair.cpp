@@ -8,7 +8,6 @@
 #include "compare/error_names.h"
 #include "compare/file_identity.h"
 #include "compare/reader_threads.h"
-#include "compare/run_state.h"
 #include "compare/speed_text.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
@@ -20,10 +19,6 @@
 
 namespace {
 
-bool StopRequested() {
-    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
-}
-
 // A second name of a multi-link file already compared on this side needs no second comparison.
 bool IsKnownHardLink(FileIdList* list, const wchar_t* path) {
     uint32_t low = 0, high = 0;
@@ -31,9 +26,21 @@ bool IsKnownHardLink(FileIdList* list, const wchar_t* path) {
     return links > 1 && RememberFileId(list, links, low, high) == 0;
 }
 
-HANDLE OpenSide(const wchar_t* path) {
+bool SkippedAsHardLink(const RunState& run, const wchar_t* path1, const wchar_t* path2) {
+    if (run.HardLinkSupport1 && run.FileIdLists[0] && IsKnownHardLink(run.FileIdLists[0], path1)) {
+        if (!Options.quiet) PrintOut("--- hardlink ---\n");
+        return true;
+    }
+    if (run.HardLinkSupport2 && run.FileIdLists[1] && IsKnownHardLink(run.FileIdLists[1], path2)) {
+        if (!Options.quiet) PrintOutW(L"%s (hardlink)\n", FileNamePart(path2));
+        return true;
+    }
+    return false;
+}
+
+HANDLE OpenSide(const RunState& run, const wchar_t* path) {
     return win.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, OpenFlags, nullptr);
+                           OPEN_EXISTING, run.OpenFlags, nullptr);
 }
 
 void CloseSide(HANDLE* handle) {
@@ -41,7 +48,42 @@ void CloseSide(HANDLE* handle) {
     *handle = INVALID_HANDLE_VALUE;
 }
 
+// The sides live in the run state, where the side-1 reader may replace its handle, so they are
+// closed from there on every way out of the pair.
+struct SidesClosedAtEnd {
+    RunState* run;
+    void CloseNow() {
+        CloseSide(&run->SideHandle1);
+        CloseSide(&run->SideHandle2);
+    }
+    ~SidesClosedAtEnd() { CloseNow(); }
+};
+
+// Both sides open, or false with the error of the side that failed, its message printed.
+bool OpenSides(RunState* run, const wchar_t* path1, const wchar_t* path2, DWORD* openError) {
+    run->Side1Path = path1;
+    run->SideHandle1 = OpenSide(*run, path1);
+    if (run->SideHandle1 == INVALID_HANDLE_VALUE) {
+        *openError = win.GetLastError();
+        PrintErr("\rCannot open file1 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path1), ErrorName(*openError));
+        return false;
+    }
+    run->SideHandle2 = OpenSide(*run, path2);
+    if (run->SideHandle2 == INVALID_HANDLE_VALUE) {
+        *openError = win.GetLastError();
+        PrintErr("\rCannot open file2 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path2), ErrorName(*openError));
+        return false;
+    }
+    return true;
+}
+
 bool OutputRedirected() { return Session && Session->outputRedirected; }
+
+// The lines that end every pair that was opened.
+void EndPairLines() {
+    if (CursorColumn() > 0) PrintOut("\n");
+    PrintOut("\n");
+}
 
 // How the block loop ended.
 enum class LoopEnd { Completed, ReaderGaveUp, Stopped, ShortRead };
@@ -52,201 +94,183 @@ struct PairRun {
     LoopEnd end = LoopEnd::Completed;
 };
 
-void ShowProgress(PairRun* run, uint64_t position) {
-    uint32_t elapsed = win.GetTickCount() - run->startTime;
-    if (LastProgressTime != 0 && elapsed - LastProgressTime <= 33) return;
-    LastProgressTime = elapsed;
-    if (!((elapsed > 100 && CompareLength > 1048576) || elapsed > 1000)) return;
+void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
+    uint32_t elapsed = win.GetTickCount() - pair.startTime;
+    if (run->LastProgressTime != 0 && elapsed - run->LastProgressTime <= 33) return;
+    run->LastProgressTime = elapsed;
+    if (!((elapsed > 100 && run->CompareLength > 1048576) || elapsed > 1000)) return;
     uint16_t column =
-        WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20), CompareLengthMiB);
+        WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20), run->CompareLengthMiB);
     WriteStatusAt(column, " (%s)           ", SpeedText(position - Options.startOffset, elapsed));
 }
 
 // A side that is not the null device and delivered less than the block: the file shrank or
 // changed while it was compared. Only what both sides delivered may be compared.
-uint32_t DeliveredLength(uint32_t blockLength, uint64_t blockOffset) {
+uint32_t DeliveredLength(const RunState& run, uint32_t blockLength, uint64_t blockOffset) {
     uint32_t length = blockLength;
     for (int side = 0; side < 2; ++side) {
-        bool isNull = side == 0 ? Side1IsNull : Side2IsNull;
-        if (isNull || BytesRead[side] >= blockLength) continue;
-        PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, BytesRead[side],
+        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        if (isNull || run.BytesRead[side] >= blockLength) continue;
+        PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, run.BytesRead[side],
                  blockLength, blockOffset + Options.startOffset);
-        if (BytesRead[side] < length) length = BytesRead[side];
+        if (run.BytesRead[side] < length) length = run.BytesRead[side];
     }
     return length;
 }
 
-void CompareBlocks(PairRun* run) {
-    const uint32_t sectorSize = SectorSize1 > SectorSize2 ? SectorSize1 : SectorSize2;
+// Both sides of one block, at the same time when the run reads in parallel. False when a reader
+// gave up.
+bool ReadBothSides(RunState* run, uint32_t readLength) {
+    run->BytesRead[0] = run->BytesRead[1] = 0;
+    uint32_t result1, result2;
+    if (run->ParallelReads) {
+        StartSideRead(run, 0, readLength);
+        StartSideRead(run, 1, readLength);
+        result1 = WaitSideRead(0);
+        result2 = WaitSideRead(1);
+    } else {
+        // One after the other: the handing over to a thread and back would cost more than it
+        // buys, so this thread reads both, side 1 first, exactly as the readers would.
+        result1 = ReadSide1(run, readLength);
+        result2 = ReadSide2(run, readLength);
+    }
+    return result1 != 0 && result2 != 0;
+}
+
+void CompareBlocks(RunState* run, PairRun* pair) {
+    const uint32_t sectorSize = LargerSectorSize(*run);
     const bool showProgress = !Options.quiet && !OutputRedirected();
     uint64_t position = Options.startOffset;
     uint64_t blockOffset = 0;
-    for (uint64_t block = 0; block < BlockCount; ++block) {
+    for (uint64_t block = 0; block < run->BlockCount; ++block) {
         if (showProgress) PrintOut("\r");
-        uint32_t blockLength = BlockSize;
-        uint32_t readLength = BlockSize;
-        if (block == BlockCount - 1) {
-            blockLength = static_cast<uint32_t>(CompareLength - (BlockCount - 1) * BlockSize - Options.startOffset);
+        uint32_t blockLength = run->BlockSize;
+        uint32_t readLength = run->BlockSize;
+        if (block == run->BlockCount - 1) {
+            blockLength = static_cast<uint32_t>(run->CompareLength - (run->BlockCount - 1) * run->BlockSize -
+                                                Options.startOffset);
             // Unbuffered reads take whole sectors; only the block length is compared.
             readLength = RoundUp(blockLength, sectorSize);
         }
-        BytesRead[0] = BytesRead[1] = 0;
-        uint32_t result1, result2;
-        if (ParallelReads) {
-            StartSideRead(0, readLength);
-            StartSideRead(1, readLength);
-            result1 = WaitSideRead(0);
-            result2 = WaitSideRead(1);
-        } else {
-            // One after the other: the handing over to a thread and back would cost more than it
-            // buys, so this thread reads both, side 1 first, exactly as the readers would.
-            result1 = ReadSide1(readLength);
-            result2 = ReadSide2(readLength);
-        }
-        if (result1 == 0 || result2 == 0) {
+        if (!ReadBothSides(run, readLength)) {
             PrintErr("\n aborted\n");
-            run->end = LoopEnd::ReaderGaveUp;
+            pair->end = LoopEnd::ReaderGaveUp;
             return;
         }
-        uint32_t length = DeliveredLength(blockLength, blockOffset);
-        run->differences += DiffBlock(CompareBuffers[0], CompareBuffers[1], length, blockOffset);
+        uint32_t length = DeliveredLength(*run, blockLength, blockOffset);
+        pair->differences +=
+            DiffBlock(run->CompareBuffers[0], run->CompareBuffers[1], length, blockOffset, run->CompareLength);
         if (length < blockLength) {
-            run->end = LoopEnd::ShortRead;
+            pair->end = LoopEnd::ShortRead;
             return;
         }
         if (showProgress && LastControlEvent.load(std::memory_order_relaxed) == 0) {
             position += blockLength;
-            if (position != 0) ShowProgress(run, position);
+            if (position != 0) ShowProgress(run, *pair, position);
         }
         if (StopRequested()) {
-            run->end = LoopEnd::Stopped;
+            pair->end = LoopEnd::Stopped;
             return;
         }
-        blockOffset += BlockSize;
+        blockOffset += run->BlockSize;
     }
 }
 
-void PrintVerdict(const PairRun& run) {
-    if (run.differences == 0) {
+void PrintVerdict(const RunState& run, const PairRun& pair) {
+    if (pair.differences == 0) {
         PrintOut("\r");
         if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
             // Below 1 MiB the share has no whole MiB to divide by; nothing is skipped anyway.
-            uint64_t whole = static_cast<uint64_t>(CompareLengthMiB) * 1048576;
-            PrintOut("Files are identical (%I64i%% skipped)", whole ? SkippedBytes * 100 / whole : 0);
+            uint64_t whole = static_cast<uint64_t>(run.CompareLengthMiB) * 1048576;
+            PrintOut("Files are identical (%I64i%% skipped)", whole ? run.SkippedBytes * 100 / whole : 0);
         } else {
             PrintOut("Files are identical");
         }
     }
-    uint32_t elapsed = win.GetTickCount() - run.startTime;
-    if (CompareLength > 102400 && elapsed > 100 && InterruptFlag.load(std::memory_order_relaxed) == 0) {
-        PrintOut("\nFiles compared with %s", SpeedText(CompareLength, elapsed));
+    uint32_t elapsed = win.GetTickCount() - pair.startTime;
+    if (run.CompareLength > 102400 && elapsed > 100 && InterruptFlag.load(std::memory_order_relaxed) == 0) {
+        PrintOut("\nFiles compared with %s", SpeedText(run.CompareLength, elapsed));
     }
 }
 
 // Reports a start offset beyond the compared range on standard error.
-bool StartOffsetFits(HANDLE side, bool isNull, const char* message) {
+bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* message) {
     if (Options.startOffset == 0 || isNull) return true;
-    if (Options.startOffset > CompareLength) {
-        PrintErr(message, Options.startOffset, CompareLength);
+    if (Options.startOffset > run.CompareLength) {
+        PrintErr(message, Options.startOffset, run.CompareLength);
         return false;
     }
     SeekTo(side, Options.startOffset);
     return true;
 }
 
+// The compared range from the sizes of both sides, -i and -f; false when the pair ends here as
+// different (sizes differ without -i, or the start offset lies beyond the range).
+bool SettleRange(RunState* run) {
+    uint64_t size1 = SizeOfFileOrDevice(run->SideHandle1);
+    uint64_t size2 = SizeOfFileOrDevice(run->SideHandle2);
+    if (run->Side1IsNull) {
+        run->CompareLength = run->Side2IsNull ? 0x7FFFFFFFFFFFFFFFull : size2;
+    } else {
+        if (run->Side2IsNull) size2 = size1;
+        run->CompareLength = size1;
+        if (size1 != size2) {
+            PrintOut("Files have different sizes:\n");
+            PrintOut("File1=%I64u bytes\n", size1);
+            PrintOut("File2=%I64u bytes\n", size2);
+            if (!Options.ignoreSizes) {
+                PrintOut(" -> abort! (use -i to ignore)\n");
+                win.Sleep(500);
+                return false;
+            }
+            PrintOut("comparing to end of the small file...\n");
+            run->CompareLength = size1 < size2 ? size1 : size2;
+        }
+    }
+    if (Options.firstBytes != 0 && Options.firstBytes < run->CompareLength) run->CompareLength = Options.firstBytes;
+    run->CompareLengthMiB = static_cast<uint32_t>(run->CompareLength >> 20);
+    return StartOffsetFits(*run, run->SideHandle2, run->Side2IsNull,
+                           "Error: StartPos (%I64i) > FileSize2 (%I64i) -> abort") &&
+           StartOffsetFits(*run, run->SideHandle1, run->Side1IsNull,
+                           "Error: StartPos (%I64i) > FileSize (%I64i) -> abort");
+}
+
 }  // namespace
 
-CompareOutcome CompareFilePair(const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
+CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
                                bool skipHardLinkCheck) {
     if (StopRequested()) return OtherProblem;
-    if (HardLinkSupport1 && !skipHardLinkCheck && FileIdLists[0] && IsKnownHardLink(FileIdLists[0], path1)) {
-        if (!Options.quiet) PrintOut("--- hardlink ---\n");
-        ++*hardLinkCounter;
-        return Identical;
-    }
-    if (HardLinkSupport2 && !skipHardLinkCheck && FileIdLists[1] && IsKnownHardLink(FileIdLists[1], path2)) {
-        if (!Options.quiet) PrintOutW(L"%s (hardlink)\n", FileNamePart(path2));
+    if (!skipHardLinkCheck && SkippedAsHardLink(*run, path1, path2)) {
         ++*hardLinkCounter;
         return Identical;
     }
     if (StopRequested()) return OtherProblem;
 
-    PairRun run;
-    run.startTime = win.GetTickCount();
+    PairRun pair;
+    pair.startTime = win.GetTickCount();
+    SidesClosedAtEnd closer{run};
     DWORD openError = ERROR_SUCCESS;
-    bool side2Opened = false;
-    Side1Path = path1;
-    SideHandle1 = OpenSide(path1);
-    if (SideHandle1 == INVALID_HANDLE_VALUE) {
-        openError = win.GetLastError();
-        PrintErr("\rCannot open file1 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path1), ErrorName(openError));
-    } else {
-        SideHandle2 = OpenSide(path2);
-        if (SideHandle2 == INVALID_HANDLE_VALUE) {
-            openError = win.GetLastError();
-            PrintErr("\rCannot open file2 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path2), ErrorName(openError));
-        } else {
-            side2Opened = true;
-        }
-    }
-
-    if (side2Opened) {
-        uint64_t size1 = SizeOfFileOrDevice(SideHandle1);
-        uint64_t size2 = SizeOfFileOrDevice(SideHandle2);
-        if (Side1IsNull) {
-            CompareLength = Side2IsNull ? 0x7FFFFFFFFFFFFFFFull : size2;
-        } else {
-            if (Side2IsNull) size2 = size1;
-            CompareLength = size1;
-            if (size1 != size2) {
-                PrintOut("Files have different sizes:\n");
-                PrintOut("File1=%I64u bytes\n", size1);
-                PrintOut("File2=%I64u bytes\n", size2);
-                if (!Options.ignoreSizes) {
-                    PrintOut(" -> abort! (use -i to ignore)\n");
-                    win.Sleep(500);
-                    CloseSide(&SideHandle1);
-                    CloseSide(&SideHandle2);
-                    return Different;
-                }
-                PrintOut("comparing to end of the small file...\n");
-                CompareLength = size1 < size2 ? size1 : size2;
-            }
-        }
-        if (Options.firstBytes != 0 && Options.firstBytes < CompareLength) CompareLength = Options.firstBytes;
-        CompareLengthMiB = static_cast<uint32_t>(CompareLength >> 20);
-
-        if (!StartOffsetFits(SideHandle2, Side2IsNull, "Error: StartPos (%I64i) > FileSize2 (%I64i) -> abort") ||
-            !StartOffsetFits(SideHandle1, Side1IsNull, "Error: StartPos (%I64i) > FileSize (%I64i) -> abort")) {
-            CloseSide(&SideHandle1);
-            CloseSide(&SideHandle2);
-            return Different;
-        }
-        // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
-        // comparing with it lists every nonzero byte of the other side.
-        if (Side1IsNull) memset(CompareBuffers[0], 0, BlockSize);
-        if (Side2IsNull) memset(CompareBuffers[1], 0, BlockSize);
-        uint64_t range = CompareLength - Options.startOffset;
-        BlockCount = range / BlockSize + (range % BlockSize ? 1 : 0);
-        CompareBlocks(&run);
-        if (!AbortFlag.load(std::memory_order_relaxed)) ClearStatusLine();
-        if (run.end == LoopEnd::Completed && !Options.quiet) PrintVerdict(run);
-    }
-
-    if (!Options.quiet) {
-        if (CursorColumn() > 0) PrintOut("\n");
-        PrintOut("\n");
-    }
-    CloseSide(&SideHandle1);
-    if (!side2Opened) {
+    if (!OpenSides(run, path1, path2, &openError)) {
+        if (!Options.quiet) EndPairLines();
         return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
     }
-    CloseSide(&SideHandle2);
-    BytesComparedTotal += CompareLength;
+    if (!SettleRange(run)) return Different;
+    // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
+    // comparing with it lists every nonzero byte of the other side.
+    if (run->Side1IsNull) memset(run->CompareBuffers[0], 0, run->BlockSize);
+    if (run->Side2IsNull) memset(run->CompareBuffers[1], 0, run->BlockSize);
+    uint64_t range = run->CompareLength - Options.startOffset;
+    run->BlockCount = range / run->BlockSize + (range % run->BlockSize ? 1 : 0);
+    CompareBlocks(run, &pair);
+    if (!AbortFlag.load(std::memory_order_relaxed)) ClearStatusLine();
+    if (pair.end == LoopEnd::Completed && !Options.quiet) PrintVerdict(*run, pair);
+    if (!Options.quiet) EndPairLines();
+    closer.CloseNow();
+    run->BytesComparedTotal += run->CompareLength;
     // A pair that was not compared to its end is never reported identical: what was found
     // differs, otherwise the pair could not be read, or the run was stopped.
-    if (run.differences != 0) return Different;
-    switch (run.end) {
+    if (pair.differences != 0) return Different;
+    switch (pair.end) {
         case LoopEnd::Completed: return Identical;
         case LoopEnd::Stopped: return OtherProblem;
         case LoopEnd::ReaderGaveUp:

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
+#include "base/run_state.h"
 #include "base/types.h"
 
 // Opens both sides, settles the compared range, skips a hard link already compared, compares
 // block by block with the differences listed, prints the verdict and closes both sides.
 // `hardLinkCounter` grows by one for a pair skipped as a hard link. `skipHardLinkCheck` is set
 // when the pair must not be taken for hard links (a stream of a file).
-CompareOutcome CompareFilePair(const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
+CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
                                bool skipHardLinkCheck);

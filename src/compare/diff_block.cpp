@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "base/run_options.h"
-#include "compare/run_state.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
 #include "console/status_line.h"
@@ -53,10 +52,11 @@ int OffsetDigits(uint64_t compareLength) {
 
 }  // namespace
 
-uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset) {
+uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset,
+                   uint64_t compareLength) {
     static ListingBuffer out;  // main thread only; too large for the stack of every caller
     out.used = 0;
-    out.digits = OffsetDigits(CompareLength);
+    out.digits = OffsetDigits(compareLength);
     const bool quiet = Options.quiet;
     bool listing = true;
     bool statusCleared = false;

@@ -8,5 +8,7 @@ constexpr uint32_t kDiffLineLimit = 10000;
 
 // Compares `length` bytes of the two buffers and lists every differing byte with its offset
 // (`blockOffset` plus its place in the block, counted from the start offset of the pair) unless
-// quiet. Returns the number of differing bytes. A stop request ends the scan within the block.
-uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset);
+// quiet. `compareLength`, the end of the pair's range, sets the width of the offsets. Returns the
+// number of differing bytes. A stop request ends the scan within the block.
+uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset,
+                   uint64_t compareLength);

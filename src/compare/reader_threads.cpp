@@ -4,7 +4,6 @@
 
 #include "base/run_options.h"
 #include "compare/error_names.h"
-#include "compare/run_state.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
 #include "console/control_handler.h"
@@ -13,13 +12,7 @@
 #include "console/status_line.h"
 #include "platform/win_api.h"
 
-uint32_t BytesRead[2] = {};
-
 namespace {
-
-bool StopRequested() {
-    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
-}
 
 bool OutputRedirected() { return Session && Session->outputRedirected; }
 
@@ -35,11 +28,11 @@ void AnnounceRetry() {
 }
 
 // Opens Side1Path again until it works or the user gives up.
-bool ReopenSide1() {
+bool ReopenSide1(RunState* run) {
     for (;;) {
-        SideHandle1 = win.CreateFileW(Side1Path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, OpenFlags, nullptr);
-        if (SideHandle1 != INVALID_HANDLE_VALUE) return true;
+        run->SideHandle1 = win.CreateFileW(run->Side1Path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, run->OpenFlags, nullptr);
+        if (run->SideHandle1 != INVALID_HANDLE_VALUE) return true;
         PrintErr("Error %s reopening file1 - abort? (Y/N)", LastErrorName());
         bool abort = AskYesNo(L'Y');
         PrintErr("\n");
@@ -83,8 +76,8 @@ bool IsReopenableError(DWORD code) {
     }
 }
 
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length) {
-    const uint32_t sector = SectorSize1;
+int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize) {
+    const uint32_t sector = sectorSize;
     const int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
     const uint64_t blockStart = CurrentFilePosition(handle);
@@ -141,12 +134,12 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length) {
     return successes > 0 ? 1 : 0;
 }
 
-uint32_t ReadSide1(uint32_t readLength) {
-    const uint64_t position = CurrentFilePosition(SideHandle1);
+uint32_t ReadSide1(RunState* run, uint32_t readLength) {
+    const uint64_t position = CurrentFilePosition(run->SideHandle1);
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(SideHandle1, CompareBuffers[0], readLength, &got, nullptr)) {
-            BytesRead[0] = got;
+        if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0], readLength, &got, nullptr)) {
+            run->BytesRead[0] = got;
             return 1;
         }
         DWORD error = win.GetLastError();
@@ -155,17 +148,18 @@ uint32_t ReadSide1(uint32_t readLength) {
 
         if (IsMediaError(error)) {
             PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
-            BytesRead[0] = readLength;
-            return static_cast<uint32_t>(ReadSectorBySector(SideHandle1, CompareBuffers[0], readLength));
+            run->BytesRead[0] = readLength;
+            return static_cast<uint32_t>(
+                ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength, run->SectorSize1));
         }
-        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (OpenFlags & FILE_FLAG_NO_BUFFERING);
+        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {
-            win.CloseHandle(SideHandle1);
-            SideHandle1 = INVALID_HANDLE_VALUE;
+            win.CloseHandle(run->SideHandle1);
+            run->SideHandle1 = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
-            if (unbufferedRefused) OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!ReopenSide1()) return 0;
-            SeekTo(SideHandle1, position);
+            if (unbufferedRefused) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
+            if (!ReopenSide1(run)) return 0;
+            SeekTo(run->SideHandle1, position);
             continue;
         }
         PrintOut("read error %s - abort? (Y/N)", ErrorName(error));
@@ -177,11 +171,11 @@ uint32_t ReadSide1(uint32_t readLength) {
     }
 }
 
-uint32_t ReadSide2(uint32_t readLength) {
+uint32_t ReadSide2(RunState* run, uint32_t readLength) {
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(SideHandle2, CompareBuffers[1], readLength, &got, nullptr)) {
-            BytesRead[1] = got;
+        if (win.ReadFile(run->SideHandle2, run->CompareBuffers[1], readLength, &got, nullptr)) {
+            run->BytesRead[1] = got;
             return 1;
         }
         DWORD error = win.GetLastError();
@@ -198,6 +192,7 @@ namespace {
 // One persistent thread per side: creating two threads per block would cost more than reading
 // a block from the cache.
 struct SideReader {
+    RunState* run;  // of the block being read
     HANDLE thread;
     HANDLE start;  // auto-reset: a block is waiting
     HANDLE done;   // auto-reset: the block is read
@@ -210,7 +205,9 @@ struct SideReader {
 
 SideReader readers[2] = {};
 
-uint32_t ReadBlock(int side, uint32_t readLength) { return side == 0 ? ReadSide1(readLength) : ReadSide2(readLength); }
+uint32_t ReadBlock(RunState* run, int side, uint32_t readLength) {
+    return side == 0 ? ReadSide1(run, readLength) : ReadSide2(run, readLength);
+}
 
 DWORD WINAPI ReaderMain(LPVOID parameter) {
     auto* reader = static_cast<SideReader*>(parameter);
@@ -218,7 +215,7 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
     for (;;) {
         win.WaitForSingleObject(reader->start, INFINITE);
         if (reader->quit) return 0;
-        reader->result = ReadBlock(side, reader->readLength);
+        reader->result = ReadBlock(reader->run, side, reader->readLength);
         win.SetEvent(reader->done);
     }
 }
@@ -243,12 +240,13 @@ bool MakeReader(SideReader* reader) {
 
 }  // namespace
 
-void StartSideRead(int side, uint32_t readLength) {
+void StartSideRead(RunState* run, int side, uint32_t readLength) {
     SideReader* reader = &readers[side];
     if (!reader->thread && !reader->inline_) MakeReader(reader);
+    reader->run = run;
     reader->readLength = readLength;
     if (reader->inline_) {
-        reader->result = ReadBlock(side, readLength);
+        reader->result = ReadBlock(run, side, readLength);
         return;
     }
     reader->pending = true;

@@ -13,6 +13,22 @@ std::atomic<int32_t> PromptActiveFlag{0};
 std::atomic<int32_t> LastControlEvent{0};
 uint32_t MainThreadId = 0;
 
+bool StopRequested() {
+    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
+}
+
+void ResetStopFlags() {
+    InterruptFlag.store(0);
+    AbortFlag.store(0);
+    PromptCancelFlag.store(0);
+    PromptActiveFlag.store(0);
+    LastControlEvent.store(0);
+}
+
+bool PromptShouldEnd() {
+    return InterruptFlag.load(std::memory_order_relaxed) != 0 || PromptCancelFlag.load(std::memory_order_relaxed) != 0;
+}
+
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;

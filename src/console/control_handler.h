@@ -27,6 +27,14 @@ extern std::atomic<int32_t> LastControlEvent;
 // first thing at start, before the handler is registered.
 extern uint32_t MainThreadId;
 
+// The run should wind down: a hard stop or a stop request.
+bool StopRequested();
+// A waiting prompt should end with its default answer: a hard stop, or the prompt was cancelled.
+bool PromptShouldEnd();
+
+// The flags as a new process starts them, for running the program more than once in one process.
+void ResetStopFlags();
+
 // Registered by OpenConsoleSession. Always TRUE: the run winds down by itself instead of being
 // ended by the system's default handler.
 BOOL WINAPI ConsoleControlHandler(DWORD event);

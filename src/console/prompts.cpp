@@ -14,10 +14,6 @@ constexpr DWORD kRecordsPerRead = 10;
 // Answer sets are a few letters; longer ones are cut here.
 constexpr int kMaxAllowed = 63;
 
-bool StopRequested() {
-    return InterruptFlag.load(std::memory_order_relaxed) || PromptCancelFlag.load(std::memory_order_relaxed);
-}
-
 uint16_t EndPrompt(uint16_t answer) {
     PromptActiveFlag.store(0, std::memory_order_relaxed);
     return answer;
@@ -52,7 +48,7 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
     // A key held from before the question is waited out, so that its release is no answer.
     while (AnyKeyDown()) {
         win.Sleep(kHeldKeyPollMs);
-        if (StopRequested()) return EndPrompt(defaultKey);
+        if (PromptShouldEnd()) return EndPrompt(defaultKey);
     }
     HANDLE input = win.GetStdHandle(STD_INPUT_HANDLE);
     win.FlushConsoleInputBuffer(input);
@@ -60,7 +56,7 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
     int pressed = -1;  // the code of the last key that went down while the prompt waited
     bool idleSignal = false;
     for (;;) {
-        if (StopRequested()) return EndPrompt(defaultKey);
+        if (PromptShouldEnd()) return EndPrompt(defaultKey);
         DWORD pending = 0;
         bool console = win.GetNumberOfConsoleInputEvents(input, &pending) != FALSE;
         DWORD read = 0;

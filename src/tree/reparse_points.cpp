@@ -5,13 +5,14 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
+#include "base/run_state.h"
+#include "base/scoped_handles.h"
 #include "base/types.h"
 #include "console/console_output.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
 #include "tree/folder_listing.h"
 #include "tree/tree_strings.h"
-#include "tree/tree_walk.h"
 
 namespace {
 
@@ -68,15 +69,12 @@ bool HoldsData(const wchar_t* path) {
     DWORD attributes = win.GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        wchar_t* pattern = JoinStrings(path, L"\\*", L"");
-        uint64_t entries = CountFolderEntries(pattern);
-        FreeBlock(pattern);
-        return entries != 0;
+        ScopedBlock<wchar_t> pattern(JoinStrings(path, L"\\*", L""));
+        return CountFolderEntries(pattern.get()) != 0;
     }
     WIN32_FIND_DATAW data;
-    HANDLE find = win.FindFirstFileW(path, &data);
-    if (find == INVALID_HANDLE_VALUE) return true;  // it exists, yet cannot be looked at: keep it
-    win.FindClose(find);
+    ScopedFind find(win.FindFirstFileW(path, &data));
+    if (!find) return true;  // it exists, yet cannot be looked at: keep it
     return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
 }
 
@@ -87,10 +85,12 @@ const wchar_t* BareBase(const wchar_t* base) { return SkipLongPathPrefix(base); 
 // New reparse data of the link's own kind whose names point into tree 2 instead of tree 1, in
 // the standard layout: substitute name at offset 0, print name behind it, each with a NUL.
 // 0 when the names do not fit the largest reparse data the system takes.
-uint32_t RepointLink(const LinkData& link, uint8_t* out, uint32_t capacity) {
-    wchar_t* names[2] = {CopyName(link.substitute, link.substituteChars, kPathChars - link.substituteChars - 1),
-                         CopyName(link.printName, link.printChars, kPathChars - link.printChars - 1)};
-    for (wchar_t* name : names) ReplaceAllNoCase(name, BareBase(BaseFolder1), BareBase(BaseFolder2));
+uint32_t RepointLink(const LinkData& link, const RunState& run, uint8_t* out, uint32_t capacity) {
+    ScopedBlock<wchar_t> owners[2] = {
+        ScopedBlock<wchar_t>(CopyName(link.substitute, link.substituteChars, kPathChars - link.substituteChars - 1)),
+        ScopedBlock<wchar_t>(CopyName(link.printName, link.printChars, kPathChars - link.printChars - 1))};
+    wchar_t* names[2] = {owners[0].get(), owners[1].get()};
+    for (wchar_t* name : names) ReplaceAllNoCase(name, BareBase(run.BaseFolder1), BareBase(run.BaseFolder2));
     uint32_t chars[2] = {static_cast<uint32_t>(wcslen(names[0])), static_cast<uint32_t>(wcslen(names[1]))};
     uint32_t namesAt = link.tag == IO_REPARSE_TAG_SYMLINK ? kSymlinkNamesAt : kJunctionNamesAt;
     uint64_t total = namesAt + (uint64_t{chars[0]} + 1 + chars[1] + 1) * sizeof(wchar_t);
@@ -108,8 +108,6 @@ uint32_t RepointLink(const LinkData& link, uint8_t* out, uint32_t capacity) {
         memcpy(out + namesAt + (chars[0] + 1) * sizeof(wchar_t), names[1], chars[1] * sizeof(wchar_t));
         length = static_cast<uint32_t>(total);
     }
-    FreeBlock(names[0]);
-    FreeBlock(names[1]);
     return length;
 }
 
@@ -123,6 +121,31 @@ wchar_t* LinkTargetOf(const LinkData& link) {
 bool DifferentDriveLetters(const wchar_t* path1, const wchar_t* path2) {
     wchar_t a = LinkDriveLetter(path1), b = LinkDriveLetter(path2);
     return a != 0 && b != 0 && (a & ~0x20) != (b & ~0x20);
+}
+
+// What goes into tree 2: the source's reparse data as read, or, for a link into tree 1 on another
+// drive, the same link pointed into tree 2.
+struct LinkToWrite {
+    const uint8_t* data;
+    uint32_t bytes;
+    const char* kind;
+};
+
+// False for data we cannot take apart ourselves: that is not written into tree 2 either.
+bool PrepareLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, const uint8_t* data, uint32_t bytes,
+                 LinkToWrite* out) {
+    static uint8_t rebuilt[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+    *out = {data, bytes, "reparse point"};
+    LinkData link;
+    if (!ParseLinkData(data, bytes, &link)) return false;
+    if (!DifferentDriveLetters(path1, path2)) return true;
+    if (link.tag == IO_REPARSE_TAG_SYMLINK) out->kind = "symlink";
+    if (link.substituteChars == 0) return false;
+    ScopedBlock<wchar_t> target(LinkTargetOf(link));
+    if (!wcsstr(target.get(), run.BaseFolder1)) return true;
+    out->bytes = RepointLink(link, run, rebuilt, sizeof rebuilt);
+    out->data = rebuilt;
+    return out->bytes != 0;
 }
 
 }  // namespace
@@ -162,80 +185,53 @@ wchar_t LinkDriveLetter(const wchar_t* path) {
 }
 
 wchar_t* ReadLinkTarget(const wchar_t* path) {
-    HANDLE handle = OpenLink(path);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    uint8_t* buffer = static_cast<uint8_t*>(AllocZeroed(kTargetBufferBytes));
+    ScopedHandle handle(OpenLink(path));
+    if (!handle) return nullptr;
+    ScopedBlock<uint8_t> buffer(static_cast<uint8_t*>(AllocZeroed(kTargetBufferBytes)));
     uint32_t bytes = 0;
-    wchar_t* target = nullptr;
     LinkData link;
-    if (ReadReparseData(handle, buffer, kTargetBufferBytes, &bytes) && ParseLinkData(buffer, bytes, &link) &&
-        link.substituteChars != 0) {
-        target = LinkTargetOf(link);
+    if (ReadReparseData(handle.get(), buffer.get(), kTargetBufferBytes, &bytes) &&
+        ParseLinkData(buffer.get(), bytes, &link) && link.substituteChars != 0) {
+        return LinkTargetOf(link);
     }
-    FreeBlock(buffer);
-    win.CloseHandle(handle);
-    return target;
+    return nullptr;
 }
 
-uint32_t ReplicateLink(const wchar_t* path1, const wchar_t* path2, bool isFolder) {
-    HANDLE source = OpenLink(path1);
-    if (source == INVALID_HANDLE_VALUE) return 0;
+uint32_t ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
+    ScopedHandle source(OpenLink(path1));
+    if (!source) return 0;
     FILETIME times[3];
-    bool haveTimes = win.GetFileTime(source, &times[0], &times[1], &times[2]) != 0;
+    bool haveTimes = win.GetFileTime(source.get(), &times[0], &times[1], &times[2]) != 0;
     uint8_t data[kCopyBufferBytes];
     uint32_t bytes = 0;
-    if (!ReadReparseData(source, data, sizeof data, &bytes)) {
+    if (!ReadReparseData(source.get(), data, sizeof data, &bytes)) {
         PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
-        win.CloseHandle(source);
         return 0;
     }
-    const char* kind = "reparse point";
-    const uint8_t* toWrite = data;
-    uint32_t writeBytes = bytes;
-    static uint8_t rebuilt[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
-    LinkData link;
-    // Data we cannot take apart ourselves is not written into tree 2 either.
-    bool valid = ParseLinkData(data, bytes, &link);
-    if (valid && DifferentDriveLetters(path1, path2)) {
-        if (link.tag == IO_REPARSE_TAG_SYMLINK) kind = "symlink";
-        if (link.substituteChars == 0) valid = false;
-        wchar_t* target = valid ? LinkTargetOf(link) : nullptr;
-        if (target && wcsstr(target, BaseFolder1)) {
-            writeBytes = RepointLink(link, rebuilt, sizeof rebuilt);
-            toWrite = rebuilt;
-            if (writeBytes == 0) valid = false;
-        }
-        FreeBlock(target);
-    }
-    if (!valid) {
-        win.CloseHandle(source);
-        return 0;
-    }
+    LinkToWrite link;
+    if (!PrepareLink(run, path1, path2, data, bytes, &link)) return 0;
     if (HoldsData(path2)) {
-        PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), kind);
-        win.CloseHandle(source);
+        PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
         return 0;
     }
     BOOL created = TRUE;
     if (isFolder) {
         created = win.CreateDirectoryW(path2, nullptr);
         if (!created && win.GetLastError() != ERROR_ALREADY_EXISTS) {
-            PrintErr("error %u creating %s %S\n", win.GetLastError(), kind, FileNamePart(path2));
-            win.CloseHandle(source);
+            PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, FileNamePart(path2));
             return 0;
         }
     }
     uint32_t result = isFolder ? (created ? 1u : 0u) : 1u;
-    HANDLE target = win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (target != INVALID_HANDLE_VALUE) {
+    ScopedHandle target(win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (target) {
         DWORD returned = 0;
-        result = win.DeviceIoControl(target, FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(toWrite), writeBytes,
+        result = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data), link.bytes,
                                      nullptr, 0, &returned, nullptr) != 0;
-        if (haveTimes) win.SetFileTime(target, &times[0], &times[1], &times[2]);
-        win.CloseHandle(target);
+        if (haveTimes) win.SetFileTime(target.get(), &times[0], &times[1], &times[2]);
+        target.reset();
     }
-    if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), kind);
-    win.CloseHandle(source);
+    if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), link.kind);
     return result;
 }

@@ -4,14 +4,15 @@
 
 #include <cstdint>
 
+#include "base/run_state.h"
 #include "platform/windows.h"
 
 // The fields of a junction or symbolic link, taken from reparse data that has been checked to
 // lie wholly inside the bytes the system returned.
 struct LinkData {
     uint32_t tag;
-    uint32_t flags;               // symbolic links only
-    const wchar_t* substitute;    // not terminated; may be unaligned, so copy with memcpy
+    uint32_t flags;             // symbolic links only
+    const wchar_t* substitute;  // not terminated; may be unaligned, so copy with memcpy
     uint32_t substituteChars;
     const wchar_t* printName;
     uint32_t printChars;
@@ -25,10 +26,10 @@ bool ParseLinkData(const uint8_t* data, uint32_t bytes, LinkData* link);
 // the path cannot be opened or read, is another kind of reparse point, or names no target.
 wchar_t* ReadLinkTarget(const wchar_t* path);
 
-// Reproduces the link at `path1` as `path2`: reparse data, times, the kind printed. Returns
-// nonzero when a link was written, 0 otherwise. Never turns an entry of tree 2 that holds data
-// into a link.
-uint32_t ReplicateLink(const wchar_t* path1, const wchar_t* path2, bool isFolder);
+// Reproduces the link at `path1` as `path2`: reparse data, times, the kind printed. A link into
+// tree 1 on another drive is pointed at the same place below the run's tree 2. Returns nonzero
+// when a link was written, 0 otherwise. Never turns an entry of tree 2 that holds data into a link.
+uint32_t ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder);
 
 // The drive letter as written: "\??\D:" or "\\?\D:", else "D:"; 0 when there is none.
 wchar_t LinkDriveLetter(const wchar_t* path);

@@ -6,7 +6,6 @@
 #include "base/memory.h"
 #include "base/run_options.h"
 #include "compare/compare_pair.h"
-#include "compare/run_state.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
 #include "console/prompts.h"
@@ -20,19 +19,13 @@
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
 
-PathBuffer BaseFolder1;
-PathBuffer BaseFolder2;
-
 namespace {
-
-bool StopRequested() {
-    return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
-}
 
 // One level of the walk. Both paths of the current entry are built behind their folder in a
 // buffer of the level, so that no entry costs an allocation; a nested level takes them over as
 // its folders.
 struct Level {
+    RunState* run;
     wchar_t* path1;
     wchar_t* path2;
     size_t folder1Length;
@@ -52,18 +45,19 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
     FreeBlock(target);
     if (!reproduce) return false;
     bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder || WildcardMatch(entry.cFileName, mask)) *count += ReplicateLink(level.path1, level.path2, isFolder);
+    if (isFolder || WildcardMatch(entry.cFileName, mask))
+        *count += ReplicateLink(*level.run, level.path1, level.path2, isFolder);
     win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
     return true;
 }
 
 uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter) {
     if (!Options.quiet) {
-        PrintOutW(L"Comparing %s with %s\n", RelativeToBase(level.path1, BaseFolder1),
-                  RelativeToBase(level.path2, BaseFolder2));
+        PrintOutW(L"Comparing %s with %s\n", RelativeToBase(level.path1, level.run->BaseFolder1),
+                  RelativeToBase(level.path2, level.run->BaseFolder2));
     }
-    CompareOutcome outcome = CompareFilePair(level.path1, level.path2, hardLinkCounter, false);
-    ++ResultCounters[outcome];
+    CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, hardLinkCounter, false);
+    ++level.run->ResultCounters[outcome];
     CheckPauseKey();
     return 1;
 }
@@ -72,7 +66,7 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
                      const wchar_t* mask, uint32_t* hardLinkCounter, int32_t depth) {
     if (!Options.quiet) {
         ClearStatusLine();
-        size_t baseLength = wcslen(BaseFolder1);
+        size_t baseLength = wcslen(level->run->BaseFolder1);
         const wchar_t* shown = wcslen(level->path1) > baseLength ? level->path1 + baseLength : level->path1;
         PrintOutLongPath("processing folder: %S\n", SkipLongPathPrefix(shown));
     }
@@ -89,13 +83,13 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
         PrintOutLongPath("folder2 not found: %S\n", level->path2);
         return 0;
     }
-    return CompareFolderTree(level->path1, mask, level->path2, hardLinkCounter, depth + 1);
+    return CompareFolderTree(level->run, level->path1, mask, level->path2, hardLinkCounter, depth + 1);
 }
 
 }  // namespace
 
-uint32_t CompareFolderTree(wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, uint32_t* hardLinkCounter,
-                           int32_t depth) {
+uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2,
+                           uint32_t* hardLinkCounter, int32_t depth) {
     size_t length1 = wcslen(folder1), length2 = wcslen(folder2);
     AppendCharIfMissing(folder1, L'\\', length1 + 2);
     AppendCharIfMissing(folder2, L'\\', length2 + 2);
@@ -108,6 +102,7 @@ uint32_t CompareFolderTree(wchar_t* folder1, const wchar_t* mask, wchar_t* folde
 
     // Room for the longest name and the backslash and terminator of a nested level.
     Level level;
+    level.run = run;
     level.path1 = DuplicateStringWithRoom(folder1, MAX_PATH + 2);
     level.path2 = DuplicateStringWithRoom(folder2, MAX_PATH + 2);
     level.folder1Length = length1;

@@ -3,12 +3,8 @@
 
 #include <cstdint>
 
+#include "base/run_state.h"
 #include "base/types.h"
-
-// The root folders of the run, in the long-path form with a trailing backslash; paths are shown
-// relative to them.
-extern PathBuffer BaseFolder1;
-extern PathBuffer BaseFolder2;
 
 // A full path of tree 1 must stay below this many characters, and a call that enters a
 // sub-folder below this depth.
@@ -19,6 +15,7 @@ constexpr int kMaxTreeDepth = 1024;
 // recursion the sub-folders that tree 2 has as well. Both folders get a trailing backslash in
 // place, so their buffers need room for one more character. Returns the pairs handed to the
 // comparison plus the links reproduced, in this folder and below; each pair's outcome is counted
-// in ResultCounters. Files and folders that only tree 2 has are never reported.
-uint32_t CompareFolderTree(wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, uint32_t* hardLinkCounter,
-                           int32_t depth);
+// in the run's ResultCounters. Paths are shown relative to the run's base folders. Files and
+// folders that only tree 2 has are never reported.
+uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2,
+                           uint32_t* hardLinkCounter, int32_t depth);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/output_capture.h"
-#include "support/run_reset.h"
+#include "support/pair_setup.h"
 #include "support/seam.h"
 #include "support/temp_folder.h"
 
@@ -20,17 +20,17 @@ struct Outcome {
 };
 
 Outcome RunWith(std::vector<std::wstring> args) {
-    ResetRunState();
+    ResetRunState(&TestRun());
     args.insert(args.begin(), L"qvb.exe");
     std::vector<wchar_t*> vector;
     for (std::wstring& a : args) vector.push_back(a.data());
     vector.push_back(nullptr);
     OutputCapture capture(false, false);
     Outcome o;
-    o.code = RunMainSequence(static_cast<int>(args.size()), vector.data());
+    o.code = RunMainSequence(&TestRun(), static_cast<int>(args.size()), vector.data());
     o.out = capture.streams.outBytes;
     o.err = capture.streams.errBytes;
-    ResetRunState();
+    ResetRunState(&TestRun());
     return o;
 }
 

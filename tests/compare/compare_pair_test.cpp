@@ -7,7 +7,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
-#include "compare/run_state.h"
+#include "compare/file_identity.h"
 #include "console/control_handler.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
@@ -25,11 +25,11 @@ struct PairResult {
 PairResult Compare(const std::wstring& a, const std::wstring& b) {
     OutputCapture capture(false, false);
     PairResult r;
-    r.outcome = CompareFilePair(a.c_str(), b.c_str(), &r.hardLinks, false);
+    r.outcome = CompareFilePair(&TestRun(), a.c_str(), b.c_str(), &r.hardLinks, false);
     r.out = capture.streams.outBytes;
     r.err = capture.streams.errBytes;
-    EXPECT_EQ(SideHandle1, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(SideHandle2, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().SideHandle1, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().SideHandle2, INVALID_HANDLE_VALUE);
     return r;
 }
 
@@ -61,7 +61,7 @@ TEST_F(ComparePair, IdenticalAndEmptyFiles) {
         EXPECT_EQ(r.outcome, Identical) << size;
         EXPECT_EQ(r.out, "\rFiles are identical\r\n");
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(CompareLength, size);
+        EXPECT_EQ(TestRun().CompareLength, size);
     }
 }
 
@@ -95,7 +95,7 @@ TEST_F(ComparePair, SizesThatDiffer) {
     EXPECT_EQ(r.out,
               "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n"
               "comparing to end of the small file...\r\n\rFiles are identical\r\n");
-    EXPECT_EQ(CompareLength, 100u);
+    EXPECT_EQ(TestRun().CompareLength, 100u);
 
     // Quiet: the size lines stay, the rest goes.
     Options.quiet = true;
@@ -128,7 +128,7 @@ TEST_F(ComparePair, FirstBytesAndStartOffset) {
         Options.startOffset = c.start;
         PairResult r = Compare(pa, pb);
         EXPECT_EQ(r.outcome, c.outcome) << c.first << "/" << c.start;
-        EXPECT_EQ(CompareLength, c.compareLength);
+        EXPECT_EQ(TestRun().CompareLength, c.compareLength);
         EXPECT_EQ(r.out.substr(0, strlen(c.firstLine)), c.firstLine) << r.out;
     }
     Options.firstBytes = 0;
@@ -144,24 +144,24 @@ TEST_F(ComparePair, TheNullDeviceAsASide) {
     data[10] = 1;
     data[4999] = 2;
     std::wstring file = folder.Write(L"z", data);
-    Side2IsNull = true;
+    TestRun().Side2IsNull = true;
     PairResult r = Compare(file, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.out, "\r0000000A: 01 00\r\n\r00001387: 02 00\r\n\r\n");
-    EXPECT_EQ(CompareLength, 5000u);
+    EXPECT_EQ(TestRun().CompareLength, 5000u);
 
-    Side2IsNull = false;
-    Side1IsNull = true;
+    TestRun().Side2IsNull = false;
+    TestRun().Side1IsNull = true;
     Options.firstBytes = 3000;  // the null side has no end of its own
     r = Compare(L"\\\\.\\NUL", file);
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.out, "\r0000000A: 00 01\r\n\r\n");
 
-    Side2IsNull = true;
+    TestRun().Side2IsNull = true;
     Options.firstBytes = 8192;
     r = Compare(L"\\\\.\\NUL", L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Identical);
-    EXPECT_EQ(CompareLength, 8192u);
+    EXPECT_EQ(TestRun().CompareLength, 8192u);
 }
 
 TEST_F(ComparePair, SidesThatCannotBeOpened) {
@@ -192,8 +192,8 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     std::wstring a2 = folder.File(L"a2");
     ASSERT_TRUE(CreateHardLinkW(a2.c_str(), a.c_str(), nullptr));
     FileIdList list1 = {};
-    FileIdLists[0] = &list1;
-    HardLinkSupport1 = true;
+    TestRun().FileIdLists[0] = &list1;
+    TestRun().HardLinkSupport1 = true;
     EXPECT_EQ(Compare(a, b).outcome, Identical);
     PairResult r = Compare(a2, b);
     EXPECT_EQ(r.outcome, Identical);
@@ -221,7 +221,7 @@ struct ReadFaults {
     static inline bool stopAfterRead = false;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
         if (stopAfterRead) AbortFlag.store(1);
-        if (h != SideHandle2 || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
+        if (h != TestRun().SideHandle2 || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
         if (error) {
             ::SetLastError(error);
             return FALSE;
@@ -302,12 +302,12 @@ TEST(ComparePairCost, NoAllocationAndNoThreadPerBlock) {
     SeamOverride heap(win.HeapAlloc, &Counts::HeapAlloc);
     SeamOverride thread(win.CreateThread, &Counts::CreateThread);
     for (bool parallel : {false, true, true}) {
-        ParallelReads = parallel;
+        TestRun().ParallelReads = parallel;
         EXPECT_EQ(Compare(a, b).outcome, Identical);
         // Sequential reading needs no thread; parallel reading one reader per side for the run.
         EXPECT_EQ(Counts::threads, parallel ? 2 : 0);
     }
-    EXPECT_EQ(BlockCount, 16u);
+    EXPECT_EQ(TestRun().BlockCount, 16u);
     EXPECT_EQ(Counts::heapAllocs, 0);
 }
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "base/run_options.h"
-#include "compare/run_state.h"
 #include "console/control_handler.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
@@ -21,14 +20,14 @@ struct Listing {
 Listing Diff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, uint32_t length, uint64_t offset = 0) {
     OutputCapture capture(false, false);
     Listing listing;
-    listing.count = DiffBlock(a.data(), b.data(), length, offset);
+    listing.count = DiffBlock(a.data(), b.data(), length, offset, TestRun().CompareLength);
     listing.out = capture.streams.outBytes;
     return listing;
 }
 
 class DiffBlockTest : public ::testing::Test {
 protected:
-    void SetUp() override { CompareLength = 1 << 20; }
+    void SetUp() override { TestRun().CompareLength = 1 << 20; }
     PairSetup setup;
 };
 
@@ -70,7 +69,7 @@ TEST_F(DiffBlockTest, OffsetWidthFollowsTheEndOfTheComparedRange) {
         {0x1000000000000ull, 0x12, "\r0000000000000012: 01 02\r\n"},
     };
     for (const Case& c : cases) {
-        CompareLength = c.compareLength;
+        TestRun().CompareLength = c.compareLength;
         std::vector<uint8_t> a(8, 1), b(8, 1);
         b[0] = 2;
         EXPECT_EQ(Diff(a, b, 1, c.offset).out, c.line);

@@ -7,7 +7,6 @@
 #include "base/run_options.h"
 #include "compare/compare_pair.h"
 #include "compare/reader_threads.h"
-#include "compare/run_state.h"
 #include "support/fake_console.h"
 #include "support/pair_setup.h"
 #include "support/temp_folder.h"
@@ -25,7 +24,7 @@ struct BadMedium {
     static inline int sectorReads = 0;
     static inline uint64_t lastPosition = 0;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
-        if (h != SideHandle1) return ::ReadFile(h, buffer, length, got, o);
+        if (h != TestRun().SideHandle1) return ::ReadFile(h, buffer, length, got, o);
         LARGE_INTEGER zero = {}, at = {};
         ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
         lastPosition = static_cast<uint64_t>(at.QuadPart);
@@ -77,7 +76,7 @@ protected:
     }
     CompareOutcome Compare(const std::wstring& a, const std::wstring& b) {
         uint32_t links = 0;
-        return CompareFilePair(a.c_str(), b.c_str(), &links, false);
+        return CompareFilePair(&TestRun(), a.c_str(), b.c_str(), &links, false);
     }
     PairSetup* setup = nullptr;
     TempFolder folder;
@@ -137,7 +136,8 @@ struct Reopen {
     static inline DWORD flags = 0;
     static HANDLE WINAPI Create(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how,
                                 DWORD attributes, HANDLE templ) {
-        if (SideHandle1 == INVALID_HANDLE_VALUE && Side1Path && std::wstring(path) == Side1Path && opens++ > 0) {
+        if (TestRun().SideHandle1 == INVALID_HANDLE_VALUE && TestRun().Side1Path &&
+            std::wstring(path) == TestRun().Side1Path && opens++ > 0) {
             flags = attributes;
             if (failures-- > 0) {
                 ::SetLastError(ERROR_BAD_NETPATH);
@@ -166,7 +166,7 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
     for (const Case& c : cases) {
         Restart();
         Session = &session;
-        OpenFlags = kDefaultOpenFlags;
+        TestRun().OpenFlags = kDefaultOpenFlags;
         Reopen::failures = c.failures;
         Reopen::opens = 0;
         BadMedium::badSectors = {300};  // in the second block; the reopened handle reads it fine
@@ -174,13 +174,13 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
         static int reads;
         reads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-            if (h == SideHandle1 && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
+            if (h == TestRun().SideHandle1 && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
             return ::ReadFile(h, buffer, length, got, o);
         };
         uint32_t at = 100;
         for (const char* k = c.keys; *k; ++k, at += 100) fc::ScriptPress(at, static_cast<WORD>(*k));
         EXPECT_EQ(Compare(a, b), c.outcome) << c.error << " " << c.keys;
-        EXPECT_EQ(OpenFlags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
+        EXPECT_EQ(TestRun().OpenFlags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
         EXPECT_EQ(Reopen::flags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
         EXPECT_FALSE(fc::DeadlineHit());
     }
@@ -192,7 +192,7 @@ TEST_F(ReadErrors, ASide2ErrorOnlyAsks) {
     static int failures;
     failures = 1;
     win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-        if (h == SideHandle2 && failures-- > 0) {
+        if (h == TestRun().SideHandle2 && failures-- > 0) {
             ::SetLastError(ERROR_IO_DEVICE);
             return FALSE;
         }

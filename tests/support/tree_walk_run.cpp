@@ -3,21 +3,21 @@
 #include <cwchar>
 
 #include "base/types.h"
-#include "compare/run_state.h"
 #include "support/output_capture.h"
+#include "support/pair_setup.h"
 #include "tree/tree_walk.h"
 
 WalkResult Walk(const std::wstring& tree1, const std::wstring& tree2, const wchar_t* mask) {
     static PathBuffer folder1, folder2;
     wcscpy(folder1, (L"\\\\?\\" + tree1 + L"\\").c_str());
     wcscpy(folder2, (L"\\\\?\\" + tree2 + L"\\").c_str());
-    wcscpy(BaseFolder1, folder1);
-    wcscpy(BaseFolder2, folder2);
-    for (uint32_t& c : ResultCounters) c = 0;
+    wcscpy(TestRun().BaseFolder1, folder1);
+    wcscpy(TestRun().BaseFolder2, folder2);
+    for (uint32_t& c : TestRun().ResultCounters) c = 0;
     OutputCapture capture(false, false);
     uint32_t hardLinks = 0;
     WalkResult r;
-    r.count = CompareFolderTree(folder1, mask, folder2, &hardLinks, 0);
+    r.count = CompareFolderTree(&TestRun(), folder1, mask, folder2, &hardLinks, 0);
     r.out = capture.streams.outBytes;
     r.err = capture.streams.errBytes;
     return r;

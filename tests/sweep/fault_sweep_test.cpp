@@ -15,7 +15,7 @@
 #include "support/fake_links.h"
 #include "support/fault_injector.h"
 #include "support/machine_scenario.h"
-#include "support/run_reset.h"
+#include "support/pair_setup.h"
 #include "support/temp_folder.h"
 
 namespace fc = fake_console;
@@ -51,7 +51,7 @@ protected:
     // One whole run on a fresh fake console with the injector on top; `failAt` is the position
     // of the call that fails, or SIZE_MAX to record the calls of an unfaulted run.
     RunResult Run(const std::vector<std::wstring>& arguments, size_t failAt) {
-        ResetRunState();
+        ResetRunState(&TestRun());
         RestoreWinApi();
         Restart();
         win.WriteConsoleA = &CaptureErr;
@@ -73,12 +73,12 @@ protected:
         for (std::wstring& a : args) vector.push_back(a.data());
         vector.push_back(nullptr);
         RunResult r;
-        r.exitCode = RunMainSequence(static_cast<int>(args.size()), vector.data());
+        r.exitCode = RunMainSequence(&TestRun(), static_cast<int>(args.size()), vector.data());
         r.handles = fault::OpenHandles();
         r.blocks = fault::OpenBlocks();
         r.out = fc::Output();
         r.err = errText;
-        ResetRunState();
+        ResetRunState(&TestRun());
         RestoreWinApi();
         return r;
     }

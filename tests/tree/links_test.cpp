@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/run_options.h"
-#include "compare/run_state.h"
 #include "support/fake_links.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
@@ -78,7 +77,8 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
         Written.clear();
         WalkResult r = Walk(row.otherLetter);
         EXPECT_EQ(r.count, 2u);
-        EXPECT_EQ(ResultCounters[Identical] + ResultCounters[Missing], 0u);  // nothing below or through a link
+        EXPECT_EQ(TestRun().ResultCounters[Identical] + TestRun().ResultCounters[Missing],
+                  0u);  // nothing below or through a link
         EXPECT_NE(r.out.find("lnkdir (reparse point)\r\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(std::string("lnkfile (") + row.fileKind + ")\r\n"), std::string::npos) << r.out;
         EXPECT_EQ(GetFileAttributesW(InTree2(row.otherLetter, L"lnkdir").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
@@ -107,12 +107,12 @@ TEST_F(Links, WhatIsNoLinkIsAPlainEntry) {
     LinkData_[L"lnkshort"] = shortened;
     WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 3u);
-    EXPECT_EQ(ResultCounters[Identical], 3u);
+    EXPECT_EQ(TestRun().ResultCounters[Identical], 3u);
     EXPECT_TRUE(Written.empty());
     LinkData_[L"lnkother"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\x", L"");
     Options.recurse = false;
     r = Walk(false);
-    EXPECT_EQ(ResultCounters[Identical], 3u);
+    EXPECT_EQ(TestRun().ResultCounters[Identical], 3u);
 }
 
 TEST_F(Links, FollowedWithDashPOnlyToAnotherVolume) {
@@ -127,7 +127,7 @@ TEST_F(Links, FollowedWithDashPOnlyToAnotherVolume) {
     LinkData_[L"lnkhere"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(tree2), L"");
     WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 2u);  // the pair below lnkaway, and lnkhere reproduced
-    EXPECT_EQ(ResultCounters[Identical], 1u);
+    EXPECT_EQ(TestRun().ResultCounters[Identical], 1u);
     EXPECT_EQ(Written.count(InTree2(false, L"lnkhere")), 1u);
     EXPECT_EQ(Written.count(InTree2(false, L"lnkaway")), 0u);
 }

@@ -9,7 +9,6 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
-#include "compare/run_state.h"
 #include "console/control_handler.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
@@ -84,9 +83,9 @@ TEST_F(TreeWalk, PairsFilesOfTreeOneOnly) {
     t1.Write(L"lonely\\f", "1");
     WalkResult r = Walk(t1.path(), t2.path());
     EXPECT_EQ(r.count, 4u);
-    EXPECT_EQ(ResultCounters[Identical], 2u);
-    EXPECT_EQ(ResultCounters[Different], 1u);
-    EXPECT_EQ(ResultCounters[Missing], 1u);
+    EXPECT_EQ(TestRun().ResultCounters[Identical], 2u);
+    EXPECT_EQ(TestRun().ResultCounters[Different], 1u);
+    EXPECT_EQ(TestRun().ResultCounters[Missing], 1u);
     EXPECT_NE(r.out.find("Comparing Sub\\in with Sub\\in\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("processing folder: Sub\n"), std::string::npos);
     std::string notFound = "folder2 not found: \\\\?\\";
@@ -181,7 +180,7 @@ TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
     wcscpy(folder2, (L"\\\\?\\" + t2.path() + L"\\").c_str());
     OutputCapture capture(false, false);
     uint32_t hardLinks = 0;
-    EXPECT_EQ(CompareFolderTree(folder1, L"*", folder2, &hardLinks, 0), 0u);
+    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, &hardLinks, 0), 0u);
     EXPECT_EQ(capture.streams.errBytes, "path too long (max 32768) -> abort\n");
     EXPECT_EQ(AbortFlag.load(), 1);
     EXPECT_FALSE(Options.recurse);
@@ -196,10 +195,10 @@ TEST_F(TreeWalk, NestedTooDeepStopsTheWalk) {
     static PathBuffer folder1, folder2;
     wcscpy(folder1, (L"\\\\?\\" + t1.path()).c_str());
     wcscpy(folder2, (L"\\\\?\\" + t2.path()).c_str());
-    wcscpy(BaseFolder1, (L"\\\\?\\" + t1.path() + L"\\").c_str());
+    wcscpy(TestRun().BaseFolder1, (L"\\\\?\\" + t1.path() + L"\\").c_str());
     OutputCapture capture(false, false);
     uint32_t hardLinks = 0;
-    EXPECT_EQ(CompareFolderTree(folder1, L"*", folder2, &hardLinks, kMaxTreeDepth), 0u);
+    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, &hardLinks, kMaxTreeDepth), 0u);
     EXPECT_EQ(capture.streams.outBytes, "processing folder: d\npath nested too deep (max 1024) -> abort\r\n");
     EXPECT_EQ(AbortFlag.load(), 1);
 }

@@ -1,0 +1,81 @@
+// The state of one run: what the run sequence sets up before the first pair, and what the
+// comparison engine writes pair by pair. One plain structure, handed to every function that
+// reads or writes it; only the main thread writes it, except where noted.
+#pragma once
+
+#include <cstdint>
+
+#include "base/types.h"
+#include "platform/windows.h"
+
+struct FileIdList;
+
+constexpr uint32_t kDefaultBlockSize = 1048576;
+constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
+// Until the run has asked the drives of both sides.
+constexpr uint32_t kUnknownSectorSize = 4096;
+
+// Folder and mask of each side, their device forms and volume roots.
+struct RunPaths {
+    PathBuffer mask1;
+    PathBuffer mask2;
+    PathBuffer folder1;
+    PathBuffer folder2;
+    wchar_t volumeRoot1[MAX_PATH + 1];
+    wchar_t volumeRoot2[MAX_PATH + 1];
+    bool device1;
+    bool device2;
+};
+
+struct RunState {
+    // The two path arguments, rewritten in place as the run sets them up.
+    PathBuffer path1;
+    PathBuffer path2;
+    RunPaths paths;
+    // The root folders of a folder run, in the long-path form with a trailing backslash; paths
+    // are shown relative to them.
+    PathBuffer BaseFolder1;
+    PathBuffer BaseFolder2;
+
+    // Set before the first pair.
+    uint32_t BlockSize;
+    uint8_t* CompareBuffers[2];  // BlockSize + 1 bytes each in whole pages, zero when reserved
+    uint32_t SectorSize1;
+    uint32_t SectorSize2;
+    bool ParallelReads;
+    bool Side1IsNull;
+    bool Side2IsNull;
+    bool HardLinkSupport1;
+    bool HardLinkSupport2;
+    FileIdList* FileIdLists[2];  // null for a side whose volume has no hard links
+
+    // CreateFileW flags of every open; the side-1 reader drops FILE_FLAG_NO_BUFFERING for the
+    // rest of the run when a volume refuses unbuffered reads.
+    uint32_t OpenFlags;
+
+    // The pair being compared. The side-1 reader may replace SideHandle1 while the main thread
+    // waits; each reader writes its own BytesRead.
+    HANDLE SideHandle1;
+    HANDLE SideHandle2;
+    const wchar_t* Side1Path;
+    uint64_t CompareLength;  // end of the compared range, start offset included
+    uint32_t CompareLengthMiB;
+    uint64_t BlockCount;
+    // Bytes the last successful read of each side delivered for the current block. A block read
+    // sector by sector counts as whole: its unreadable sectors are zero.
+    uint32_t BytesRead[2];
+
+    // Run totals.
+    uint64_t BytesComparedTotal;
+    uint32_t LastProgressTime;   // ms since the start of a pair; never reset between pairs
+    uint64_t SkippedBytes;       // zero-block skipping is not done, so this stays 0
+    uint32_t ResultCounters[5];  // indexed by CompareOutcome
+};
+
+// Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.
+void SetRunStateDefaults(RunState* run);
+
+// The larger sector size of the two sides: what every unbuffered read must be a multiple of.
+inline uint32_t LargerSectorSize(const RunState& run) {
+    return run.SectorSize1 > run.SectorSize2 ? run.SectorSize1 : run.SectorSize2;
+}

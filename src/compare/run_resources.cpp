@@ -1,0 +1,17 @@
+#include "compare/run_resources.h"
+
+#include "base/memory.h"
+#include "compare/file_identity.h"
+#include "compare/reader_threads.h"
+
+void ReleaseRunResources(RunState* run) {
+    StopReaderThreads();
+    for (uint8_t*& buffer : run->CompareBuffers) {
+        ReleaseBuffer(buffer);
+        buffer = nullptr;
+    }
+    for (FileIdList*& list : run->FileIdLists) {
+        FreeFileIdList(list);
+        list = nullptr;
+    }
+}
