@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/run_options.h"
+#include "base/waits.h"
 #include "compare/error_names.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
@@ -213,7 +214,7 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
     auto* reader = static_cast<SideReader*>(parameter);
     const int side = reader == &readers[0] ? 0 : 1;
     for (;;) {
-        win.WaitForSingleObject(reader->start, INFINITE);
+        WaitUntilSignalled(reader->start);
         if (reader->quit) return 0;
         reader->result = ReadBlock(reader->run, side, reader->readLength);
         win.SetEvent(reader->done);
@@ -256,7 +257,7 @@ void StartSideRead(RunState* run, int side, uint32_t readLength) {
 uint32_t WaitSideRead(int side) {
     SideReader* reader = &readers[side];
     if (reader->pending) {
-        win.WaitForSingleObject(reader->done, INFINITE);
+        WaitUntilSignalled(reader->done);
         reader->pending = false;
     }
     return reader->result;
@@ -267,7 +268,7 @@ void StopReaderThreads() {
         if (reader.thread) {
             reader.quit = true;
             win.SetEvent(reader.start);
-            win.WaitForSingleObject(reader.thread, INFINITE);
+            WaitUntilSignalled(reader.thread);
             win.CloseHandle(reader.thread);
         }
         CloseReader(&reader);

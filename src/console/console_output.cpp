@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "base/memory.h"
+#include "base/scoped_handles.h"
 #include "platform/win_api.h"
 
 namespace {
@@ -186,27 +187,23 @@ int WriteOemBytes(HANDLE out, const wchar_t* text, size_t length) {
 }  // namespace
 
 int PrintOutLongPath(const char* format, const wchar_t* path) {
-    wchar_t* wideFormat = AnsiToWide(format);
-    const wchar_t* marker = win.StrStrW(wideFormat, L"%S");
-    if (!marker) {
-        FreeBlock(wideFormat);
-        return -1;
-    }
-    size_t before = static_cast<size_t>(marker - wideFormat);
+    ScopedBlock<wchar_t> wideFormat(AnsiToWide(format));
+    const wchar_t* marker = win.StrStrW(wideFormat.get(), L"%S");
+    if (!marker) return -1;
+    size_t before = static_cast<size_t>(marker - wideFormat.get());
     size_t pathLength = wcslen(path);
     size_t afterLength = wcslen(marker + 2);
     size_t length = before + pathLength + afterLength;
-    auto* text = static_cast<wchar_t*>(AllocZeroed((static_cast<uint64_t>(length) + 1) * sizeof(wchar_t)));
-    memcpy(text, wideFormat, before * sizeof(wchar_t));
-    memcpy(text + before, path, pathLength * sizeof(wchar_t));
-    memcpy(text + before + pathLength, marker + 2, afterLength * sizeof(wchar_t));
-    FreeBlock(wideFormat);
+    ScopedBlock<wchar_t> text(
+        static_cast<wchar_t*>(AllocZeroed((static_cast<uint64_t>(length) + 1) * sizeof(wchar_t))));
+    memcpy(text.get(), wideFormat.get(), before * sizeof(wchar_t));
+    memcpy(text.get() + before, path, pathLength * sizeof(wchar_t));
+    memcpy(text.get() + before + pathLength, marker + 2, afterLength * sizeof(wchar_t));
+    wideFormat.reset();
 
     HANDLE out = win.GetStdHandle(STD_OUTPUT_HANDLE);
-    int written =
-        IsRedirected(longPathState) ? WriteOemBytes(out, text, length) : WriteConsolePieces(out, text, length);
-    FreeBlock(text);
-    return written;
+    return IsRedirected(longPathState) ? WriteOemBytes(out, text.get(), length)
+                                       : WriteConsolePieces(out, text.get(), length);
 }
 
 void ResetPrintCaches() {

@@ -1,5 +1,6 @@
 #include "console/control_handler.h"
 
+#include "base/scoped_handles.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
 #include "console/keys.h"
@@ -49,15 +50,12 @@ const char* StopMessage(DWORD event) {
 // its own. Null when the main thread cannot be opened or is the calling thread.
 HANDLE SuspendMainThread() {
     if (win.GetCurrentThreadId() == MainThreadId) return nullptr;
-    HANDLE thread = win.OpenThread(THREAD_SUSPEND_RESUME, FALSE, MainThreadId);
+    ScopedHandle thread(win.OpenThread(THREAD_SUSPEND_RESUME, FALSE, MainThreadId));
     if (!thread) return nullptr;
     win.FlushFileBuffers(win.GetStdHandle(STD_OUTPUT_HANDLE));
-    if (win.SuspendThread(thread) == static_cast<DWORD>(-1)) {
-        win.CloseHandle(thread);
-        return nullptr;
-    }
+    if (win.SuspendThread(thread.get()) == static_cast<DWORD>(-1)) return nullptr;
     AbortFlag.store(AbortFlag.load(kRelaxed) + 1, kRelaxed);
-    return thread;
+    return thread.release();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
+#include "base/waits.h"
 #include "compare/compare_pair.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
@@ -117,7 +118,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), win.GetLastError());
     }
     if (listingThread) {
-        win.WaitForSingleObject(listingThread, INFINITE);
+        WaitUntilSignalled(listingThread);
         win.CloseHandle(listingThread);
     }
     if (find != INVALID_HANDLE_VALUE) {

@@ -1,0 +1,17 @@
+#include "base/waits.h"
+
+#include "platform/win_api.h"
+
+namespace {
+
+constexpr int kWaitAttempts = 1000;
+constexpr DWORD kPauseMs = 10;
+
+}  // namespace
+
+void WaitUntilSignalled(HANDLE object) {
+    for (int attempt = 1; attempt <= kWaitAttempts; ++attempt) {
+        if (win.WaitForSingleObject(object, INFINITE) != WAIT_FAILED) return;
+        win.Sleep(kPauseMs);
+    }
+}
