@@ -7,6 +7,7 @@
 #include "base/memory.h"
 #include "base/types.h"
 #include "console/console_output.h"
+#include "platform/entry_points.h"
 #include "platform/win_api.h"
 #include "tree/exclude_masks.h"
 
@@ -63,11 +64,7 @@ typedef BOOL(WINAPI* StrToInt64ExWFunction)(PCWSTR, DWORD, LONGLONG*);
 
 int64_t ParseInt64(const wchar_t* text) {
     // Looked up in the already loaded shlwapi.dll: older systems lack the function.
-    StrToInt64ExWFunction parse = nullptr;
-    if (HMODULE shlwapi = win.GetModuleHandleW(L"shlwapi.dll")) {
-        parse = reinterpret_cast<StrToInt64ExWFunction>(
-            reinterpret_cast<void*>(win.GetProcAddress(shlwapi, "StrToInt64ExW")));
-    }
+    auto parse = FindLoadedEntryPoint<StrToInt64ExWFunction>(L"shlwapi.dll", "StrToInt64ExW");
     if (!parse) return static_cast<int64_t>(win.StrToIntW(text));
     LONGLONG value = 0;
     DWORD flags = text[0] == L'0' && text[1] == L'x' ? STIF_SUPPORT_HEX : 0;

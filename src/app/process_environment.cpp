@@ -1,6 +1,7 @@
 #include "app/process_environment.h"
 
 #include "base/system_library.h"
+#include "platform/entry_points.h"
 #include "platform/win_api.h"
 
 ProgramVersionRecord ProgramVersion = {};
@@ -12,19 +13,15 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
 typedef BOOL(WINAPI* GetFileVersionInfoWFunction)(LPCWSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* VerQueryValueWFunction)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    if (!module) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(win.GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 void HardenDllSearch() {
     // Both are looked up: older systems lack them, and a missing one is simply skipped.
-    HMODULE kernel32 = win.GetModuleHandleA("kernel32.dll");
-    if (auto setDllDirectory = Lookup<SetDllDirectoryAFunction>(kernel32, "SetDllDirectoryA")) setDllDirectory("");
-    if (auto setDefault = Lookup<SetDefaultDllDirectoriesFunction>(kernel32, "SetDefaultDllDirectories")) {
+    HMODULE kernel32 = win.GetModuleHandleW(L"kernel32.dll");
+    if (auto setDllDirectory = FindEntryPoint<SetDllDirectoryAFunction>(kernel32, "SetDllDirectoryA")) {
+        setDllDirectory("");
+    }
+    if (auto setDefault = FindEntryPoint<SetDefaultDllDirectoriesFunction>(kernel32, "SetDefaultDllDirectories")) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
 }
@@ -69,8 +66,8 @@ bool EnableBackupPrivileges() {
 bool ReadOwnVersion(const wchar_t* programPath, ProgramVersionRecord* record) {
     *record = {};
     HMODULE version = LoadSystemLibrary("version.dll");
-    auto getInfo = Lookup<GetFileVersionInfoWFunction>(version, "GetFileVersionInfoW");
-    auto queryValue = Lookup<VerQueryValueWFunction>(version, "VerQueryValueW");
+    auto getInfo = FindEntryPoint<GetFileVersionInfoWFunction>(version, "GetFileVersionInfoW");
+    auto queryValue = FindEntryPoint<VerQueryValueWFunction>(version, "VerQueryValueW");
     if (!getInfo || !queryValue) return false;
 
     // The fixed part lies in the first bytes of the version data; the rest is not needed.

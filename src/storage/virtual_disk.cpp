@@ -8,6 +8,7 @@
 #include "base/system_library.h"
 #include "console/console_output.h"
 #include "paths/path_strings.h"
+#include "platform/entry_points.h"
 #include "platform/win_api.h"
 #include "storage/drive_letters.h"
 
@@ -31,11 +32,6 @@ constexpr DWORD kHostVolumesOfDiskHandle = 3;  // GET_STORAGE_DEPENDENCY_FLAG_HO
 constexpr ULONG kFirstQueryBytes = 8192;
 constexpr ULONG kLargestQueryBytes = 0x100000;
 constexpr DWORD kMountPathChars = 1024;
-
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(win.GetProcAddress(module, name)));
-}
 
 // The string a pointer stored at `offset` of the reply points to, or null when the pointer or the
 // string reaches outside the buffer, or the string is empty: the reply is read as untrusted.
@@ -101,7 +97,7 @@ bool LoadVirtDisk() {
     }
     HMODULE module = LoadSystemLibrary("VirtDisk.dll");
     if (!module) return false;
-    auto query = Lookup<GetStorageDependencyInformationFunction>(module, "GetStorageDependencyInformation");
+    auto query = FindEntryPoint<GetStorageDependencyInformationFunction>(module, "GetStorageDependencyInformation");
     if (!query) return false;
     VirtDiskEntryPoints.module = module;
     VirtDiskEntryPoints.getStorageDependencyInformation = query;
@@ -163,10 +159,8 @@ bool VolumeMountPath(const wchar_t* volumeName, wchar_t* out, size_t capacity) {
         return false;
     }
     if (!VolumePathNamesEntryPoint) {
-        HMODULE kernel32 = win.GetModuleHandleW(L"kernel32.dll");
-        if (!kernel32) return false;
-        VolumePathNamesEntryPoint =
-            Lookup<GetVolumePathNamesForVolumeNameWFunction>(kernel32, "GetVolumePathNamesForVolumeNameW");
+        VolumePathNamesEntryPoint = FindLoadedEntryPoint<GetVolumePathNamesForVolumeNameWFunction>(
+            L"kernel32.dll", "GetVolumePathNamesForVolumeNameW");
         if (!VolumePathNamesEntryPoint) return false;
     }
     wchar_t names[kMountPathChars] = {};

@@ -12,16 +12,16 @@ namespace fault {
 namespace {
 
 enum EntryId : int {
-#define QVB_SEAM_ENTRY(name) kEntry_##name,
-#include "seam_entries.inc"
-#undef QVB_SEAM_ENTRY
+#define QVB_SEAM(name) kEntry_##name,
+#include "platform/win_api_entries.h"
+#undef QVB_SEAM
     kEntryCount
 };
 
 const char* const kNames[] = {
-#define QVB_SEAM_ENTRY(name) #name,
-#include "seam_entries.inc"
-#undef QVB_SEAM_ENTRY
+#define QVB_SEAM(name) #name,
+#include "platform/win_api_entries.h"
+#undef QVB_SEAM
 };
 
 constexpr size_t kMaxCalls = 1 << 20;
@@ -161,9 +161,9 @@ struct Wrapper<Id, R (*)(Args...)> {
 }  // namespace
 
 void Install() {
-#define QVB_SEAM_ENTRY(name) Wrapper<kEntry_##name, decltype(WinApi::name)>::Wrap(win.name);
-#include "seam_entries.inc"
-#undef QVB_SEAM_ENTRY
+#define QVB_SEAM(name) Wrapper<kEntry_##name, decltype(WinApi::name)>::Wrap(win.name);
+#include "platform/win_api_entries.h"
+#undef QVB_SEAM
 }
 
 void Record() {
