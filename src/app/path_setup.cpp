@@ -201,7 +201,8 @@ StepResult FindVolumeRoots(RunPaths* p) {
 StepResult ReadTopology(RunState* run) {
     const RunPaths& p = run->paths;
     // Raw devices are read at the same time without asking; files when they lie on two drives.
-    run->ParallelReads = p.device1 || p.device2 || !OnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
+    run->ParallelReads =
+        p.device1 || p.device2 || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
 
     run->HardLinkSupport1 = run->HardLinkSupport2 = false;
     if (!p.device1 && p.volumeRoot1[0]) {
@@ -270,6 +271,19 @@ StepResult ReserveCompareBuffers(RunState* run) {
 }
 
 }  // namespace
+
+bool ReportOnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, bool quiet) {
+    DriveNotes notes = {};
+    bool same = OnSamePhysicalDrive(path1, path2, &notes);
+    for (int i = 0; i < notes.virtualDisksBeforeWindows7; ++i) {
+        PrintOut("error resolving VHD container (Win7 or higher required)\n");
+    }
+    if (!quiet) {
+        PrintOutW(same ? L"Files are located on the same physical drive -> sequential operation\n"
+                       : L"Files are located on different physical drives -> parallel operation\n");
+    }
+    return same;
+}
 
 void MakeFolderMask(wchar_t* path, size_t capacity) {
     size_t length = wcslen(path);

@@ -16,6 +16,10 @@ void MakeFolderMask(wchar_t* path, size_t capacity = kPathChars);
 // `multiple` is a power of two.
 uint64_t RoundUp64(uint64_t value, uint64_t multiple);
 
+// Whether the two paths are stored on one physical drive, which is read one side after the other;
+// tells what the resolution met and, unless `quiet`, the decision.
+bool ReportOnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, bool quiet);
+
 // Sets up the run's paths (path1 and path2 rewritten in place) and the run state that follows
 // from them.
 StepResult SetUpPaths(RunState* run);

@@ -1,6 +1,7 @@
 #include "compare/device_size.h"
 
 #include "platform/win_api.h"
+#include "storage/device_queries.h"
 
 uint64_t SizeOfFileOrDevice(HANDLE handle) {
     win.SetLastError(0);
@@ -10,15 +11,13 @@ uint64_t SizeOfFileOrDevice(HANDLE handle) {
     if (error == 0) return (uint64_t{high} << 32) + low;
     // Volumes and disks have no file size; ask the driver for their length.
     if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION) return 0;
-    GET_LENGTH_INFORMATION length = {};
-    DWORD returned = 0;
-    if (win.DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned,
-                            nullptr)) {
-        return returned != 0 ? static_cast<uint64_t>(length.Length.QuadPart) : 0;
-    }
+    uint64_t length = 0;
+    DWORD lengthError = QueryDiskLength(handle, &length);
+    if (lengthError == ERROR_SUCCESS) return length;
     // Floppy drives know only their geometry.
-    if (win.GetLastError() != ERROR_NOT_SUPPORTED) return 0;
+    if (lengthError != ERROR_NOT_SUPPORTED) return 0;
     DISK_GEOMETRY geometry = {};
+    DWORD returned = 0;
     if (!win.DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof(geometry), &returned,
                              nullptr)) {
         return 0;

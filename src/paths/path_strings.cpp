@@ -34,6 +34,13 @@ bool HasLongPathPrefix(const wchar_t* path) {
 
 const wchar_t* SkipLongPathPrefix(const wchar_t* path) { return HasLongPathPrefix(path) ? path + 4 : path; }
 
+wchar_t DriveLetterOf(const wchar_t* path) {
+    if (!path) return 0;
+    path = SkipLongPathPrefix(path);
+    if (!IsAsciiLetter(path[0]) || path[1] != L':') return 0;
+    return static_cast<wchar_t>(path[0] & ~0x20);
+}
+
 bool IsUncPath(const wchar_t* path) {
     path = OrEmpty(path);
     if (path[0] != L'\\' || path[1] != L'\\') return false;

@@ -10,6 +10,12 @@
 // "\\?\" exactly, in its first four characters.
 bool HasLongPathPrefix(const wchar_t* path);
 
+// A to Z or a to z: the letters a drive can have.
+inline bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// The upper-case ASCII drive letter the path begins with, behind a leading "\\?\"; 0 for none.
+wchar_t DriveLetterOf(const wchar_t* path);
+
 // The path behind a leading "\\?\", else the path itself: the form shown to the user.
 const wchar_t* SkipLongPathPrefix(const wchar_t* path);
 inline wchar_t* SkipLongPathPrefix(wchar_t* path) {

@@ -19,25 +19,6 @@ const wchar_t* const kRedirectorPrefixes[] = {
 
 bool BeginsWith(const wchar_t* text, const wchar_t* prefix) { return wcsncmp(text, prefix, wcslen(prefix)) == 0; }
 
-// out = lead + base + rest. Where base ends and rest begins with a backslash only one is kept: a
-// drive substituted to a root ("\??\C:\") would otherwise give "C:\\dir", which names the same
-// folder but no longer matches, as text, the other resolved paths it is compared with.
-bool JoinInto(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t* base, const wchar_t* rest) {
-    size_t leadLength = wcslen(lead);
-    size_t baseLength = wcslen(base);
-    if (baseLength > 0 && base[baseLength - 1] == L'\\' && rest[0] == L'\\') ++rest;
-    size_t restLength = wcslen(rest);
-    if (leadLength + baseLength + restLength >= capacity) {
-        out[0] = 0;
-        win.SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    memcpy(out, lead, leadLength * sizeof(wchar_t));
-    memcpy(out + leadLength, base, baseLength * sizeof(wchar_t));
-    memcpy(out + leadLength + baseLength, rest, (restLength + 1) * sizeof(wchar_t));
-    return true;
-}
-
 DWORD ClampToDword(size_t value) { return value > MAXDWORD ? MAXDWORD : static_cast<DWORD>(value); }
 
 // A colon behind the drive part names a stream, which a volume without named streams cannot
@@ -55,38 +36,80 @@ bool IsStreamOnVolumeWithoutStreams(const wchar_t* path) {
 
 }  // namespace
 
+bool QueryDosTarget(const wchar_t* deviceName, wchar_t* target) {
+    target[0] = 0;
+    DWORD stored = win.QueryDosDeviceW(deviceName, target, kDosDeviceChars);
+    if (stored == 0) return false;
+    // A count beyond the buffer is a lie, and an answer that filled the buffer without its
+    // terminator was cut short: either way it names nothing.
+    size_t inside = stored < kDosDeviceChars ? stored : kDosDeviceChars;
+    if (!wmemchr(target, 0, inside)) {
+        target[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+DriveStandIn ReadDriveStandIn(const wchar_t* path, wchar_t* target) {
+    DriveStandIn found = {kOwnVolume, L"", L"", L""};
+    wchar_t letter = DriveLetterOf(path);
+    if (letter == 0) return found;
+    wchar_t device[3] = {letter, L':', 0};
+    if (!QueryDosTarget(device, target)) return found;
+    found.rest = SkipLongPathPrefix(path) + 2;
+    if (BeginsWith(target, L"\\??\\")) {
+        found.base = target + 4;
+        // A drive substituted to a share: "\??\UNC\server\share" is \\server\share.
+        if (BeginsWith(found.base, L"UNC\\")) {
+            found.kind = kShare;
+            found.lead = L"\\";
+            found.base += 3;
+        } else {
+            found.kind = IsAsciiLetter(found.base[0]) && found.base[1] == L':' ? kDriveFolder : kOtherSubstitute;
+        }
+        return found;
+    }
+    for (const wchar_t* prefix : kRedirectorPrefixes) {
+        if (!BeginsWith(target, prefix)) continue;
+        const wchar_t* share = wcschr(target + wcslen(prefix), L'\\');
+        if (share) found = {kShare, L"\\", share, found.rest};
+        return found;
+    }
+    return found;  // a local volume
+}
+
+bool JoinPathParts(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t* base, const wchar_t* rest) {
+    size_t leadLength = wcslen(lead);
+    size_t baseLength = wcslen(base);
+    // A drive substituted to a root ("\??\C:\") would otherwise give "C:\\dir", which names the
+    // same folder but no longer matches, as text, the other resolved paths it is compared with.
+    if (baseLength > 0 && base[baseLength - 1] == L'\\' && rest[0] == L'\\') ++rest;
+    size_t restLength = wcslen(rest);
+    if (leadLength + baseLength + restLength >= capacity) {
+        out[0] = 0;
+        win.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    // The rest first: it may lie in `out`.
+    memmove(out + leadLength + baseLength, rest, (restLength + 1) * sizeof(wchar_t));
+    memcpy(out, lead, leadLength * sizeof(wchar_t));
+    memcpy(out + leadLength, base, baseLength * sizeof(wchar_t));
+    return true;
+}
+
 bool ResolveDrivePath(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (!path || !out || capacity == 0) {
         win.SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    const wchar_t* local = SkipLongPathPrefix(path);
-    if (!CopyPath(out, capacity, local)) {
+    if (!CopyPath(out, capacity, SkipLongPathPrefix(path))) {
         out[0] = 0;
         return false;
     }
-    if (local[0] == 0 || local[1] != L':') return true;
-
-    wchar_t device[3] = {local[0], L':', 0};
     wchar_t target[kDosDeviceChars];
-    DWORD stored = win.QueryDosDeviceW(device, target, kDosDeviceChars);
-    // An answer that filled the buffer without its terminator was cut short: it names nothing.
-    if (stored == 0 || !wmemchr(target, 0, stored < kDosDeviceChars ? stored : kDosDeviceChars)) return true;
-    const wchar_t* rest = local + 2;
-
-    if (BeginsWith(target, L"\\??\\")) {
-        const wchar_t* folder = target + 4;
-        // A drive substituted to a share: "\??\UNC\server\share" is \\server\share.
-        if (BeginsWith(folder, L"UNC\\")) return JoinInto(out, capacity, L"\\", folder + 3, rest);
-        return JoinInto(out, capacity, L"", folder, rest);
-    }
-    for (const wchar_t* prefix : kRedirectorPrefixes) {
-        if (!BeginsWith(target, prefix)) continue;
-        const wchar_t* share = wcschr(target + wcslen(prefix), L'\\');
-        if (!share) return true;
-        return JoinInto(out, capacity, L"\\", share, rest);
-    }
-    return true;  // a local volume
+    DriveStandIn standIn = ReadDriveStandIn(path, target);
+    if (standIn.kind == kOwnVolume) return true;
+    return JoinPathParts(out, capacity, standIn.lead, standIn.base, standIn.rest);
 }
 
 bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity) {
@@ -136,7 +159,8 @@ bool SourceFileExists(const wchar_t* path) {
         return false;
     }
     if (IsDevicePath(path)) {
-        HANDLE device = win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE device =
+            win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (device == INVALID_HANDLE_VALUE) return false;
         win.CloseHandle(device);
         return true;
@@ -153,8 +177,8 @@ bool SourceFileExists(const wchar_t* path) {
         } else {
             win.SetLastError(ERROR_SUCCESS);
             // A file that exists but may not be queried still exists.
-            exists = win.GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES ||
-                     win.GetLastError() == ERROR_ACCESS_DENIED;
+            exists =
+                win.GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES || win.GetLastError() == ERROR_ACCESS_DENIED;
         }
     }
     DWORD error = win.GetLastError();  // the caller names it; freeing must not replace it

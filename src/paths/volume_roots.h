@@ -9,6 +9,30 @@
 // The size of the buffers that receive QueryDosDeviceW answers.
 constexpr int kDosDeviceChars = 260;
 
+// QueryDosDeviceW of `deviceName` into `target` (kDosDeviceChars characters). True only when the
+// answer's first name ends inside the buffer.
+bool QueryDosTarget(const wchar_t* deviceName, wchar_t* target);
+
+// What the drive letter a path begins with stands for, as its DOS device tells.
+enum DriveStandInKind {
+    kOwnVolume,        // no letter, no answer, or a local volume: the path stays as it is
+    kDriveFolder,      // a substitution for a folder of another drive letter ("\??\E:\folder")
+    kOtherSubstitute,  // a substitution for anything else the object namespace names
+    kShare,            // a substitution for a share ("\??\UNC\server\share") or a network drive
+};
+struct DriveStandIn {
+    DriveStandInKind kind;
+    const wchar_t* lead;  // what goes before `base`: "\" for a share's "\server\share"
+    const wchar_t* base;  // the folder or share, inside the caller's target buffer
+    const wchar_t* rest;  // the path behind its drive letter and colon
+};
+DriveStandIn ReadDriveStandIn(const wchar_t* path, wchar_t* target);
+
+// out = lead + base + rest, with one backslash where base ends and rest begins with one. `rest`
+// may lie in `out`; `lead` and `base` may not. False, with ERROR_FILENAME_EXCED_RANGE and `out`
+// empty, when it does not fit `capacity`.
+bool JoinPathParts(wchar_t* out, size_t capacity, const wchar_t* lead, const wchar_t* base, const wchar_t* rest);
+
 // The path without its "\\?\" prefix, with a substituted drive letter replaced by the folder it
 // stands for and a network drive letter by the UNC name of its share; a local drive stays as it
 // is. False, with ERROR_FILENAME_EXCED_RANGE and `out` empty, when the result does not fit

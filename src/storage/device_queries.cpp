@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/scoped_handles.h"
 #include "paths/path_strings.h"
 #include "paths/volume_roots.h"
 #include "platform/win_api.h"
@@ -11,25 +12,12 @@
 namespace {
 
 constexpr size_t kDeviceNumberEnd = offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber) + sizeof(DWORD);
+constexpr size_t kPartitionNumberEnd = offsetof(STORAGE_DEVICE_NUMBER, PartitionNumber) + sizeof(DWORD);
 constexpr size_t kBusTypeOffset = offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType);
 constexpr size_t kBusTypeEnd = kBusTypeOffset + sizeof(uint32_t);
-constexpr size_t kDescriptorBytes = 1024;
 static_assert(kBusTypeOffset == 28);
 
 }  // namespace
-
-bool QueryDosTarget(const wchar_t* deviceName, wchar_t* target) {
-    target[0] = 0;
-    DWORD stored = win.QueryDosDeviceW(deviceName, target, kDosDeviceChars);
-    if (stored == 0) return false;
-    // A count beyond the buffer is a lie; only what lies inside it can be read.
-    size_t inside = stored < kDosDeviceChars ? stored : kDosDeviceChars;
-    if (!wmemchr(target, 0, inside)) {
-        target[0] = 0;
-        return false;
-    }
-    return true;
-}
 
 HANDLE OpenDevice(const wchar_t* path, DWORD access, DWORD flags) {
     return win.CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -44,37 +32,71 @@ bool CopyWithoutTrailingBackslash(wchar_t* out, size_t capacity, const wchar_t* 
     return true;
 }
 
-int32_t QueryDeviceNumber(const wchar_t* volumeName) {
-    // The volume device itself is opened, which its name without the trailing backslash names.
-    wchar_t device[kTopologyPathChars];
-    if (!CopyWithoutTrailingBackslash(device, kTopologyPathChars, volumeName)) return -1;
-    HANDLE handle = OpenDevice(device, 0);
-    if (handle == INVALID_HANDLE_VALUE) return -1;
+bool QueryDiskAndPartition(const wchar_t* path, int32_t* diskNumber, int32_t* partitionNumber) {
+    *diskNumber = *partitionNumber = -1;
+    // Opening a floppy drive makes it spin up and seek; it is no disk of the listings anyway.
+    if (!path || path[0] == 0 || wcsstr(path, L"Floppy")) return false;
+    wchar_t device[kDevicePathChars];
+    if (!CopyWithoutTrailingBackslash(device, kDevicePathChars, path)) return false;
+    ScopedHandle handle(OpenDevice(device, 0));
+    if (!handle.valid()) return false;
     STORAGE_DEVICE_NUMBER number = {};
     DWORD returned = 0;
-    BOOL ok = win.DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof(number),
+    BOOL ok = win.DeviceIoControl(handle.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof(number),
                                   &returned, nullptr);
-    win.CloseHandle(handle);
+    // Numbers count only where the reply reaches; one beyond 31 bits would read as negative.
+    if (!ok || returned < kDeviceNumberEnd || number.DeviceNumber > 0x7FFFFFFF) return false;
+    *diskNumber = static_cast<int32_t>(number.DeviceNumber);
+    if (returned >= kPartitionNumberEnd && number.PartitionNumber <= 0x7FFFFFFF) {
+        *partitionNumber = static_cast<int32_t>(number.PartitionNumber);
+    }
+    return true;
+}
+
+int32_t DiskNumberOfPath(const wchar_t* path) {
+    int32_t disk, partition;
+    QueryDiskAndPartition(path, &disk, &partition);
+    return disk;
+}
+
+int32_t QueryDeviceNumber(const wchar_t* volumeName) {
     // Above the largest drive number the identity would read as a CD-ROM or a floppy drive.
-    if (!ok || returned < kDeviceNumberEnd || number.DeviceNumber > static_cast<DWORD>(kLargestDriveNumber)) return -1;
-    return static_cast<int32_t>(number.DeviceNumber);
+    int32_t number = DiskNumberOfPath(volumeName);
+    return number <= kLargestDriveNumber ? number : -1;
+}
+
+DWORD QueryDeviceDescriptor(HANDLE device, unsigned char* reply) {
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    DWORD returned = 0;
+    if (!win.DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), reply, kDescriptorReplyBytes,
+                             &returned, nullptr)) {
+        return 0;
+    }
+    return returned;
 }
 
 bool QueryBusType(const wchar_t* devicePath, uint32_t* busType) {
     wchar_t device[kTopologyPathChars];
     if (!CopyWithoutTrailingBackslash(device, kTopologyPathChars, devicePath)) return false;
-    HANDLE handle = OpenDevice(device, 0);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    STORAGE_PROPERTY_QUERY query = {};
-    query.PropertyId = StorageDeviceProperty;
-    query.QueryType = PropertyStandardQuery;
-    alignas(8) unsigned char descriptor[kDescriptorBytes] = {};
-    DWORD returned = 0;
-    BOOL ok = win.DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), descriptor,
-                                  sizeof(descriptor), &returned, nullptr);
-    win.CloseHandle(handle);
+    ScopedHandle handle(OpenDevice(device, 0));
+    if (!handle.valid()) return false;
+    alignas(8) unsigned char descriptor[kDescriptorReplyBytes] = {};
+    DWORD returned = QueryDeviceDescriptor(handle.get(), descriptor);
     // The bus type is trusted only when the bytes returned reach past it.
-    if (!ok || returned < kBusTypeEnd) return false;
+    if (returned < kBusTypeEnd) return false;
     memcpy(busType, descriptor + kBusTypeOffset, sizeof(*busType));
     return true;
+}
+
+DWORD QueryDiskLength(HANDLE device, uint64_t* length) {
+    GET_LENGTH_INFORMATION info = {};
+    DWORD returned = 0;
+    if (!win.DeviceIoControl(device, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &info, sizeof(info), &returned, nullptr)) {
+        return win.GetLastError();
+    }
+    if (returned < sizeof(info)) return ERROR_INVALID_DATA;
+    *length = static_cast<uint64_t>(info.Length.QuadPart);
+    return ERROR_SUCCESS;
 }

@@ -11,8 +11,8 @@ const wchar_t kUnansweredBusWord[] = L"NoInfo";
 namespace {
 
 const wchar_t* const kBusWords[] = {
-    L"Unknown", L"SCSI",  L"ATAPI", L"ATA",     L"FireWire", L"SSA",    L"Fibre", L"USB", L"RAID", L"iSCSI",
-    L"SAS",     L"SATA",  L"SD",    L"MMC",     L"Virtual",  L"Virtual", L"Spaces", L"NVMe", L"SCM", L"UFS",
+    L"Unknown", L"SCSI", L"ATAPI", L"ATA", L"FireWire", L"SSA",     L"Fibre",  L"USB",  L"RAID", L"iSCSI",
+    L"SAS",     L"SATA", L"SD",    L"MMC", L"Virtual",  L"Virtual", L"Spaces", L"NVMe", L"SCM",  L"UFS",
 };
 
 // STORAGE_DEVICE_DESCRIPTOR, as published.
@@ -52,8 +52,8 @@ void ReadDescriptorText(const unsigned char* reply, size_t limit, uint32_t offse
     size_t length = zero ? static_cast<const char*>(zero) - text : room;
     if (length > kDescriptorTextChars) length = kDescriptorTextChars;
     if (length == 0) return;
-    int chars = win.MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), out,
-                                        static_cast<int>(kDescriptorTextChars));
+    int chars =
+        win.MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), out, static_cast<int>(kDescriptorTextChars));
     out[chars > 0 ? chars : 0] = 0;
 }
 
@@ -143,24 +143,14 @@ bool ReadDeviceDescriptor(const unsigned char* reply, size_t returned, uint32_t*
 
 void DescribeStorageDevice(HANDLE device, wchar_t* sizeText, const wchar_t** busWord, wchar_t* name) {
     sizeText[0] = name[0] = 0;
-    GET_LENGTH_INFORMATION length = {};
-    DWORD returned = 0;
-    if (win.DeviceIoControl(device, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned,
-                            nullptr) &&
-        returned >= sizeof(length)) {
-        FormatDiskSize(length.Length.QuadPart, sizeText);
-    }
-    STORAGE_PROPERTY_QUERY query = {};
-    query.PropertyId = StorageDeviceProperty;
-    query.QueryType = PropertyStandardQuery;
+    uint64_t length = 0;
+    if (QueryDiskLength(device, &length) == ERROR_SUCCESS) FormatDiskSize(static_cast<int64_t>(length), sizeText);
     alignas(8) unsigned char reply[kDescriptorReplyBytes] = {};
-    returned = 0;
     uint32_t busType = 0;
     wchar_t vendor[kDescriptorTextChars + 1];
     wchar_t product[kDescriptorTextChars + 1];
-    if (!win.DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), reply, sizeof(reply),
-                             &returned, nullptr) ||
-        !ReadDeviceDescriptor(reply, returned, &busType, vendor, product)) {
+    DWORD returned = QueryDeviceDescriptor(device, reply);
+    if (returned == 0 || !ReadDeviceDescriptor(reply, returned, &busType, vendor, product)) {
         *busWord = kUnansweredBusWord;
         return;
     }

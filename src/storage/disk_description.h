@@ -6,13 +6,12 @@
 #include <cstdint>
 
 #include "platform/windows.h"
+#include "storage/device_queries.h"
 
 constexpr size_t kDiskSizeChars = 16;
 constexpr size_t kDiskNameChars = 256;
 // Vendor and product as converted from the descriptor, each at most this many characters.
 constexpr size_t kDescriptorTextChars = 128;
-// The reply buffer of the device-property query.
-constexpr size_t kDescriptorReplyBytes = 1024;
 
 // The bus-type column of a device that cannot be opened for reading, and of one that does not
 // answer the property query. Both are as wide as the column, so the lines stay aligned.

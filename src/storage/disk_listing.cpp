@@ -14,12 +14,7 @@ namespace {
 // GUID_DEVINTERFACE_DISK.
 const GUID kDiskInterfaceClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
-constexpr size_t kInterfaceDetailBytes = 1024;
-// Interface paths live in a detail buffer of kInterfaceDetailBytes, so this many characters hold any.
-constexpr size_t kInterfacePathChars = kInterfaceDetailBytes / sizeof(wchar_t);
-
-constexpr size_t kPartitionNumberEnd = offsetof(STORAGE_DEVICE_NUMBER, PartitionNumber) + sizeof(DWORD);
-constexpr size_t kDeviceNumberEnd = offsetof(STORAGE_DEVICE_NUMBER, DeviceNumber) + sizeof(DWORD);
+constexpr size_t kInterfaceDetailBytes = kDevicePathChars * sizeof(wchar_t);
 
 bool EnumerateInterface(HDEVINFO set, DWORD index, SP_DEVICE_INTERFACE_DATA* item) {
     memset(item, 0, sizeof(*item));
@@ -58,34 +53,6 @@ void PrintDiskRecord(const DiskRecord* r) {
 }
 
 }  // namespace
-
-bool QueryDiskAndPartition(const wchar_t* path, int32_t* diskNumber, int32_t* partitionNumber) {
-    *diskNumber = *partitionNumber = -1;
-    // Opening a floppy drive makes it spin up and seek; it is no disk of the listings anyway.
-    if (!path || path[0] == 0 || wcsstr(path, L"Floppy")) return false;
-    wchar_t device[kInterfacePathChars];
-    if (!CopyWithoutTrailingBackslash(device, kInterfacePathChars, path)) return false;
-    HANDLE handle = OpenDevice(device, 0);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    STORAGE_DEVICE_NUMBER number = {};
-    DWORD returned = 0;
-    BOOL ok = win.DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof(number),
-                                  &returned, nullptr);
-    win.CloseHandle(handle);
-    // Numbers count only where the reply reaches; one beyond 31 bits would read as negative.
-    if (!ok || returned < kDeviceNumberEnd || number.DeviceNumber > 0x7FFFFFFF) return false;
-    *diskNumber = static_cast<int32_t>(number.DeviceNumber);
-    if (returned >= kPartitionNumberEnd && number.PartitionNumber <= 0x7FFFFFFF) {
-        *partitionNumber = static_cast<int32_t>(number.PartitionNumber);
-    }
-    return true;
-}
-
-int32_t DiskNumberOfPath(const wchar_t* path) {
-    int32_t disk, partition;
-    QueryDiskAndPartition(path, &disk, &partition);
-    return disk;
-}
 
 void EnumerateDisks(DiskList* list) {
     *list = {};

@@ -31,10 +31,3 @@ void FreeDiskList(DiskList* list);
 
 // One line per record, in ascending disk-number order; records of one number keep their order.
 void PrintDiskList(const DiskList* list);
-
-// The disk number and partition number of a device or volume path (one trailing backslash is
-// ignored). False, with both -1, when the device cannot tell.
-bool QueryDiskAndPartition(const wchar_t* path, int32_t* diskNumber, int32_t* partitionNumber);
-
-// The disk number of a device or volume path, or -1.
-int32_t DiskNumberOfPath(const wchar_t* path);

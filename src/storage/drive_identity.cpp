@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "console/console_output.h"
 #include "paths/path_strings.h"
 #include "paths/volume_roots.h"
 #include "platform/win_api.h"
@@ -12,10 +11,6 @@
 #include "storage/virtual_disk.h"
 
 namespace {
-
-// GetVolumeNameForVolumeMountPointW buffers: a volume GUID name with its backslash is 49.
-constexpr DWORD kVolumeGuidBufferChars = 64;
-constexpr DWORD kSameVolumeGuidChars = 52;
 
 bool VolumePathName(const wchar_t* path, wchar_t* root) {
     return win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH);
@@ -38,8 +33,8 @@ DriveIdentity PlainDriveIdentity(const wchar_t* path) {
     if (type == DRIVE_REMOTE) return kNetworkDrive;
     if (root[0] == L'\\' && root[1] == L'\\' && !HasLongPathPrefix(root)) return kNetworkDrive;
 
-    wchar_t volume[kVolumeGuidBufferChars] = {};
-    if (!VolumeGuidName(root, volume, kVolumeGuidBufferChars)) return kUnresolvedDrive;
+    wchar_t volume[kVolumeGuidNameChars] = {};
+    if (!VolumeGuidName(root, volume, kVolumeGuidNameChars)) return kUnresolvedDrive;
     int32_t number = QueryDeviceNumber(volume);
     if (number < 0) return kUnresolvedDrive;
     if (type == DRIVE_CDROM) return kCdRomIdentityBase + number;
@@ -90,7 +85,7 @@ void DevicePathOfDrive(DriveIdentity identity, wchar_t* out) {
 // Each layer found sends the resolution back to the start with the path of the storage under
 // it: the folder of a substituted letter, the container file or partition of an encrypted
 // volume, the container file of a virtual disk.
-DriveIdentity ResolveDriveIdentity(const wchar_t* path) {
+DriveIdentity ResolveDriveIdentity(const wchar_t* path, DriveNotes* notes) {
     wchar_t work[kTopologyPathChars];
     if (!path || !CopyPath(work, kTopologyPathChars, path)) return kUnresolvedDrive;
     for (int restarts = 0; restarts <= kMostStorageLayers; ++restarts) {
@@ -116,21 +111,17 @@ DriveIdentity ResolveDriveIdentity(const wchar_t* path) {
         if (!QueryBusType(device, &busType) || busType != kBusTypeFileBackedVirtual) return identity;
         // A virtual disk whose container cannot be found keeps its own identity.
         wchar_t container[kTopologyPathChars] = {};
-        if (!ResolveVirtualDiskContainer(device, container)) return identity;
+        ContainerAnswer answer = ResolveVirtualDiskContainer(device, container);
+        if (answer == ContainerAnswer::kNeedsWindows7 && notes) ++notes->virtualDisksBeforeWindows7;
+        if (answer != ContainerAnswer::kFound) return identity;
         CopyPath(work, kTopologyPathChars, container);
     }
     return kUnresolvedDrive;
 }
 
-bool OnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, bool quiet) {
-    DriveIdentity first = ResolveDriveIdentity(path1);
-    DriveIdentity second = ResolveDriveIdentity(path2);
-    bool same = first == second;
-    if (!quiet) {
-        PrintOutW(same ? L"Files are located on the same physical drive -> sequential operation\n"
-                       : L"Files are located on different physical drives -> parallel operation\n");
-    }
-    return same;
+bool OnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, DriveNotes* notes) {
+    DriveIdentity first = ResolveDriveIdentity(path1, notes);
+    return first == ResolveDriveIdentity(path2, notes);
 }
 
 bool OnSameVolume(const wchar_t* path1, const wchar_t* path2) {
@@ -139,7 +130,7 @@ bool OnSameVolume(const wchar_t* path1, const wchar_t* path2) {
     if (wcscmp(root1, root2) == 0) return true;
     if (win.GetDriveTypeW(root1) != win.GetDriveTypeW(root2)) return false;
     // A drive letter and a mount folder of one volume have different roots but one GUID name.
-    wchar_t name1[kSameVolumeGuidChars], name2[kSameVolumeGuidChars];
-    return VolumeGuidName(root1, name1, kSameVolumeGuidChars) && VolumeGuidName(root2, name2, kSameVolumeGuidChars) &&
+    wchar_t name1[kVolumeGuidNameChars], name2[kVolumeGuidNameChars];
+    return VolumeGuidName(root1, name1, kVolumeGuidNameChars) && VolumeGuidName(root2, name2, kVolumeGuidNameChars) &&
            wcscmp(name1, name2) == 0;
 }

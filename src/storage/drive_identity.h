@@ -28,13 +28,17 @@ void DevicePathOfDrive(DriveIdentity identity, wchar_t* out);
 // stacks that many; a chain that comes back to where it has been ends here as unresolved.
 constexpr int kMostStorageLayers = 16;
 
+// What a resolution met on its way that the user should hear of.
+struct DriveNotes {
+    int virtualDisksBeforeWindows7;  // virtual disks whose container this Windows cannot ask for
+};
+
 // The identity of the drive that stores `path`: a volume root, a mount folder, a volume GUID
 // path or a file path of at most 260 characters. Longer paths are unresolved.
-DriveIdentity ResolveDriveIdentity(const wchar_t* path);
+DriveIdentity ResolveDriveIdentity(const wchar_t* path, DriveNotes* notes = nullptr);
 
-// Whether the two paths are stored on one physical drive, which is read one side after the
-// other. Unless `quiet`, prints the decision.
-bool OnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, bool quiet);
+// Whether the two paths are stored on one physical drive, which is read one side after the other.
+bool OnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, DriveNotes* notes = nullptr);
 
 // Whether the two paths lie on the same volume. A path longer than 260 characters, or one whose
 // substitution would be, is on no volume known here: false.

@@ -4,10 +4,8 @@
 
 #include <cstddef>
 
+#include "paths/path_strings.h"
 #include "storage/device_queries.h"
-
-// The upper-case ASCII drive letter the path begins with, behind a leading "\\?\"; 0 for none.
-wchar_t DriveLetterOf(const wchar_t* path);
 
 // When the path's drive letter is a substitution for a folder of another drive, writes
 // "\\?\" + that folder + the rest of the path to `out` and returns true. `out` may be `path`.

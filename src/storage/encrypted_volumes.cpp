@@ -17,8 +17,6 @@ const wchar_t* const kEncryptedVolumeDevices[] = {L"\\Device\\TrueCryptVolume", 
 constexpr size_t kEncryptedVolumeDeviceChars = 23;
 constexpr size_t kVolumeGuidChars = 44;  // "Volume{" + 36 + "}"
 
-bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
 // The mount list entry of `index` from one driver's reply of `returned` bytes, into `out`. An
 // entry that the reply does not cover, or that runs to its end without a terminator, is no
 // answer.

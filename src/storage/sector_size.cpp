@@ -10,7 +10,6 @@
 namespace {
 
 // The volume name buffer of the volume search: a GUID name with its backslash is 49 characters.
-constexpr DWORD kVolumeNameChars = 52;
 
 // The reader aligns offsets and lengths to the sector size and reads single sectors inside one
 // block, so a size that is no power of two, or larger than the smallest block (64 KiB on a
@@ -63,19 +62,19 @@ bool IsFloppyPath(const wchar_t* path) {
 bool LegacyVolumeName(wchar_t* path, size_t capacity) {
     size_t length = BoundedLength(path, capacity);
     if (!path || length < 4 || length >= capacity) return false;
-    wchar_t name[kVolumeNameChars] = {};
-    HANDLE search = win.FindFirstVolumeW(name, kVolumeNameChars);
+    wchar_t name[kVolumeGuidNameChars] = {};
+    HANDLE search = win.FindFirstVolumeW(name, kVolumeGuidNameChars);
     if (search == INVALID_HANDLE_VALUE) return false;
     bool found = false;
     do {
-        if (!wmemchr(name, 0, kVolumeNameChars)) continue;
+        if (!wmemchr(name, 0, kVolumeGuidNameChars)) continue;
         RemoveTrailingChar(name, L'\\');
         wchar_t target[kDosDeviceChars];
         if (!QueryDosTarget(SkipLongPathPrefix(name), target)) continue;
         // The target is "\Device\HarddiskVolumeN", the path "\\.\HarddiskVolumeN".
         if (wcslen(target) < 8) continue;
         if (win.lstrcmpiW(target + 8, path + 4) == 0) found = CopyPath(path, capacity, name);
-    } while (!found && win.FindNextVolumeW(search, name, kVolumeNameChars));
+    } while (!found && win.FindNextVolumeW(search, name, kVolumeGuidNameChars));
     win.FindVolumeClose(search);
     return found;
 }

@@ -5,8 +5,8 @@
 
 #include "base/memory.h"
 #include "base/os_version.h"
+#include "base/scoped_handles.h"
 #include "base/system_library.h"
-#include "console/console_output.h"
 #include "paths/path_strings.h"
 #include "platform/entry_points.h"
 #include "platform/win_api.h"
@@ -105,31 +105,31 @@ bool LoadVirtDisk() {
     return true;
 }
 
-bool ResolveVirtualDiskContainer(const wchar_t* devicePath, wchar_t* out, size_t capacity) {
-    if (!out || capacity == 0) return false;
+ContainerAnswer ResolveVirtualDiskContainer(const wchar_t* devicePath, wchar_t* out, size_t capacity) {
+    if (!out || capacity == 0) return ContainerAnswer::kNotFound;
     out[0] = 0;
-    if (!LoadVirtDisk()) return false;
-    if (OsVersion.code < kWindows7) {
-        PrintOut("error resolving VHD container (Win7 or higher required)\n");
-        return false;
-    }
-    if (!VirtDiskEntryPoints.getStorageDependencyInformation) return false;
+    if (!LoadVirtDisk()) return ContainerAnswer::kNotFound;
+    if (OsVersion.code < kWindows7) return ContainerAnswer::kNeedsWindows7;
+    if (!VirtDiskEntryPoints.getStorageDependencyInformation) return ContainerAnswer::kNotFound;
     DWORD attributes = FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL;
-    HANDLE disk = OpenDevice(devicePath, GENERIC_READ, attributes);
-    if (disk == INVALID_HANDLE_VALUE) disk = OpenDevice(devicePath, 0, attributes);
-    if (disk == INVALID_HANDLE_VALUE) return false;
+    ScopedHandle disk(OpenDevice(devicePath, GENERIC_READ, attributes));
+    if (!disk.valid()) disk.reset(OpenDevice(devicePath, 0, attributes));
+    if (!disk.valid()) return ContainerAnswer::kNotFound;
 
     unsigned char* first = nullptr;
     unsigned char* second = nullptr;
     ULONG sizeUsed = 0;
     ULONG bytes = kFirstQueryBytes;
-    DWORD result = QueryDependencies(disk, bytes, &first, &sizeUsed);
+    DWORD result = QueryDependencies(disk.get(), bytes, &first, &sizeUsed);
+    ScopedBlock<unsigned char> firstOwner(first);
     unsigned char* reply = first;
+    ScopedBlock<unsigned char> secondOwner;
     if (result == ERROR_INSUFFICIENT_BUFFER) {
         // One larger call, and only for a need that is larger than the buffer just refused.
         if (sizeUsed > kFirstQueryBytes && sizeUsed <= kLargestQueryBytes) {
             bytes = sizeUsed;
-            result = QueryDependencies(disk, bytes, &second, &sizeUsed);
+            result = QueryDependencies(disk.get(), bytes, &second, &sizeUsed);
+            secondOwner.reset(second);
             reply = second;
         }
     }
@@ -144,10 +144,7 @@ bool ResolveVirtualDiskContainer(const wchar_t* devicePath, wchar_t* out, size_t
             if (host && relative && !ContainerPathFrom(host, relative, out, capacity)) out[0] = 0;
         }
     }
-    win.CloseHandle(disk);
-    FreeBlock(first);
-    FreeBlock(second);
-    return out[0] != 0;
+    return out[0] != 0 ? ContainerAnswer::kFound : ContainerAnswer::kNotFound;
 }
 
 bool VolumeMountPath(const wchar_t* volumeName, wchar_t* out, size_t capacity) {

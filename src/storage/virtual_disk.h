@@ -27,10 +27,16 @@ extern GetVolumePathNamesForVolumeNameWFunction VolumePathNamesEntryPoint;
 // missing; the next call tries again.
 bool LoadVirtDisk();
 
+enum class ContainerAnswer {
+    kFound,
+    kNotFound,       // no container, no answer, or one that does not fit
+    kNeedsWindows7,  // the question exists from Windows 7 on
+};
+
 // The full path of the file that backs the virtual disk `devicePath` (such as \\.\PhysicalDrive3)
-// in `out`, which the caller passes empty. False, with `out` empty, when it cannot be found or
-// does not fit `capacity`. Before Windows 7 it prints why on every call.
-bool ResolveVirtualDiskContainer(const wchar_t* devicePath, wchar_t* out, size_t capacity = kTopologyPathChars);
+// in `out`, which the caller passes empty; `out` stays empty unless the answer is kFound.
+ContainerAnswer ResolveVirtualDiskContainer(const wchar_t* devicePath, wchar_t* out,
+                                            size_t capacity = kTopologyPathChars);
 
 // The first mount path (a drive root or a folder) of the volume `volumeName`; true with an empty
 // `out` when the volume has none.

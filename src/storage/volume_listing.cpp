@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr DWORD kSearchNameChars = 52;
 // Room for the first of a volume's mount paths; VolumeMountPath reads no longer list.
 constexpr size_t kFirstMountPathChars = 1024;
 // The fixed columns before the label take 52 characters; names start two columns past the
@@ -35,17 +34,17 @@ void CopyCut(wchar_t* out, size_t capacity, const wchar_t* text) {
 
 // The record of one volume from its GUID name; false for a volume that is not listed.
 bool ReadVolume(const wchar_t* guidName, VolumeRecord* r) {
-    wchar_t name[kVolumeNameChars];
-    if (!CopyWithoutTrailingBackslash(name, kVolumeNameChars, guidName) || !HasLongPathPrefix(name)) return false;
+    wchar_t name[kVolumeGuidNameChars];
+    if (!CopyWithoutTrailingBackslash(name, kVolumeGuidNameChars, guidName) || !HasLongPathPrefix(name)) return false;
     wchar_t target[kDosDeviceChars];
     if (!QueryDosTarget(name + 4, target) || !wcsstr(target, kHarddiskVolumeDevice)) return false;
     // A device path that would not fit is not cut into the name of another volume.
     if (wcslen(target) - kDevicePrefixChars + 4 >= kVolumeDevicePathChars) return false;
     win.wsprintfW(r->devicePath, L"\\\\.\\%s", target + kDevicePrefixChars);
     wmemcpy(r->volumeName, name, wcslen(name) + 1);
-    wchar_t root[kVolumeNameChars + 1];
+    wchar_t root[kVolumeGuidNameChars + 1];
     wmemcpy(root, name, wcslen(name) + 1);
-    AppendCharIfMissing(root, L'\\', kVolumeNameChars + 1);
+    AppendCharIfMissing(root, L'\\', kVolumeGuidNameChars + 1);
 
     r->diskNumber = DiskNumberOfPath(r->volumeName);
     wchar_t mountPath[kFirstMountPathChars];
@@ -95,19 +94,19 @@ void PrintVolumeLine(const VolumeRecord* r, const wchar_t* firstColumn, int name
 
 void EnumerateVolumes(VolumeList* list) {
     *list = {};
-    wchar_t guid[kSearchNameChars] = {};
-    HANDLE search = win.FindFirstVolumeW(guid, kSearchNameChars);
+    wchar_t guid[kVolumeGuidNameChars] = {};
+    HANDLE search = win.FindFirstVolumeW(guid, kVolumeGuidNameChars);
     if (search == INVALID_HANDLE_VALUE) return;
     uint32_t counted = 1;
-    while (win.FindNextVolumeW(search, guid, kSearchNameChars)) ++counted;
+    while (win.FindNextVolumeW(search, guid, kVolumeGuidNameChars)) ++counted;
     win.FindVolumeClose(search);
     list->records = static_cast<VolumeRecord*>(AllocZeroed(static_cast<uint64_t>(counted) * sizeof(VolumeRecord)));
 
-    search = win.FindFirstVolumeW(guid, kSearchNameChars);
+    search = win.FindFirstVolumeW(guid, kVolumeGuidNameChars);
     if (search == INVALID_HANDLE_VALUE) return;
     // A volume that arrives between the two walks finds no room and is left out.
     do {
-        guid[kSearchNameChars - 1] = 0;
+        guid[kVolumeGuidNameChars - 1] = 0;
         VolumeRecord* r = &list->records[list->count];
         if (!ReadVolume(guid, r)) {
             *r = {};
@@ -116,7 +115,7 @@ void EnumerateVolumes(VolumeList* list) {
         ++list->count;
         uint32_t labelLength = static_cast<uint32_t>(wcslen(r->label));
         if (labelLength > list->longestLabel) list->longestLabel = labelLength;
-    } while (list->count < counted && win.FindNextVolumeW(search, guid, kSearchNameChars));
+    } while (list->count < counted && win.FindNextVolumeW(search, guid, kVolumeGuidNameChars));
     win.FindVolumeClose(search);
 }
 

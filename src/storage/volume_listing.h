@@ -7,20 +7,19 @@
 
 #include "storage/disk_description.h"
 
-constexpr size_t kVolumeNameChars = 50;
 constexpr size_t kVolumeDevicePathChars = 52;
 constexpr size_t kVolumeMountPathChars = 260;
 constexpr size_t kVolumeLabelChars = 64;
 constexpr size_t kVolumeDiskNameChars = 258;
 
 struct VolumeRecord {
-    int32_t diskNumber;                                // -1 when the volume cannot tell
-    wchar_t volumeName[kVolumeNameChars];              // \\?\Volume{...} without the backslash
-    wchar_t devicePath[kVolumeDevicePathChars];        // \\.\HarddiskVolumeN
-    wchar_t mountPath[kVolumeMountPathChars];          // E: or E:\Mount\Data, or empty
+    int32_t diskNumber;                          // -1 when the volume cannot tell
+    wchar_t volumeName[kVolumeGuidNameChars];    // \\?\Volume{...} without the backslash
+    wchar_t devicePath[kVolumeDevicePathChars];  // \\.\HarddiskVolumeN
+    wchar_t mountPath[kVolumeMountPathChars];    // E: or E:\Mount\Data, or empty
     wchar_t label[kVolumeLabelChars];
     wchar_t sizeText[kDiskSizeChars];
-    wchar_t name[kVolumeDiskNameChars];                // the disk's vendor and product
+    wchar_t name[kVolumeDiskNameChars];  // the disk's vendor and product
     const wchar_t* busWord;
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/path_setup.h"
 #include "storage/drive_letters.h"
 #include "support/machine_scenario.h"
 #include "support/output_capture.h"
@@ -122,11 +123,11 @@ TEST(OnSamePhysicalDrive, ReportsTheDecision) {
     };
     for (const auto& row : rows) {
         OutputCapture capture(false, false);
-        EXPECT_EQ(OnSamePhysicalDrive(row.first, row.second, false), row.same) << row.first << L" " << row.second;
+        EXPECT_EQ(ReportOnSamePhysicalDrive(row.first, row.second, false), row.same) << row.first << L" " << row.second;
         EXPECT_EQ(capture.streams.outBytes, row.same ? same : different);
     }
     OutputCapture capture(false, false);
-    EXPECT_TRUE(OnSamePhysicalDrive(L"C:\\a", L"D:\\b", true));
+    EXPECT_TRUE(ReportOnSamePhysicalDrive(L"C:\\a", L"D:\\b", true));
     EXPECT_EQ(capture.streams.outBytes, "");
 }
 
@@ -159,7 +160,7 @@ TEST(DriveLetters, SubstitutionInPlaceOrRefused) {
 
     MachineScenario m;
     m.Disk(0).Volume(L"E:\\", 0);
-    m.Subst(L'X', L"E:\\Data").Network(L'N', L"\\\\server\\share");
+    m.Subst(L'X', L"E:\\Data").Subst(L'R', L"E:\\").Network(L'N', L"\\\\server\\share");
     m.paths.dosDevices[L"W:"] = L"\\??\\UNC\\server\\share";
     MachineGuard guard(m);
     struct {
@@ -172,7 +173,8 @@ TEST(DriveLetters, SubstitutionInPlaceOrRefused) {
         {L"X:", true, L"\\\\?\\E:\\Data"},
         {L"E:\\a", false, L""},
         {L"N:\\a", false, L""},
-        {L"W:\\a", false, L""},  // a share, not a folder of a drive
+        {L"W:\\a", false, L""},             // a share, not a folder of a drive
+        {L"R:\\a", true, L"\\\\?\\E:\\a"},  // a letter for a root: one backslash after it
         {L"X:\\" + std::wstring(MAX_PATH - 12, L'a'), true, L"\\\\?\\E:\\Data\\" + std::wstring(MAX_PATH - 12, L'a')},
     };
     for (const auto& row : rows) {

@@ -155,7 +155,7 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
         m.paths.dosDevicesFillBuffer = rng() % 4 == 0;
 
         GuardedOut container;
-        bool found = ResolveVirtualDiskContainer(L"\\\\.\\PhysicalDrive3", container.chars);
+        bool found = ResolveVirtualDiskContainer(L"\\\\.\\PhysicalDrive3", container.chars) == ContainerAnswer::kFound;
         EXPECT_TRUE(container.Intact() && container.Terminated());
         EXPECT_EQ(found, container.chars[0] != 0);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/path_setup.h"
 #include "base/os_version.h"
 #include "support/machine_scenario.h"
 #include "support/output_capture.h"
@@ -27,7 +28,7 @@ std::wstring Container(MachineScenario& m, const wchar_t* device = kDisk3) {
     wchar_t out[kTopologyPathChars + 8];
     wmemset(out, 0xFDFD, kTopologyPathChars + 8);
     out[0] = 0;
-    bool ok = ResolveVirtualDiskContainer(device, out);
+    bool ok = ResolveVirtualDiskContainer(device, out) == ContainerAnswer::kFound;
     for (size_t i = kTopologyPathChars; i < kTopologyPathChars + 8; ++i) EXPECT_EQ(out[i], 0xFDFD);
     EXPECT_EQ(ok, out[0] != 0);
     EXPECT_EQ(m.openHandles, 0);
@@ -94,6 +95,7 @@ TEST(ResolveVirtualDiskContainer, OpensWithoutAccessWhenReadingIsRefused) {
 TEST(ResolveVirtualDiskContainer, WithoutVirtDiskOrBeforeWindows7) {
     MachineScenario m = Host();
     m.VirtualDisk(3, m.GuidOf(L"E:\\"), L"\\a.vhd");
+    m.Volume(L"W:\\", 3);
     MachineGuard guard(m);
     OutputCapture capture(false, false);
     m.virtDiskPresent = false;
@@ -109,11 +111,14 @@ TEST(ResolveVirtualDiskContainer, WithoutVirtDiskOrBeforeWindows7) {
     OsVersion.code = 0x0600;
     m.opened.clear();
     EXPECT_EQ(Container(m), L"");
-    EXPECT_EQ(Container(m), L"");
+    wchar_t out[kTopologyPathChars] = {};
+    EXPECT_EQ(ResolveVirtualDiskContainer(kDisk3, out), ContainerAnswer::kNeedsWindows7);
+    EXPECT_EQ(capture.streams.outBytes, "");  // the caller tells, once for each side
+    EXPECT_TRUE(m.opened.empty());
+    EXPECT_TRUE(ReportOnSamePhysicalDrive(L"W:\\a", L"W:\\b", true));
     EXPECT_EQ(capture.streams.outBytes,
               "error resolving VHD container (Win7 or higher required)\r\n"
               "error resolving VHD container (Win7 or higher required)\r\n");
-    EXPECT_TRUE(m.opened.empty());
 }
 
 // A reply written by hand: the header, the first entry's two pointers (as offsets into the

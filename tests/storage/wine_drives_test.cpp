@@ -19,15 +19,15 @@ TEST(WineDrives, ResolvesRealPaths) {
         EXPECT_GE(identity, kNetworkDrive);
     }
     EXPECT_EQ(ResolveDriveIdentity(L"Q:\\missing"), kUnresolvedDrive);
-    printf("same drive: %d, same volume C:/Z: %d\n", OnSamePhysicalDrive(L"C:\\", L"Z:\\tmp", false),
+    printf("same drive: %d, same volume C:/Z: %d\n", OnSamePhysicalDrive(L"C:\\", L"Z:\\tmp"),
            OnSameVolume(L"C:\\windows", L"Z:\\tmp"));
     EXPECT_TRUE(OnSameVolume(L"Z:\\tmp", L"Z:\\usr"));
     printf("sector sizes: Z: %u, PhysicalDrive0 %u\n", DriveSectorSize(L'Z'),
            DeviceSectorSize(L"\\\\.\\PhysicalDrive0"));
 
     wchar_t container[kTopologyPathChars] = {};
-    printf("container of PhysicalDrive0: %d '%ls'\n", ResolveVirtualDiskContainer(L"\\\\.\\PhysicalDrive0", container),
-           container);
+    printf("container of PhysicalDrive0: %d '%ls'\n",
+           static_cast<int>(ResolveVirtualDiskContainer(L"\\\\.\\PhysicalDrive0", container)), container);
     PathBuffer volume = L"\\\\.\\HarddiskVolume1";
     printf("legacy name: %d %ls\n", LegacyVolumeName(volume), volume);
 }
