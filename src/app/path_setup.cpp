@@ -77,7 +77,7 @@ StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** 
         return EndRunWith(exitCode);
     }
     *support = (flags & capability) != 0;
-    if (*support) *list = static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList)));
+    if (*support) *list = NewFileIdList();
     return kGoOn;
 }
 

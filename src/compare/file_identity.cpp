@@ -16,29 +16,60 @@ uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHi
     return info.nNumberOfLinks;
 }
 
+namespace {
+
+constexpr uint32_t kFirstFileIdSlots = 64;
+
+// The finaliser of a 64-bit mix: file indexes count up from one place, so their low bits alone
+// would crowd into a few slots.
+uint64_t Mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    return x ^ (x >> 33);
+}
+
+FileIdSlot* SlotFor(FileIdSlot* slots, uint32_t capacity, uint64_t index) {
+    uint32_t mask = capacity - 1;
+    for (uint32_t at = static_cast<uint32_t>(Mix(index)) & mask;; at = (at + 1) & mask) {
+        if (!slots[at].used || slots[at].index == index) return &slots[at];
+    }
+}
+
+// Twice the room, every identity moved over; kept at most three quarters full.
+void Grow(FileIdList* list) {
+    uint32_t capacity = list->capacity ? list->capacity * 2 : kFirstFileIdSlots;
+    auto* slots = static_cast<FileIdSlot*>(AllocZeroed(uint64_t{capacity} * sizeof(FileIdSlot)));
+    for (uint32_t i = 0; i < list->capacity; ++i) {
+        if (list->slots[i].used) *SlotFor(slots, capacity, list->slots[i].index) = list->slots[i];
+    }
+    FreeBlock(list->slots);
+    list->slots = slots;
+    list->capacity = capacity;
+}
+
+}  // namespace
+
+FileIdList* NewFileIdList() { return static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList))); }
+
 int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh) {
-    for (FileIdNode* node = list->first; node; node = node->next) {
-        if (node->indexLow == indexLow && node->indexHigh == indexHigh) return 0;
-    }
-    auto* node = static_cast<FileIdNode*>(AllocZeroed(sizeof(FileIdNode)));
-    node->linkCount = linkCount;
-    node->indexHigh = indexHigh;
-    node->indexLow = indexLow;
-    if (list->last) {
-        list->last->next = node;
-    } else {
-        list->first = node;
-    }
-    list->last = node;
+    if (uint64_t{list->count + 1} * 4 > uint64_t{list->capacity} * 3) Grow(list);
+    uint64_t index = (uint64_t{indexHigh} << 32) | indexLow;
+    FileIdSlot* slot = SlotFor(list->slots, list->capacity, index);
+    if (slot->used) return 0;
+    *slot = {index, linkCount, 1};
+    ++list->count;
     return 1;
+}
+
+void FreeFileIdSlots(FileIdList* list) {
+    FreeBlock(list->slots);
+    *list = {};
 }
 
 void FreeFileIdList(FileIdList* list) {
     if (!list) return;
-    for (FileIdNode* node = list->first; node;) {
-        FileIdNode* next = node->next;
-        FreeBlock(node);
-        node = next;
-    }
+    FreeFileIdSlots(list);
     FreeBlock(list);
 }

@@ -3,17 +3,22 @@
 
 #include <cstdint>
 
-struct FileIdNode {
+// The identities seen on one side, in an open-addressing table: a tree with many hard links
+// would cost a scan of every earlier identity per file otherwise. A zeroed list is empty.
+struct FileIdSlot {
+    uint64_t index;      // nFileIndexHigh:nFileIndexLow
     uint32_t linkCount;  // as reported when added; not part of the identity
-    uint32_t indexHigh;
-    uint32_t indexLow;
-    FileIdNode* next;
+    uint32_t used;
 };
 
 struct FileIdList {
-    FileIdNode* first;
-    FileIdNode* last;
+    FileIdSlot* slots;
+    uint32_t capacity;  // 0 or a power of two
+    uint32_t count;
 };
+
+// An empty list on the heap, for FreeFileIdList.
+FileIdList* NewFileIdList();
 
 // The link count of the file (0 when it cannot be opened or queried) and its file index.
 uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHigh);
@@ -21,5 +26,6 @@ uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHi
 // 0 when the identity is already in the list; otherwise appends it and returns 1.
 int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh);
 
-// Releases every node and the list head.
+// Releases the table; FreeFileIdList releases the list head too.
+void FreeFileIdSlots(FileIdList* list);
 void FreeFileIdList(FileIdList* list);

@@ -12,6 +12,23 @@
 
 namespace {
 
+// FNV-1a over the upper-case form of each character: names that differ only in case meet in one
+// chain, where lstrcmpiW decides.
+uint32_t FoldedHash(const wchar_t* name) {
+    uint32_t hash = 2166136261u;
+    for (; *name; ++name) {
+        wchar_t c = *name;
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - 32);
+        } else if (c >= 0x80) {
+            // One character passed in the low word is converted and handed back in place.
+            c = static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(win.CharUpperW(reinterpret_cast<LPWSTR>(c))));
+        }
+        hash = (hash ^ c) * 16777619u;
+    }
+    return hash;
+}
+
 DWORD WINAPI ListingThread(LPVOID parameter) {
     ReadFolderListing(static_cast<FolderListing*>(parameter));
     return 1;
@@ -19,9 +36,7 @@ DWORD WINAPI ListingThread(LPVOID parameter) {
 
 }  // namespace
 
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
+bool IsDotEntry(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
 
 HANDLE OpenFolderEnumeration(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
     // From Windows 7 on: no short names, and bigger fetches per call into the file system.
@@ -40,6 +55,8 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->mask = DuplicateString(mask);
     listing->names = nullptr;
     listing->count = 0;
+    listing->slots = nullptr;
+    listing->slotCount = 0;
     if (!thread) {
         ReadFolderListing(listing);
         return;
@@ -47,6 +64,21 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     *thread = win.CreateThread(nullptr, 0, ListingThread, listing, 0, nullptr);
     // Without a thread the names are read here; the walk then finds a null handle and waits for none.
     if (!*thread) ReadFolderListing(listing);
+}
+
+void IndexListingNames(FolderListing* listing) {
+    if (listing->count == 0 || listing->count >= (uint64_t{1} << 30)) return;
+    uint32_t slotCount = 16;
+    while (slotCount < listing->count * 2) slotCount *= 2;
+    listing->slots = static_cast<ListingSlot*>(AllocZeroed(uint64_t{slotCount} * sizeof(ListingSlot)));
+    listing->slotCount = slotCount;
+    uint32_t mask = slotCount - 1;
+    for (uint32_t place = 0; place < listing->count; ++place) {
+        uint32_t hash = FoldedHash(listing->names[place]);
+        uint32_t at = hash & mask;
+        while (listing->slots[at].place != 0) at = (at + 1) & mask;
+        listing->slots[at] = {hash, place + 1};
+    }
 }
 
 uint64_t CountFolderEntries(const wchar_t* pattern) {
@@ -85,10 +117,22 @@ uint64_t ReadFolderListing(FolderListing* listing) {
         }
     }
     FreeBlock(pattern);
+    IndexListingNames(listing);
     return listing->count;
 }
 
 const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name) {
+    if (listing->slotCount != 0) {
+        // Names of one hash share a chain in the order they were listed: the first that compares
+        // equal is the first of the listing.
+        uint32_t hash = FoldedHash(name);
+        uint32_t mask = listing->slotCount - 1;
+        for (uint32_t at = hash & mask; listing->slots[at].place != 0; at = (at + 1) & mask) {
+            const wchar_t* stored = listing->names[listing->slots[at].place - 1];
+            if (listing->slots[at].hash == hash && win.lstrcmpiW(stored, name) == 0) return stored;
+        }
+        return nullptr;
+    }
     for (uint64_t i = 0; i < listing->count; ++i) {
         if (win.lstrcmpiW(listing->names[i], name) == 0) return listing->names[i];
     }
@@ -98,9 +142,12 @@ const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* nam
 void FreeFolderListing(FolderListing* listing) {
     for (uint64_t i = 0; i < listing->count; ++i) FreeBlock(listing->names[i]);
     FreeBlock(listing->names);
+    FreeBlock(listing->slots);
     FreeBlock(listing->folder);
     FreeBlock(listing->mask);
     listing->names = nullptr;
+    listing->slots = nullptr;
     listing->folder = listing->mask = nullptr;
     listing->count = 0;
+    listing->slotCount = 0;
 }

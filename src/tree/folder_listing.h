@@ -6,11 +6,20 @@
 
 #include "platform/windows.h"
 
+// One slot of the listing's name table: the case-folded hash of a name and its place plus one
+// (0 for a free slot).
+struct ListingSlot {
+    uint32_t hash;
+    uint32_t place;
+};
+
 struct FolderListing {
     wchar_t* folder;  // with a trailing backslash
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
     uint64_t count;
+    ListingSlot* slots;  // open addressing over the names, so a lookup costs no scan
+    uint32_t slotCount;  // 0 (no table: names are scanned) or a power of two
 };
 
 // Fills folder and mask and reads the names: on a new thread whose handle goes to `thread`, or at
@@ -24,7 +33,12 @@ uint64_t ReadFolderListing(FolderListing* listing);
 // Entries of `pattern` other than "." and ".."; 0 when it cannot be opened.
 uint64_t CountFolderEntries(const wchar_t* pattern);
 
+// Builds the name table over the names read, with slots for twice as many, so chains stay short;
+// a listing too large to number keeps none and is scanned.
+void IndexListingNames(FolderListing* listing);
+
 // The first stored name equal to `name` without regard to case, file or folder alike; null if none.
+// Only names whose case-folded hash is that of `name` are compared.
 const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name);
 
 // Frees what the listing holds, not the listing itself.

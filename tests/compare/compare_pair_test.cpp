@@ -199,11 +199,7 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     EXPECT_EQ(r.outcome, Identical);
     EXPECT_EQ(r.hardLinks, 1u);
     EXPECT_EQ(r.out, "--- hardlink ---\r\n");
-    for (FileIdNode* n = list1.first; n;) {
-        FileIdNode* next = n->next;
-        FreeBlock(n);
-        n = next;
-    }
+    FreeFileIdSlots(&list1);
 }
 
 TEST_F(ComparePair, AStopBeforeOpeningComparesNothing) {

@@ -68,20 +68,24 @@ TEST(FileIdentity, HardLinksShareTheirIdentity) {
     uint32_t low = 0, high = 0;
     EXPECT_EQ(FileIdentity(folder.File(L"missing").c_str(), &low, &high), 0u);
 
-    auto* list = static_cast<FileIdList*>(calloc(1, sizeof(FileIdList)));
+    FileIdList* list = NewFileIdList();
     EXPECT_EQ(RememberFileId(list, 2, low1, high1), 1);
     EXPECT_EQ(RememberFileId(list, 1, low3, high3), 1);
     EXPECT_EQ(RememberFileId(list, 2, low2, high2), 0);      // the second name of the same file
     EXPECT_EQ(RememberFileId(list, 2, low1, high1 + 1), 1);  // the high part counts too
-    int nodes = 0;
-    for (FileIdNode* n = list->first; n; n = n->next) ++nodes;
-    EXPECT_EQ(nodes, 3);
-    for (FileIdNode* n = list->first; n;) {
-        FileIdNode* next = n->next;
-        FreeBlock(n);
-        n = next;
+    EXPECT_EQ(list->count, 3u);
+
+    // A tree with many links: every identity once, every repeat known, through many growths.
+    // Indexes close together and ones that differ only in the high part, as file systems hand out.
+    constexpr uint32_t kMany = 200000;
+    for (int round = 0; round < 2; ++round) {
+        int added = 0;
+        for (uint32_t i = 0; i < kMany; ++i)
+            added += RememberFileId(list, 2, 1000 + i, i % 3 == 0 ? 0xA5A50007u : 0xA5A50000u);
+        EXPECT_EQ(added, round == 0 ? static_cast<int>(kMany) : 0) << round;
     }
-    free(list);
+    EXPECT_EQ(list->count, 3u + kMany);
+    FreeFileIdList(list);
 }
 
 TEST(SizeOfFileOrDevice, RealFiles) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "support/tree_walk_run.h"
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
+#include "tree/tree_strings.h"
 #include "tree/tree_walk.h"
 
 namespace {
@@ -238,6 +240,41 @@ TEST(FolderListing, MaskFoldersCaseAndInterruption) {
     EXPECT_LT(listing.count, 3u);
     FreeFolderListing(&listing);
     RestoreWinApi();
+}
+
+TEST(FolderListing, LookupsInALargeFolderKeepTheFirstMatch) {
+    // Names that differ in case, in and beyond ASCII, and a folder large enough that a scan per
+    // lookup would show.
+    const wchar_t* const fixed[] = {L"Report", L"REPORT", L"\u00c4rger", L"\u00e4rger", L"x"};
+    constexpr uint32_t kMany = 200000;
+    FolderListing listing = {};
+    listing.count = std::size(fixed) + kMany;
+    listing.names = static_cast<wchar_t**>(AllocZeroed(listing.count * sizeof(wchar_t*)));
+    for (size_t i = 0; i < std::size(fixed); ++i) listing.names[i] = DuplicateString(fixed[i]);
+    for (uint32_t i = 0; i < kMany; ++i) {
+        listing.names[std::size(fixed) + i] = DuplicateString(std::to_wstring(i).c_str());
+    }
+    IndexListingNames(&listing);
+    ASSERT_GE(listing.slotCount, listing.count);
+    struct {
+        const wchar_t* name;
+        int place;  // -1 for none
+    } rows[] = {
+        {L"report", 0},     {L"REPORT", 0}, {L"\u00e4RGER", 2},
+        {L"\u00c4rger", 2}, {L"X", 4},      {L"199999", static_cast<int>(std::size(fixed)) + 199999},
+        {L"200000", -1},    {L"repor", -1}, {L"", -1},
+    };
+    for (const auto& row : rows) {
+        const wchar_t* found = FindListingEntry(&listing, row.name);
+        EXPECT_EQ(found, row.place < 0 ? nullptr : listing.names[row.place])
+            << std::wstring(row.name).size() << " " << (row.place);
+    }
+    uint32_t misses = 0;
+    for (uint32_t i = 0; i < kMany; ++i) {
+        if (FindListingEntry(&listing, std::to_wstring(i).c_str()) != listing.names[std::size(fixed) + i]) ++misses;
+    }
+    EXPECT_EQ(misses, 0u);
+    FreeFolderListing(&listing);
 }
 
 }  // namespace
