@@ -12,10 +12,16 @@
 #include "platform/win_api.h"
 #include "storage/drive_letters.h"
 
+namespace {
+
+// On systems before Windows 7 it is marked loaded without a library.
+struct VirtDiskEntryPointsRecord {
+    uint32_t loaded;
+    HMODULE module;
+    GetStorageDependencyInformationFunction getStorageDependencyInformation;
+};
 VirtDiskEntryPointsRecord VirtDiskEntryPoints = {};
 GetVolumePathNamesForVolumeNameWFunction VolumePathNamesEntryPoint = nullptr;
-
-namespace {
 
 constexpr uint32_t kWindows7 = 0x0601;
 constexpr uint32_t kWindowsXp = 0x0501;
@@ -88,6 +94,11 @@ bool ContainerPathFrom(const wchar_t* host, const wchar_t* relative, wchar_t* ou
 }
 
 }  // namespace
+
+void ForgetStorageEntryPoints() {
+    VirtDiskEntryPoints = {};
+    VolumePathNamesEntryPoint = nullptr;
+}
 
 bool LoadVirtDisk() {
     if (VirtDiskEntryPoints.loaded) return true;

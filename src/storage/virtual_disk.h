@@ -11,19 +11,12 @@
 typedef DWORD(WINAPI* GetStorageDependencyInformationFunction)(HANDLE, DWORD, ULONG, void*, PULONG);
 typedef BOOL(WINAPI* GetVolumePathNamesForVolumeNameWFunction)(LPCWSTR, LPWCH, DWORD, PDWORD);
 
-// Filled on first use and kept until the process ends. On systems before Windows 7 it is marked
-// loaded without a library.
-struct VirtDiskEntryPointsRecord {
-    uint32_t loaded;
-    HMODULE module;
-    GetStorageDependencyInformationFunction getStorageDependencyInformation;
-};
-extern VirtDiskEntryPointsRecord VirtDiskEntryPoints;
+// VirtDisk.dll's function and kernel32's GetVolumePathNamesForVolumeNameW (missing before XP) are
+// looked up on first use and kept until the process ends; this forgets them, so that the next use
+// looks them up again (tests that fake the libraries).
+void ForgetStorageEntryPoints();
 
-// kernel32's GetVolumePathNamesForVolumeNameW, looked up on first use (it is missing before XP).
-extern GetVolumePathNamesForVolumeNameWFunction VolumePathNamesEntryPoint;
-
-// Fills VirtDiskEntryPoints unless it is already. False when VirtDisk.dll or its function is
+// Looks up VirtDisk.dll's function unless it is already. False when VirtDisk.dll or its function is
 // missing; the next call tries again.
 bool LoadVirtDisk();
 

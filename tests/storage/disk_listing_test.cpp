@@ -48,8 +48,8 @@ TEST(BusTypeWord, EveryValueHasAWord) {
     struct Case {
         uint32_t busType;
         const wchar_t* word;
-    } cases[] = {{0, L"Unknown"}, {1, L"SCSI"},    {7, L"USB"},     {11, L"SATA"},    {14, L"Virtual"},
-                 {15, L"Virtual"}, {17, L"NVMe"},  {19, L"UFS"},    {20, L"Unknown"}, {0x7F, L"Unknown"},
+    } cases[] = {{0, L"Unknown"},         {1, L"SCSI"},  {7, L"USB"},  {11, L"SATA"},    {14, L"Virtual"},
+                 {15, L"Virtual"},        {17, L"NVMe"}, {19, L"UFS"}, {20, L"Unknown"}, {0x7F, L"Unknown"},
                  {0xFFFFFFFF, L"Unknown"}};
     for (const Case& c : cases) EXPECT_EQ(std::wstring(BusTypeWord(c.busType)), c.word) << c.busType;
 }
@@ -112,10 +112,11 @@ TEST(ReadDeviceDescriptor, StringsCountOnlyInsideWhatWasReturned) {
          L"", L"PROD"},
         {"size shorter than returned", Descriptor().U32(4, 42).U32(12, 40).Text(40, "VENDOR"), 100, true, L"VE", L""},
         {"offset past the descriptor's size", Descriptor().U32(4, 40).U32(12, 44).Text(44, "X"), 60, true, L"", L""},
-        {"offset at the end of the address space", Descriptor().U32(4, 0xFFFFFFFF).U32(12, 0xFFFFFFFF), 1024, true,
-         L"", L""},
-        {"returned beyond the buffer", Descriptor().U32(4, 0xFFFFFFFF).U32(12, 1000).Text(1000, std::string(24, 'v'), false),
-         5000, true, L"vvvvvvvvvvvvvvvvvvvvvvvv", L""},
+        {"offset at the end of the address space", Descriptor().U32(4, 0xFFFFFFFF).U32(12, 0xFFFFFFFF), 1024, true, L"",
+         L""},
+        {"returned beyond the buffer",
+         Descriptor().U32(4, 0xFFFFFFFF).U32(12, 1000).Text(1000, std::string(24, 'v'), false), 5000, true,
+         L"vvvvvvvvvvvvvvvvvvvvvvvv", L""},
         {"string longer than 128", Descriptor().U32(4, 1024).U32(16, 40).Text(40, std::string(300, 'p')), 1024, true,
          L"", std::wstring(128, L'p')},
     };
@@ -164,8 +165,8 @@ const ListingCase kListings[] = {
     {"two interfaces of one disk keep their order",
      [](MachineScenario& m) {
          m.Disk(1, 20).Disk(0, 99);
-         m.diskInterfaces.push_back({L"\\\\?\\usbstor#disk#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
-                                     L"\\\\.\\PhysicalDrive1"});
+         m.diskInterfaces.push_back(
+             {L"\\\\?\\usbstor#disk#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", L"\\\\.\\PhysicalDrive1"});
          Named(m, 1, "ACME", "ACME DISK 100", 1500);
      },
      "Disk0    \\\\.\\PhysicalDrive0    Unknown          \n"
@@ -186,8 +187,7 @@ const ListingCase kListings[] = {
          m.diskInterfaces.push_back({L"\\\\?\\scsi#cdrom#0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", L""});
      },
      "Disk1    \\\\.\\PhysicalDrive1    SATA             \n"},
-    {"a number far above the others",
-     [](MachineScenario& m) { m.Disk(0x7FFFFFF0, 9).Disk(5, 9); },
+    {"a number far above the others", [](MachineScenario& m) { m.Disk(0x7FFFFFF0, 9).Disk(5, 9); },
      "Disk5    \\\\.\\PhysicalDrive5    iSCSI            \n"
      "Disk2147483632 \\\\.\\PhysicalDrive2147483632 iSCSI            \n"},
     {"the disk class cannot be listed",

@@ -183,7 +183,7 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
         }
         EXPECT_EQ(m.openHandles, 0);
         EXPECT_TRUE(regions.empty()) << "every reply buffer is freed";
-        VirtDiskEntryPoints = {};  // loaded again each round, through the guarded heap too
+        ForgetStorageEntryPoints();  // loaded again each round, through the guarded heap too
     }
 }
 

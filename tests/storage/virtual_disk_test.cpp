@@ -107,7 +107,7 @@ TEST(ResolveVirtualDiskContainer, WithoutVirtDiskOrBeforeWindows7) {
     EXPECT_EQ(Container(m), L"E:\\a.vhd");
     EXPECT_EQ(capture.streams.outBytes, "");
 
-    VirtDiskEntryPoints = {};
+    ForgetStorageEntryPoints();
     OsVersion.code = 0x0600;
     m.opened.clear();
     EXPECT_EQ(Container(m), L"");

@@ -88,12 +88,11 @@ TEST_F(ListVolumesOnConsole, NamesInTheirOwnColumnWhenTheyHaveRoom) {
         int nameColumn;  // 0: no names
         int nameChars;
     } cases[] = {
-        {80, "Backup 2019", 65, 13},           // 80 - 1 - 65 = 14 > 10
-        {80, "Backup of the system", 0, 0},    // 80 - 1 - 74 = 5
-        {120, "Backup 2019", 65, 53},
-        {120, "Backup of the system", 74, 44},
-        {77, "Backup 2019", 65, 10},           // 11 columns are enough
-        {76, "Backup 2019", 0, 0},             // 10 are not
+        {80, "Backup 2019", 65, 13},         // 80 - 1 - 65 = 14 > 10
+        {80, "Backup of the system", 0, 0},  // 80 - 1 - 74 = 5
+        {120, "Backup 2019", 65, 53},       {120, "Backup of the system", 74, 44},
+        {77, "Backup 2019", 65, 10},  // 11 columns are enough
+        {76, "Backup 2019", 0, 0},    // 10 are not
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " columns, label " << c.labelOfF);

@@ -131,8 +131,8 @@ BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, D
     STORAGE_DEVICE_DESCRIPTOR descriptor = {};
     descriptor.Version = sizeof(descriptor);
     descriptor.BusType = static_cast<STORAGE_BUS_TYPE>(d.busType);
-    for (const auto& [text, offset] : {std::pair{&d.vendor, &descriptor.VendorIdOffset},
-                                       std::pair{&d.product, &descriptor.ProductIdOffset}}) {
+    for (const auto& [text, offset] :
+         {std::pair{&d.vendor, &descriptor.VendorIdOffset}, std::pair{&d.product, &descriptor.ProductIdOffset}}) {
         if (text->empty()) continue;
         *offset = static_cast<DWORD>(bytes.size());
         bytes.insert(bytes.end(), text->begin(), text->end());
@@ -210,7 +210,8 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
         if (!SameNoCase(*path, WithoutBackslash(v.guid))) continue;
         // A volume answers the property query with the descriptor of its disk.
         const FakeDevice* disk = DiskOfVolume(v);
-        if (code == IOCTL_STORAGE_QUERY_PROPERTY && disk) return DescriptorReply(*disk, in, inSize, out, outSize, returned);
+        if (code == IOCTL_STORAGE_QUERY_PROPERTY && disk)
+            return DescriptorReply(*disk, in, inSize, out, outSize, returned);
         if (code == IOCTL_DISK_GET_LENGTH_INFO) return LengthReply(v.length, out, outSize, returned);
         if (code != IOCTL_STORAGE_GET_DEVICE_NUMBER || v.disk < 0) return Fail(ERROR_INVALID_FUNCTION);
         return Reply(STORAGE_DEVICE_NUMBER{7, static_cast<DWORD>(v.disk), 1}, out, outSize, returned);
@@ -361,8 +362,8 @@ BOOL WINAPI FakeSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, cons
 }
 
 BOOL WINAPI FakeSetupDiGetDeviceInterfaceDetailW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
-                                                 PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
-                                                 PDWORD required, PSP_DEVINFO_DATA info) {
+                                                 PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD required,
+                                                 PSP_DEVINFO_DATA info) {
     if (set != kDiskClassSet || !data || data->Reserved == 0 || data->Reserved > active->diskInterfaces.size()) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
@@ -573,14 +574,12 @@ MachineGuard::MachineGuard(MachineScenario& machine)
     win.SetupDiDestroyDeviceInfoList = FakeSetupDiDestroyDeviceInfoList;
     win.GetProcAddress = FakeGetProcAddress;
     OsVersion.code = 0x0601;
-    VirtDiskEntryPoints = {};
-    VolumePathNamesEntryPoint = nullptr;
+    ForgetStorageEntryPoints();
 }
 
 MachineGuard::~MachineGuard() {
     win = saved_;
     active = previous_;
     OsVersion.code = savedVersion_;
-    VirtDiskEntryPoints = {};
-    VolumePathNamesEntryPoint = nullptr;
+    ForgetStorageEntryPoints();
 }
