@@ -60,11 +60,14 @@ void PrintCounts(const RunState& run) {
         if (run.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", run.ResultCounters[Missing]);
     } else if (run.ResultCounters[Missing] > 0) {
         PrintOut("%i files missing\n", run.ResultCounters[Missing]);
-    } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0) {
+    } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0 &&
+               run.FoldersMissing == 0 && run.FoldersUnreadable == 0) {
         PrintOut("All files identical\n");
         return;
     }
+    if (run.FoldersMissing > 0) PrintOut("%i folders missing\n", run.FoldersMissing);
     if (run.ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", run.ResultCounters[Unreadable]);
+    if (run.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", run.FoldersUnreadable);
     if (run.ResultCounters[OtherProblem] > 0)
         PrintOut("%i files had another problem\n", run.ResultCounters[OtherProblem]);
 }
@@ -103,9 +106,16 @@ StepResult RunFolderComparison(RunState* run) {
         PrintOut("source folder not found -> abort\n");
         return EndRunWith(kExitSourceFolderMissing);
     }
+    // A target that names no folder would make its last component a mask of tree 2, and its
+    // parent the tree compared.
+    if (!HasWildcards(run->path2) && !IsExistingFolder(run->path2)) {
+        PrintOutLongPath("folder2 not found: %S\n", run->path2);
+        return EndRunWith(kExitMissing);
+    }
     uint32_t start = win.GetTickCount();
     uint32_t hardLinks = 0;
     uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
+    run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     if (Options.totallyQuiet || static_cast<int32_t>(files) <= 1 || InterruptFlag.load(std::memory_order_relaxed)) {
         return kGoOn;
     }

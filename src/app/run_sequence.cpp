@@ -47,14 +47,16 @@ int EndRun(int code) {
     return code;
 }
 
-// A run that differs says so first; then one with missing files; then one that could not read
-// or finish every pair, or whose folder walk stopped early at a limit, which must never pass for
-// a verified copy.
+// A run that differs says so first; then one with missing files or folders; then one that could
+// not read or finish every pair or folder, or whose work stopped early, which must never pass for
+// a verified copy. A key pressed after the work (at the closing prompt) changes nothing.
 int RunExitCode(const RunState& run) {
     if (run.ResultCounters[Different] > 0) return kExitDifferent;
-    if (run.ResultCounters[Missing] > 0) return kExitMissing;
-    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0) return kExitIncomplete;
-    if (AbortFlag.load(std::memory_order_relaxed) != 0) return kExitIncomplete;
+    if (run.ResultCounters[Missing] > 0 || run.FoldersMissing > 0) return kExitMissing;
+    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0 || run.FoldersUnreadable > 0) {
+        return kExitIncomplete;
+    }
+    if (run.WorkStopped) return kExitIncomplete;
     return kExitIdentical;
 }
 
@@ -85,6 +87,7 @@ StepResult RunFileComparison(RunState* run) {
     uint32_t hardLinks = 0;
     CompareOutcome outcome = CompareFilePair(run, run->path1, target, &hardLinks, HasStreamName(run->path1));
     ++run->ResultCounters[outcome];
+    run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     return kGoOn;
 }
 

@@ -70,6 +70,9 @@ struct RunState {
     uint32_t LastProgressTime;   // ms since the start of a pair; never reset between pairs
     uint64_t SkippedBytes;       // zero-block skipping is not done, so this stays 0
     uint32_t ResultCounters[5];  // indexed by CompareOutcome
+    uint32_t FoldersMissing;     // tree-1 folders that tree 2 lacks
+    uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end
+    bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
 };
 
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.

@@ -57,6 +57,7 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->count = 0;
     listing->slots = nullptr;
     listing->slotCount = 0;
+    listing->complete = false;
     if (!thread) {
         ReadFolderListing(listing);
         return;
@@ -81,14 +82,19 @@ void IndexListingNames(FolderListing* listing) {
     }
 }
 
-uint64_t CountFolderEntries(const wchar_t* pattern) {
+uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete) {
+    if (complete) *complete = false;
     WIN32_FIND_DATAW data;
     HANDLE find = OpenFolderEnumeration(pattern, &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
+    if (find == INVALID_HANDLE_VALUE) {
+        if (complete) *complete = win.GetLastError() == ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
     uint64_t count = 0;
     do {
         if (!IsDotEntry(data.cFileName)) ++count;
     } while (win.FindNextFileW(find, &data));
+    if (complete) *complete = win.GetLastError() == ERROR_NO_MORE_FILES;
     win.FindClose(find);
     return count;
 }
@@ -98,7 +104,9 @@ uint64_t ReadFolderListing(FolderListing* listing) {
     wchar_t* pattern = DuplicateStringWithRoom(listing->folder, MAX_PATH);
     AppendCharIfMissing(pattern, L'\\', folderLength + MAX_PATH + 1);
     AppendCharIfMissing(pattern, L'*', folderLength + MAX_PATH + 1);
-    uint64_t capacity = CountFolderEntries(pattern);
+    bool counted = false;
+    uint64_t capacity = CountFolderEntries(pattern, &counted);
+    listing->complete = capacity == 0 && counted;
     if (capacity != 0) {
         WIN32_FIND_DATAW data;
         HANDLE find = OpenFolderEnumeration(pattern, &data);
@@ -113,6 +121,9 @@ uint64_t ReadFolderListing(FolderListing* listing) {
                 listing->names[listing->count++] = DuplicateString(name);
             } while (listing->count < capacity && InterruptFlag.load(std::memory_order_relaxed) == 0 &&
                      win.FindNextFileW(find, &data));
+            // Stopped by the room of the first pass, an interrupt or an error, it may lack names.
+            listing->complete = listing->count < capacity && InterruptFlag.load(std::memory_order_relaxed) == 0 &&
+                                win.GetLastError() == ERROR_NO_MORE_FILES;
             win.FindClose(find);
         }
     }

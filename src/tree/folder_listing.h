@@ -18,6 +18,7 @@ struct FolderListing {
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
     uint64_t count;
+    bool complete;       // every entry was read to the end of the folder
     ListingSlot* slots;  // open addressing over the names, so a lookup costs no scan
     uint32_t slotCount;  // 0 (no table: names are scanned) or a power of two
 };
@@ -30,8 +31,9 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
 // files that match the mask, at most as many as the first pass found. Returns the count.
 uint64_t ReadFolderListing(FolderListing* listing);
 
-// Entries of `pattern` other than "." and ".."; 0 when it cannot be opened.
-uint64_t CountFolderEntries(const wchar_t* pattern);
+// Entries of `pattern` other than "." and ".."; 0 when it cannot be opened. `complete` tells
+// whether the count reached the end of the folder (an empty folder included).
+uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete = nullptr);
 
 // Builds the name table over the names read, with slots for twice as many, so chains stay short;
 // a listing too large to number keeps none and is scanned.

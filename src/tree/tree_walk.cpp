@@ -81,8 +81,22 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
     level->path2[level->folder2Length + nameLength] = L'\\';
     level->path2[level->folder2Length + nameLength + 1] = 0;
     if (!FindListingEntry(&listing, name)) {
-        PrintOutLongPath("folder2 not found: %S\n", level->path2);
-        return 0;
+        // A listing that ended early proves nothing: the folder itself is asked.
+        DWORD attributes = listing.complete ? INVALID_FILE_ATTRIBUTES : win.GetFileAttributesW(level->path2);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            DWORD error = listing.complete ? ERROR_PATH_NOT_FOUND : win.GetLastError();
+            bool missing =
+                attributes != INVALID_FILE_ATTRIBUTES || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+            if (missing) {
+                PrintOutLongPath("folder2 not found: %S\n", level->path2);
+                ++level->run->FoldersMissing;
+            } else {
+                PrintOutLongPath("cannot open '%S'", level->path2);
+                PrintOut(" err=%u\n\n", error);
+                ++level->run->FoldersUnreadable;
+            }
+            return 0;
+        }
     }
     return CompareFolderTree(level->run, level->path1, mask, level->path2, hardLinkCounter, depth + 1);
 }
@@ -115,7 +129,10 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     WIN32_FIND_DATAW entry;
     HANDLE find = win.FindFirstFileW(level.path1, &entry);
     if (find == INVALID_HANDLE_VALUE) {
-        PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), win.GetLastError());
+        DWORD error = win.GetLastError();
+        PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), error);
+        // A folder without a single entry, not even "." (a root), is empty, not unreadable.
+        if (error != ERROR_FILE_NOT_FOUND) ++run->FoldersUnreadable;
     }
     if (listingThread) {
         WaitUntilSignalled(listingThread);
@@ -149,6 +166,11 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
                 count += EnterFolder(&level, name, nameLength, listing, mask, hardLinkCounter, depth);
             }
         } while (!StopRequested() && win.FindNextFileW(find, &entry));
+        // Anything but the end of the folder leaves its other entries unseen.
+        if (!StopRequested() && win.GetLastError() != ERROR_NO_MORE_FILES) {
+            PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), win.GetLastError());
+            ++run->FoldersUnreadable;
+        }
         win.FindClose(find);
     }
     FreeBlock(level.path1);

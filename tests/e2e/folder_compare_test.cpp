@@ -98,13 +98,32 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     EXPECT_NE(r.out.find("Comparing Sub\\x.txt with Sub\\x.txt\n"), std::string::npos) << r.out;
     std::string t2Narrow(t2.begin(), t2.end());
     EXPECT_NE(r.out.find("folder2 not found: \\\\?\\" + t2Narrow + "\\only1\\\n"), std::string::npos) << r.out;
-    EXPECT_EQ(Tail(r.out, 2), "1 MB in 3 files and folders compared \r\nAll files identical\r\n");
-    EXPECT_EQ(r.exitCode, 0u);
+    // A backup that lacks a whole folder is no verified copy.
+    EXPECT_EQ(Tail(r.out, 2), "1 MB in 3 files and folders compared \r\n1 folders missing\r\n");
+    EXPECT_EQ(r.exitCode, 9u);
 
     r = Run(L"-q " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
     EXPECT_EQ(r.out, "");  // y.txt alone: no summary
     r = Run(L"-q -s " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
-    EXPECT_EQ(Tail(r.out, 2), "1 MB in 2 files and folders compared \r\nAll files identical\r\n");
+    EXPECT_EQ(Tail(r.out, 2), "1 MB in 2 files and folders compared \r\n1 folders missing\r\n");
+    RemoveDirectoryW((t1 + L"\\only1").c_str());  // not empty: stays, and is missing still
+    r = Run(L"-q -s " + Quoted(t1 + L"\\Sub") + L" " + Quoted(t2 + L"\\SUB"));
+    EXPECT_EQ(r.exitCode, 0u);
+
+    // A target that names no folder is not taken for its parent with a mask.
+    struct {
+        std::wstring target;
+        unsigned exitCode;
+    } targets[] = {
+        {t2 + L"\\SUBX", 9},
+        {t2 + L"\\y.txt", 9},
+        {t2 + L"\\SUB\\", 0},
+    };
+    for (const auto& row : targets) {
+        r = Run(L"-q " + Quoted(t1 + L"\\Sub") + L" " + Quoted(row.target));
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.out;
+        if (row.exitCode == 9) EXPECT_NE(r.out.find("folder2 not found: "), std::string::npos) << r.out;
+    }
 
     // A folder into the target folder that holds a sub-folder of its name.
     std::wstring into = folder.File(L"into");
