@@ -205,6 +205,68 @@ TEST_F(TreeWalk, NestedTooDeepStopsTheWalk) {
     EXPECT_EQ(AbortFlag.load(), 1);
 }
 
+// What could not be listed never passes for compared: a tree-1 folder that does not open or
+// stops early is unreadable; a tree-2 listing that fails is checked folder by folder.
+TEST_F(TreeWalk, FoldersThatCannotBeListedAreCounted) {
+    enum Fault { kNone, kTree1Open, kTree1Midway, kTree2Listing };
+    static Fault fault;
+    static HANDLE tree1Find;
+    static int nextCalls;
+    struct {
+        Fault fault;
+        bool dropSubFolder2;
+        uint32_t count, missing, unreadable;
+    } rows[] = {
+        {kNone, false, 2, 0, 0},        {kNone, true, 1, 1, 0},          {kTree1Open, false, 0, 0, 1},
+        {kTree1Midway, false, 1, 0, 1}, {kTree2Listing, false, 2, 0, 0}, {kTree2Listing, true, 1, 1, 0},
+    };
+    SeamOverride first(
+        win.FindFirstFileW, +[](LPCWSTR pattern, LPWIN32_FIND_DATAW d) -> HANDLE {
+            if (fault == kTree1Open) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            return tree1Find = ::FindFirstFileW(pattern, d);
+        });
+    SeamOverride firstEx(
+        win.FindFirstFileExW,
+        +[](LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID d, FINDEX_SEARCH_OPS op, LPVOID filter,
+            DWORD flags) -> HANDLE {
+            if (fault == kTree2Listing) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            return ::FindFirstFileExW(pattern, level, d, op, filter, flags);
+        });
+    SeamOverride next(
+        win.FindNextFileW, +[](HANDLE h, LPWIN32_FIND_DATAW d) -> BOOL {
+            if (fault == kTree1Midway && h == tree1Find && ++nextCalls > 2) {
+                SetLastError(ERROR_IO_DEVICE);
+                return FALSE;
+            }
+            return ::FindNextFileW(h, d);
+        });
+    for (const auto& row : rows) {
+        TempFolder a, b;
+        a.Write(L"f", "1");
+        b.Write(L"f", "1");
+        MakeFolder(a.File(L"sub"));
+        a.Write(L"sub\\g", "1");
+        if (!row.dropSubFolder2) {
+            MakeFolder(b.File(L"sub"));
+            b.Write(L"sub\\g", "1");
+        }
+        fault = row.fault;
+        nextCalls = 0;
+        WalkResult r = Walk(a.path(), b.path());
+        fault = kNone;
+        int line = static_cast<int>(&row - rows);
+        EXPECT_EQ(r.count, row.count) << line << r.out;
+        EXPECT_EQ(TestRun().FoldersMissing, row.missing) << line << r.out;
+        EXPECT_EQ(TestRun().FoldersUnreadable, row.unreadable) << line << r.out;
+    }
+}
+
 TEST(FolderListing, MaskFoldersCaseAndInterruption) {
     TempFolder t;
     t.Write(L"a.txt", "1");
