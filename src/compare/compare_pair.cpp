@@ -19,23 +19,26 @@
 
 namespace {
 
-// A second name of a multi-link file already compared on this side needs no second comparison.
-bool IsKnownHardLink(FileIdList* list, const wchar_t* path) {
-    uint32_t low = 0, high = 0;
-    uint32_t links = FileIdentity(path, &low, &high);
-    return links > 1 && RememberFileId(list, links, low, high) == 0;
+// A pair can come again only when a side has several links: the identities of both sides, from
+// the handles just opened, on volumes that keep hard links. An index of 0 identifies nothing.
+bool ReadPairKey(const RunState& run, FileIdKey* key) {
+    if (!run.HardLinkSupport1 || !run.HardLinkSupport2 || !run.FileIdLists[0]) return false;
+    BY_HANDLE_FILE_INFORMATION info1, info2;
+    if (!win.GetFileInformationByHandle(run.SideHandle1, &info1) ||
+        !win.GetFileInformationByHandle(run.SideHandle2, &info2)) {
+        return false;
+    }
+    if (info1.nNumberOfLinks < 2 && info2.nNumberOfLinks < 2) return false;
+    *key = PairKey(info1, info2);
+    return key->index1 != 0 && key->index2 != 0;
 }
 
-bool SkippedAsHardLink(const RunState& run, const wchar_t* path1, const wchar_t* path2) {
-    if (run.HardLinkSupport1 && run.FileIdLists[0] && IsKnownHardLink(run.FileIdLists[0], path1)) {
-        if (!Options.quiet) PrintOut("--- hardlink ---\n");
-        return true;
-    }
-    if (run.HardLinkSupport2 && run.FileIdLists[1] && IsKnownHardLink(run.FileIdLists[1], path2)) {
-        if (!Options.quiet) PrintOutW(L"%s (hardlink)\n", FileNamePart(path2));
-        return true;
-    }
-    return false;
+// The same two files, found identical earlier in the run, need no second comparison; another
+// tree-1 file paired with a second name of an earlier side 2 is compared as any pair.
+bool SkippedAsHardLink(const RunState& run, const FileIdKey& key) {
+    if (!HasFileIdKey(run.FileIdLists[0], key)) return false;
+    if (!Options.quiet) PrintOut("--- hardlink ---\n");
+    return true;
 }
 
 HANDLE OpenSide(const RunState& run, const wchar_t* path) {
@@ -240,11 +243,6 @@ bool SettleRange(RunState* run) {
 CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_t* path2, uint32_t* hardLinkCounter,
                                bool skipHardLinkCheck) {
     if (StopRequested()) return OtherProblem;
-    if (!skipHardLinkCheck && SkippedAsHardLink(*run, path1, path2)) {
-        ++*hardLinkCounter;
-        return Identical;
-    }
-    if (StopRequested()) return OtherProblem;
 
     PairRun pair;
     pair.startTime = win.GetTickCount();
@@ -253,6 +251,12 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     if (!OpenSides(run, path1, path2, &openError)) {
         if (!Options.quiet) EndPairLines();
         return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
+    }
+    FileIdKey pairKey = {};
+    bool linked = !skipHardLinkCheck && ReadPairKey(*run, &pairKey);
+    if (linked && SkippedAsHardLink(*run, pairKey)) {
+        ++*hardLinkCounter;
+        return Identical;
     }
     if (!SettleRange(run)) return Different;
     // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
@@ -271,7 +275,9 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     // differs, otherwise the pair could not be read, or the run was stopped.
     if (pair.differences != 0) return Different;
     switch (pair.end) {
-        case LoopEnd::Completed: return Identical;
+        case LoopEnd::Completed:
+            if (linked) RememberFileIdKey(run->FileIdLists[0], pairKey, 2);
+            return Identical;
         case LoopEnd::Stopped: return OtherProblem;
         case LoopEnd::ReaderGaveUp:
         case LoopEnd::ShortRead: return Unreadable;

@@ -30,10 +30,15 @@ uint64_t Mix(uint64_t x) {
     return x ^ (x >> 33);
 }
 
-FileIdSlot* SlotFor(FileIdSlot* slots, uint32_t capacity, uint64_t index) {
+bool SameKey(const FileIdKey& a, const FileIdKey& b) {
+    return a.index1 == b.index1 && a.index2 == b.index2 && a.volumes == b.volumes;
+}
+
+FileIdSlot* SlotFor(FileIdSlot* slots, uint32_t capacity, const FileIdKey& key) {
     uint32_t mask = capacity - 1;
-    for (uint32_t at = static_cast<uint32_t>(Mix(index)) & mask;; at = (at + 1) & mask) {
-        if (!slots[at].used || slots[at].index == index) return &slots[at];
+    uint64_t hash = Mix(key.index1 ^ Mix(key.index2 ^ Mix(key.volumes)));
+    for (uint32_t at = static_cast<uint32_t>(hash) & mask;; at = (at + 1) & mask) {
+        if (!slots[at].used || SameKey(slots[at].key, key)) return &slots[at];
     }
 }
 
@@ -42,7 +47,7 @@ void Grow(FileIdList* list) {
     uint32_t capacity = list->capacity ? list->capacity * 2 : kFirstFileIdSlots;
     auto* slots = static_cast<FileIdSlot*>(AllocZeroed(uint64_t{capacity} * sizeof(FileIdSlot)));
     for (uint32_t i = 0; i < list->capacity; ++i) {
-        if (list->slots[i].used) *SlotFor(slots, capacity, list->slots[i].index) = list->slots[i];
+        if (list->slots[i].used) *SlotFor(slots, capacity, list->slots[i].key) = list->slots[i];
     }
     FreeBlock(list->slots);
     list->slots = slots;
@@ -53,14 +58,27 @@ void Grow(FileIdList* list) {
 
 FileIdList* NewFileIdList() { return static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList))); }
 
-int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh) {
+int RememberFileIdKey(FileIdList* list, const FileIdKey& key, uint32_t linkCount) {
     if (uint64_t{list->count + 1} * 4 > uint64_t{list->capacity} * 3) Grow(list);
-    uint64_t index = (uint64_t{indexHigh} << 32) | indexLow;
-    FileIdSlot* slot = SlotFor(list->slots, list->capacity, index);
+    FileIdSlot* slot = SlotFor(list->slots, list->capacity, key);
     if (slot->used) return 0;
-    *slot = {index, linkCount, 1};
+    *slot = {key, linkCount, 1};
     ++list->count;
     return 1;
+}
+
+bool HasFileIdKey(const FileIdList* list, const FileIdKey& key) {
+    return list->capacity != 0 && SlotFor(list->slots, list->capacity, key)->used;
+}
+
+int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh) {
+    return RememberFileIdKey(list, {(uint64_t{indexHigh} << 32) | indexLow, 0, 0}, linkCount);
+}
+
+FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2) {
+    return {(uint64_t{side1.nFileIndexHigh} << 32) | side1.nFileIndexLow,
+            (uint64_t{side2.nFileIndexHigh} << 32) | side2.nFileIndexLow,
+            (uint64_t{side1.dwVolumeSerialNumber} << 32) | side2.dwVolumeSerialNumber};
 }
 
 void FreeFileIdSlots(FileIdList* list) {

@@ -193,12 +193,32 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     ASSERT_TRUE(CreateHardLinkW(a2.c_str(), a.c_str(), nullptr));
     FileIdList list1 = {};
     TestRun().FileIdLists[0] = &list1;
-    TestRun().HardLinkSupport1 = true;
+    TestRun().HardLinkSupport1 = TestRun().HardLinkSupport2 = true;
     EXPECT_EQ(Compare(a, b).outcome, Identical);
     PairResult r = Compare(a2, b);
     EXPECT_EQ(r.outcome, Identical);
     EXPECT_EQ(r.hardLinks, 1u);
     EXPECT_EQ(r.out, "--- hardlink ---\r\n");
+
+    // Only the same two files are skipped: a second name on one side against another file on the
+    // other is compared like any pair, and the other side must exist.
+    std::wstring b2 = folder.File(L"b2"), c = folder.Write(L"c", "CCCC"), other = folder.Write(L"other", "diff");
+    ASSERT_TRUE(CreateHardLinkW(b2.c_str(), b.c_str(), nullptr));
+    struct {
+        std::wstring side1, side2;
+        CompareOutcome outcome;
+        uint32_t hardLinks;
+    } rows[] = {
+        {a2, other, Different, 0},
+        {c, b2, Different, 0},
+        {a2, folder.File(L"missing"), Missing, 0},
+        {a, b2, Identical, 1},  // b2 is b
+    };
+    for (const auto& row : rows) {
+        r = Compare(row.side1, row.side2);
+        EXPECT_EQ(r.outcome, row.outcome) << r.out;
+        EXPECT_EQ(r.hardLinks, row.hardLinks) << r.out;
+    }
     FreeFileIdSlots(&list1);
 }
 
