@@ -13,3 +13,19 @@ void SetRunStateDefaults(RunState* run) {
     run->OpenFlags = kDefaultOpenFlags;
     run->SideHandle1 = run->SideHandle2 = INVALID_HANDLE_VALUE;
 }
+
+void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end) {
+    if (begin >= end) return;
+    uint32_t last = ranges->count - 1;
+    if (ranges->count != 0 && begin <= ranges->end[last]) {
+        if (end > ranges->end[last]) ranges->end[last] = end;
+        return;
+    }
+    if (ranges->count == UnreadRanges::kMost) {
+        ranges->end[last] = end;
+        return;
+    }
+    ranges->begin[ranges->count] = begin;
+    ranges->end[ranges->count] = end;
+    ++ranges->count;
+}

@@ -27,6 +27,18 @@ struct RunPaths {
     bool device2;
 };
 
+// The byte ranges of one block that a side could not read, [begin, end) from the block's start,
+// in ascending order. Beyond kMost ranges the last one grows over what lies between: more is
+// taken as unread, never less.
+struct UnreadRanges {
+    static constexpr uint32_t kMost = 64;
+    uint32_t count;
+    uint32_t begin[kMost];
+    uint32_t end[kMost];
+};
+
+void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end);
+
 struct RunState {
     // The two path arguments, rewritten in place as the run sets them up.
     PathBuffer path1;
@@ -64,6 +76,8 @@ struct RunState {
     // Bytes the last successful read of each side delivered for the current block. A block read
     // sector by sector counts as whole: its unreadable sectors are zero.
     uint32_t BytesRead[2];
+    // What each side could not read of the current block; those bytes are zero in its buffer.
+    UnreadRanges Unread[2];
 
     // Run totals.
     uint64_t BytesComparedTotal;

@@ -93,6 +93,8 @@ enum class LoopEnd { Completed, ReaderGaveUp, Stopped, ShortRead };
 
 struct PairRun {
     uint64_t differences = 0;
+    uint64_t unreadBytes = 0;      // of the compared range, on either side
+    bool readBytesDiffer = false;  // a difference among bytes that both sides delivered
     uint32_t startTime = 0;
     LoopEnd end = LoopEnd::Completed;
 };
@@ -125,6 +127,7 @@ uint32_t DeliveredLength(const RunState& run, uint32_t blockLength, uint64_t blo
 // gave up.
 bool ReadBothSides(RunState* run, uint32_t readLength) {
     run->BytesRead[0] = run->BytesRead[1] = 0;
+    run->Unread[0].count = run->Unread[1].count = 0;
     uint32_t result1, result2;
     if (run->ParallelReads) {
         StartSideRead(run, 0, readLength);
@@ -138,6 +141,52 @@ bool ReadBothSides(RunState* run, uint32_t readLength) {
         result2 = ReadSide2(run, readLength);
     }
     return result1 != 0 && result2 != 0;
+}
+
+// Whether the bytes of [0, length) that neither side lacks differ anywhere.
+bool ReadBytesDiffer(const uint8_t* a, const uint8_t* b, uint32_t length, const UnreadRanges& r1,
+                     const UnreadRanges& r2) {
+    uint32_t at = 0, i1 = 0, i2 = 0;
+    while (at < length) {
+        while (i1 < r1.count && r1.end[i1] <= at) ++i1;
+        while (i2 < r2.count && r2.end[i2] <= at) ++i2;
+        uint32_t next = length;
+        if (i1 < r1.count) {
+            if (r1.begin[i1] <= at) {
+                at = r1.end[i1];
+                continue;
+            }
+            if (r1.begin[i1] < next) next = r1.begin[i1];
+        }
+        if (i2 < r2.count) {
+            if (r2.begin[i2] <= at) {
+                at = r2.end[i2];
+                continue;
+            }
+            if (r2.begin[i2] < next) next = r2.begin[i2];
+        }
+        if (memcmp(a + at, b + at, next - at) != 0) return true;
+        at = next;
+    }
+    return false;
+}
+
+// Names what a side could not read of this block and tells whether what was read differs; the
+// listing has shown the unread bytes as zeros.
+void AccountUnread(const RunState& run, uint32_t length, uint64_t blockOffset, PairRun* pair) {
+    for (int side = 0; side < 2; ++side) {
+        const UnreadRanges& ranges = run.Unread[side];
+        for (uint32_t i = 0; i < ranges.count && ranges.begin[i] < length; ++i) {
+            uint32_t end = ranges.end[i] < length ? ranges.end[i] : length;
+            pair->unreadBytes += end - ranges.begin[i];
+            if (!Options.quiet) {
+                PrintUnreadRange(blockOffset + ranges.begin[i], blockOffset + end - 1, side + 1, run.CompareLength);
+            }
+        }
+    }
+    if (ReadBytesDiffer(run.CompareBuffers[0], run.CompareBuffers[1], length, run.Unread[0], run.Unread[1])) {
+        pair->readBytesDiffer = true;
+    }
 }
 
 void CompareBlocks(RunState* run, PairRun* pair) {
@@ -163,6 +212,7 @@ void CompareBlocks(RunState* run, PairRun* pair) {
         uint32_t length = DeliveredLength(*run, blockLength, blockOffset);
         pair->differences +=
             DiffBlock(run->CompareBuffers[0], run->CompareBuffers[1], length, blockOffset, run->CompareLength);
+        if (run->Unread[0].count != 0 || run->Unread[1].count != 0) AccountUnread(*run, length, blockOffset, pair);
         if (length < blockLength) {
             pair->end = LoopEnd::ShortRead;
             return;
@@ -180,7 +230,7 @@ void CompareBlocks(RunState* run, PairRun* pair) {
 }
 
 void PrintVerdict(const RunState& run, const PairRun& pair) {
-    if (pair.differences == 0) {
+    if (pair.differences == 0 && pair.unreadBytes == 0) {
         PrintOut("\r");
         if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
             // Below 1 MiB the share has no whole MiB to divide by; nothing is skipped anyway.
@@ -273,6 +323,8 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     run->BytesComparedTotal += run->CompareLength;
     // A pair that was not compared to its end is never reported identical: what was found
     // differs, otherwise the pair could not be read, or the run was stopped.
+    // Unread bytes decide before anything else: zeros in their place prove nothing either way.
+    if (pair.unreadBytes != 0) return pair.readBytesDiffer ? Different : Unreadable;
     if (pair.differences != 0) return Different;
     switch (pair.end) {
         case LoopEnd::Completed:

@@ -12,6 +12,13 @@ namespace {
 // Equal stretches are decided by memcmp a chunk at a time; the stop flag is polled between chunks.
 constexpr uint32_t kChunk = 4096;
 
+char Hex(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
+char* PutOffset(char* p, uint64_t offset, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *p++ = Hex(static_cast<unsigned>(offset >> shift));
+    return p;
+}
+
 // Lines are formatted here and written in large pieces: a block may list 10000 of them.
 struct ListingBuffer {
     static constexpr uint32_t kCapacity = 65536;
@@ -24,12 +31,12 @@ struct ListingBuffer {
         WriteOut(bytes, used);
         used = 0;
     }
-    static char Hex(unsigned v) { return "0123456789ABCDEF"[v & 15]; }
+
     void Line(uint64_t offset, uint8_t a, uint8_t b) {
         if (used + kLongestLine > kCapacity) Flush();
         char* p = bytes + used;
         *p++ = '\r';
-        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *p++ = Hex(static_cast<unsigned>(offset >> shift));
+        p = PutOffset(p, offset, digits);
         *p++ = ':';
         *p++ = ' ';
         *p++ = Hex(a >> 4);
@@ -97,4 +104,21 @@ uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t leng
     out.Flush();
     if (count != 0 && !listing) PrintOut("%u diffs found\n", count);
     return count;
+}
+
+void PrintUnreadRange(uint64_t first, uint64_t last, int side, uint64_t compareLength) {
+    char line[64];
+    int digits = OffsetDigits(compareLength);
+    char* p = line;
+    *p++ = '\r';
+    p = PutOffset(p, first, digits);
+    *p++ = '-';
+    p = PutOffset(p, last, digits);
+    const char tail[] = ": not read in file";
+    memcpy(p, tail, sizeof(tail) - 1);
+    p += sizeof(tail) - 1;
+    *p++ = static_cast<char>('0' + side);
+    *p++ = '\r';
+    *p++ = '\n';
+    WriteOut(line, static_cast<uint32_t>(p - line));
 }

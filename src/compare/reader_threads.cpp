@@ -77,7 +77,7 @@ bool IsReopenableError(DWORD code) {
     }
 }
 
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize) {
+int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread) {
     const uint32_t sector = sectorSize;
     const int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
@@ -112,9 +112,11 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
                 // The end of the medium. What was not read must not keep the previous block's bytes,
                 // and the next block must not start inside this one.
                 memset(target, 0, length - static_cast<size_t>(s) * sector);
+                AddUnreadRange(unread, s * sector, length);
                 SeekTo(handle, blockStart + length);
                 return successes > 0 ? 1 : 0;
             }
+            AddUnreadRange(unread, s * sector, (s + 1) * sector);
             LONG high = 0;
             win.SetFilePointer(handle, static_cast<LONG>(sector), &high, FILE_CURRENT);  // step over the bad sector
         }
@@ -125,6 +127,7 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     }
     if (s < sectors) {
         memset(buffer + static_cast<size_t>(s) * sector, 0, length - static_cast<size_t>(s) * sector);
+        AddUnreadRange(unread, s * sector, length);
         SeekTo(handle, blockStart + length);
     }
     ClearStatusLine();
@@ -150,8 +153,8 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
         if (IsMediaError(error)) {
             PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             run->BytesRead[0] = readLength;
-            return static_cast<uint32_t>(
-                ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength, run->SectorSize1));
+            return static_cast<uint32_t>(ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength,
+                                                            run->SectorSize1, &run->Unread[0]));
         }
         bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {
