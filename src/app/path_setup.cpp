@@ -220,7 +220,9 @@ StepResult ReadTopology(RunState* run) {
 
     run->SectorSize1 = SideSectorSize(p.device1, p.folder1);
     run->SectorSize2 = SideSectorSize(p.device2, p.folder2);
-    Options.startOffset = RoundUp64(Options.startOffset, LargerSectorSize(*run));
+    // An offset whose rounding to whole sectors wraps lies beyond every end, not at the start.
+    uint64_t rounded = RoundUp64(Options.startOffset, LargerSectorSize(*run));
+    Options.startOffset = rounded < Options.startOffset ? UINT64_MAX : rounded;
     return kGoOn;
 }
 

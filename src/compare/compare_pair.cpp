@@ -282,10 +282,19 @@ bool SettleRange(RunState* run) {
     }
     if (Options.firstBytes != 0 && Options.firstBytes < run->CompareLength) run->CompareLength = Options.firstBytes;
     run->CompareLengthMiB = static_cast<uint32_t>(run->CompareLength >> 20);
-    return StartOffsetFits(*run, run->SideHandle2, run->Side2IsNull,
-                           "Error: StartPos (%I64i) > FileSize2 (%I64i) -> abort") &&
-           StartOffsetFits(*run, run->SideHandle1, run->Side1IsNull,
-                           "Error: StartPos (%I64i) > FileSize (%I64i) -> abort");
+    // Offsets are unsigned: one of 2^63 or more is no negative number.
+    if (!StartOffsetFits(*run, run->SideHandle2, run->Side2IsNull,
+                         "Error: StartPos (%I64u) > FileSize2 (%I64u) -> abort") ||
+        !StartOffsetFits(*run, run->SideHandle1, run->Side1IsNull,
+                         "Error: StartPos (%I64u) > FileSize (%I64u) -> abort")) {
+        return false;
+    }
+    // Two null devices have no end to check against but the range itself, which must not wrap.
+    if (Options.startOffset > run->CompareLength) {
+        PrintErr("Error: StartPos (%I64u) > FileSize (%I64u) -> abort", Options.startOffset, run->CompareLength);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

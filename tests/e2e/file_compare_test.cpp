@@ -72,6 +72,26 @@ TEST_F(FileRuns, SizesFirstBytesAndStartOffset) {
     r = Run(L"-q -st:3000 " + Quoted(large) + L" " + Quoted(other));
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.err, "Error: StartPos (3072) > FileSize2 (2001) -> abort");
+
+    // Offsets near 2^64: rounding must not wrap to the start, none prints as negative, and two
+    // null devices have a range that must not wrap either.
+    struct {
+        std::wstring args;
+        std::string err;
+    } offsets[] = {
+        {L"-st:18446744073709551615 " + Quoted(large) + L" " + Quoted(other),
+         "Error: StartPos (18446744073709551615) > FileSize2 (2001) -> abort"},
+        {L"-st:9223372036854775808 " + Quoted(large) + L" " + Quoted(other),
+         "Error: StartPos (9223372036854775808) > FileSize2 (2001) -> abort"},
+        {L"-st:18446744073709551615 NUL NUL",
+         "Error: StartPos (18446744073709551615) > FileSize (9223372036854775807) -> abort"},
+    };
+    for (const auto& row : offsets) {
+        r = Run(L"-q " + row.args);
+        EXPECT_EQ(r.exitCode, 1u) << r.err;
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(r.out.find(": "), std::string::npos) << r.out;  // nothing listed
+    }
 }
 
 TEST_F(FileRuns, TheNullDevice) {
