@@ -143,7 +143,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
             const wchar_t* name = entry.cFileName;
             if (IsDotEntry(name)) continue;
             if (IsExcluded(name)) {
-                if (!Options.quiet) PrintOutW(L"%s\n skipped by exclude list\n", name);
+                if (!Options.quiet) PrintOut("%S\n skipped by exclude list\n", name);
                 continue;
             }
             size_t nameLength = wcslen(name);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console/control_handler.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
 #include "support/seam.h"
@@ -93,6 +94,18 @@ TEST_F(RunSequence, TheCurrentFolderCannotBeRead) {
     Outcome o = RunWith({a, b});
     EXPECT_EQ(o.code, 4);
     EXPECT_EQ(o.out, "Error ACCESS_DENIED determining current folder -> abort\r\n");
+}
+
+TEST_F(RunSequence, AControlEventAfterTheWorkKeepsTheExitCode) {
+    // Ctrl+C at the closing prompt: what was compared decides, not the key.
+    SeamOverride closing(
+        win.SetThreadExecutionState, +[](EXECUTION_STATE state) -> EXECUTION_STATE {
+            if (state == ES_CONTINUOUS) AbortFlag.store(1);  // the run's last call
+            return ::SetThreadExecutionState(state);
+        });
+    Outcome o = RunWith({L"-q", a, b});
+    EXPECT_EQ(o.code, 0) << o.out << o.err;
+    AbortFlag.store(0);
 }
 
 }  // namespace

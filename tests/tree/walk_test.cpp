@@ -139,8 +139,8 @@ TEST_F(TreeWalk, ExcludedNamesAndTheEmptyFolder) {
     WalkResult r = Walk(t1.path(), t2.path());
     ExcludeMasks[0] = nullptr;
     EXPECT_EQ(r.count, 1u);
-    EXPECT_NE(r.out.find("x.TMP\n skipped by exclude list\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("cache.tmp\n skipped by exclude list\n"), std::string::npos);
+    EXPECT_NE(r.out.find("x.TMP\r\n skipped by exclude list\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cache.tmp\r\n skipped by exclude list\r\n"), std::string::npos);
     EXPECT_EQ(r.out.find("folder2 not found"), std::string::npos);
 }
 
