@@ -61,13 +61,14 @@ void PrintCounts(const RunState& run) {
     } else if (run.ResultCounters[Missing] > 0) {
         PrintOut("%i files missing\n", run.ResultCounters[Missing]);
     } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0 &&
-               run.FoldersMissing == 0 && run.FoldersUnreadable == 0) {
+               run.FoldersMissing == 0 && run.FoldersUnreadable == 0 && run.LinksFailed == 0) {
         PrintOut("All files identical\n");
         return;
     }
     if (run.FoldersMissing > 0) PrintOut("%i folders missing\n", run.FoldersMissing);
     if (run.ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", run.ResultCounters[Unreadable]);
     if (run.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", run.FoldersUnreadable);
+    if (run.LinksFailed > 0) PrintOut("%i links could not be reproduced\n", run.LinksFailed);
     if (run.ResultCounters[OtherProblem] > 0)
         PrintOut("%i files had another problem\n", run.ResultCounters[OtherProblem]);
 }

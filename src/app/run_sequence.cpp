@@ -53,7 +53,8 @@ int EndRun(int code) {
 int RunExitCode(const RunState& run) {
     if (run.ResultCounters[Different] > 0) return kExitDifferent;
     if (run.ResultCounters[Missing] > 0 || run.FoldersMissing > 0) return kExitMissing;
-    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0 || run.FoldersUnreadable > 0) {
+    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0 || run.FoldersUnreadable > 0 ||
+        run.LinksFailed > 0) {
         return kExitIncomplete;
     }
     if (run.WorkStopped) return kExitIncomplete;

@@ -86,6 +86,7 @@ struct RunState {
     uint32_t ResultCounters[5];  // indexed by CompareOutcome
     uint32_t FoldersMissing;     // tree-1 folders that tree 2 lacks
     uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end
+    uint32_t LinksFailed;        // links that could not be read or reproduced in tree 2
     bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
 };
 

@@ -67,7 +67,12 @@ wchar_t* CopyName(const wchar_t* name, uint32_t chars, size_t room) {
 // entries. An earlier link of that name, or an empty entry, may be replaced.
 bool HoldsData(const wchar_t* path) {
     DWORD attributes = win.GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Only an entry that is not there holds nothing; one whose state cannot be read may.
+        DWORD error = win.GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         ScopedBlock<wchar_t> pattern(JoinStrings(path, L"\\*", L""));
         return CountFolderEntries(pattern.get()) != 0;
@@ -142,7 +147,8 @@ bool PrepareLink(const RunState& run, const wchar_t* path1, const wchar_t* path2
     if (link.tag == IO_REPARSE_TAG_SYMLINK) out->kind = "symlink";
     if (link.substituteChars == 0) return false;
     ScopedBlock<wchar_t> target(LinkTargetOf(link));
-    if (!wcsstr(target.get(), run.BaseFolder1)) return true;
+    // Letter case does not tell folders apart: c:\data\t1 is C:\Data\T1.
+    if (!win.StrStrIW(target.get(), run.BaseFolder1)) return true;
     out->bytes = RepointLink(link, run, rebuilt, sizeof rebuilt);
     out->data = rebuilt;
     return out->bytes != 0;
@@ -197,41 +203,53 @@ wchar_t* ReadLinkTarget(const wchar_t* path) {
     return nullptr;
 }
 
-uint32_t ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
+LinkOutcome ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
     ScopedHandle source(OpenLink(path1));
-    if (!source) return 0;
+    if (!source) {
+        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
+        return LinkOutcome::kFailed;
+    }
     FILETIME times[3];
     bool haveTimes = win.GetFileTime(source.get(), &times[0], &times[1], &times[2]) != 0;
     uint8_t data[kCopyBufferBytes];
     uint32_t bytes = 0;
     if (!ReadReparseData(source.get(), data, sizeof data, &bytes)) {
         PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
-        return 0;
+        return LinkOutcome::kFailed;
     }
     LinkToWrite link;
-    if (!PrepareLink(run, path1, path2, data, bytes, &link)) return 0;
+    if (!PrepareLink(run, path1, path2, data, bytes, &link)) return LinkOutcome::kKept;
     if (HoldsData(path2)) {
         PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
-        return 0;
+        return LinkOutcome::kKept;
     }
-    BOOL created = TRUE;
+    bool createdHere = false;
     if (isFolder) {
-        created = win.CreateDirectoryW(path2, nullptr);
-        if (!created && win.GetLastError() != ERROR_ALREADY_EXISTS) {
+        createdHere = win.CreateDirectoryW(path2, nullptr) != 0;
+        if (!createdHere && win.GetLastError() != ERROR_ALREADY_EXISTS) {
             PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, FileNamePart(path2));
-            return 0;
+            return LinkOutcome::kFailed;
         }
     }
-    uint32_t result = isFolder ? (created ? 1u : 0u) : 1u;
     ScopedHandle target(win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD error = win.GetLastError();
+    if (!isFolder && target) createdHere = error != ERROR_ALREADY_EXISTS;
+    bool written = false;
     if (target) {
         DWORD returned = 0;
-        result = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data), link.bytes,
-                                     nullptr, 0, &returned, nullptr) != 0;
-        if (haveTimes) win.SetFileTime(target.get(), &times[0], &times[1], &times[2]);
+        written = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data),
+                                      link.bytes, nullptr, 0, &returned, nullptr) != 0;
+        error = win.GetLastError();
+        if (written && haveTimes) win.SetFileTime(target.get(), &times[0], &times[1], &times[2]);
         target.reset();
     }
+    if (!written) {
+        PrintErr("error %u creating %s %S\n", error, link.kind, FileNamePart(path2));
+        // What this run made for the link goes again; what was there before stays.
+        if (createdHere) isFolder ? win.RemoveDirectoryW(path2) : win.DeleteFileW(path2);
+        return LinkOutcome::kFailed;
+    }
     if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), link.kind);
-    return result;
+    return LinkOutcome::kWritten;
 }

@@ -46,9 +46,16 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
     FreeBlock(target);
     if (!reproduce) return false;
     bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder || WildcardMatch(entry.cFileName, mask))
-        *count += ReplicateLink(*level.run, level.path1, level.path2, isFolder);
-    win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
+    if (!isFolder && !WildcardMatch(entry.cFileName, mask)) return true;
+    switch (ReplicateLink(*level.run, level.path1, level.path2, isFolder)) {
+        case LinkOutcome::kWritten:
+            ++*count;
+            // Attributes go only to what this run reproduced, never to an entry it kept.
+            win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
+            break;
+        case LinkOutcome::kKept: break;
+        case LinkOutcome::kFailed: ++level.run->LinksFailed; break;
+    }
     return true;
 }
 

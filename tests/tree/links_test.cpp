@@ -72,9 +72,14 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
     struct Row {
         bool otherLetter;
         const char* fileKind;
+        bool upperCaseTarget;  // the link names tree 1 in another letter case
     };
-    for (Row row : {Row{true, "symlink"}, Row{false, "reparse point"}}) {
+    std::wstring upper = tree1;
+    CharUpperW(upper.data());
+    for (Row row : {Row{true, "symlink", false}, Row{false, "reparse point", false}, Row{true, "symlink", true}}) {
         Written.clear();
+        LinkData_[L"lnkdir"] =
+            Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub((row.upperCaseTarget ? upper : tree1) + L"\\inner"), L"");
         WalkResult r = Walk(row.otherLetter);
         EXPECT_EQ(r.count, 2u);
         EXPECT_EQ(TestRun().ResultCounters[Identical] + TestRun().ResultCounters[Missing],
@@ -159,6 +164,64 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
     EXPECT_NE(r.err.find("lnkfile already holds data in tree 2: reparse point not reproduced\n"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(tree2 + L"\\lnkfile"), "keep");
     EXPECT_TRUE(Written.empty() || Written.count(InTree2(false, L"lnkskip.bin")) == Written.size());
+}
+
+// A link that cannot be written is an error that the run counts, and leaves nothing this run
+// made; an entry whose state cannot be read is kept as if it held data; attributes go only to
+// what was reproduced.
+TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
+    enum Fault { kSetFails, kTree2Unreadable };
+    static Fault fault;
+    static std::wstring tree2Path;
+    static int attributeWrites;
+    static decltype(win.DeviceIoControl) links;
+    links = win.DeviceIoControl;  // the fake links' own
+    SeamOverride set(
+        win.DeviceIoControl,
+        +[](HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
+            LPOVERLAPPED o) -> BOOL {
+            if (code == FSCTL_SET_REPARSE_POINT && fault == kSetFails) {
+                SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+                return FALSE;
+            }
+            return links(h, code, in, inSize, out, outSize, returned, o);
+        });
+    SeamOverride attributes(
+        win.GetFileAttributesW, +[](LPCWSTR path) -> DWORD {
+            if (fault == kTree2Unreadable && std::wstring(path).find(tree2Path) != std::wstring::npos) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_FILE_ATTRIBUTES;
+            }
+            return ::GetFileAttributesW(path);
+        });
+    SeamOverride setAttributes(
+        win.SetFileAttributesW, +[](LPCWSTR path, DWORD value) -> BOOL {
+            ++attributeWrites;
+            return ::SetFileAttributesW(path, value);
+        });
+    tree2Path = tree2.substr(3);
+    CreateDirectoryW(Tree1(L"lnkdir").c_str(), nullptr);
+    ::CloseHandle(::CreateFileW(Tree1(L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    LinkData_[L"lnkdir"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\D:\\t", L"");
+    LinkData_[L"lnkfile"] = Raw(IO_REPARSE_TAG_SYMLINK, L"\\??\\D:\\t", L"D:\\t");
+    struct {
+        Fault fault;
+        const char* err;
+    } rows[] = {
+        {kSetFails, "error 1314 creating reparse point lnkdir\n"},
+        {kTree2Unreadable, "lnkdir already holds data in tree 2: reparse point not reproduced\n"},
+    };
+    for (const auto& row : rows) {
+        fault = row.fault;
+        attributeWrites = 0;
+        WalkResult r = Walk(false);
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("(reparse point)"), std::string::npos) << r.out;
+        EXPECT_EQ(TestRun().LinksFailed, row.fault == kSetFails ? 2u : 0u) << r.err;
+        EXPECT_EQ(attributeWrites, 0);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 }  // namespace
