@@ -33,6 +33,16 @@ struct Level {
     size_t folder2Length;
 };
 
+// "cannot open '%S' err=%u\n\n" for a folder path of any length; a long one is not cut short.
+void PrintCannotOpen(const wchar_t* path, DWORD error) {
+    if (wcslen(path) + 40 < static_cast<size_t>(kFormatLimit)) {
+        PrintOut("cannot open '%S' err=%u\n\n", path, error);
+        return;
+    }
+    PrintOutLongPath("cannot open '%S'", path);
+    PrintOut(" err=%u\n\n", error);
+}
+
 void PutName(wchar_t* buffer, size_t at, const wchar_t* name, size_t nameLength) {
     memcpy(buffer + at, name, (nameLength + 1) * sizeof(wchar_t));
 }
@@ -61,8 +71,16 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
 
 uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter) {
     if (!Options.quiet) {
-        PrintOutW(L"Comparing %s with %s\n", RelativeToBase(level.path1, level.run->BaseFolder1),
-                  RelativeToBase(level.path2, level.run->BaseFolder2));
+        const wchar_t* shown1 = RelativeToBase(level.path1, level.run->BaseFolder1);
+        const wchar_t* shown2 = RelativeToBase(level.path2, level.run->BaseFolder2);
+        // Deep trees have paths far beyond the formatter's limit: such a line goes out in two
+        // pieces of any length, with the same bytes, instead of losing its end and line feed.
+        if (wcslen(shown1) + wcslen(shown2) + 16 < static_cast<size_t>(kFormatLimit)) {
+            PrintOutW(L"Comparing %s with %s\n", shown1, shown2);
+        } else {
+            PrintOutLongPath("Comparing %S", shown1);
+            PrintOutLongPath(" with %S\n", shown2);
+        }
     }
     CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, hardLinkCounter, false);
     ++level.run->ResultCounters[outcome];
@@ -98,8 +116,7 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
                 PrintOutLongPath("folder2 not found: %S\n", level->path2);
                 ++level->run->FoldersMissing;
             } else {
-                PrintOutLongPath("cannot open '%S'", level->path2);
-                PrintOut(" err=%u\n\n", error);
+                PrintCannotOpen(level->path2, error);
                 ++level->run->FoldersUnreadable;
             }
             return 0;
@@ -137,7 +154,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     HANDLE find = win.FindFirstFileW(level.path1, &entry);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD error = win.GetLastError();
-        PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), error);
+        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
         // A folder without a single entry, not even "." (a root), is empty, not unreadable.
         if (error != ERROR_FILE_NOT_FOUND) ++run->FoldersUnreadable;
     }
@@ -175,7 +192,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         } while (!StopRequested() && win.FindNextFileW(find, &entry));
         // Anything but the end of the folder leaves its other entries unseen.
         if (!StopRequested() && win.GetLastError() != ERROR_NO_MORE_FILES) {
-            PrintOut("cannot open '%S' err=%u\n\n", SkipLongPathPrefix(level.path1), win.GetLastError());
+            PrintCannotOpen(SkipLongPathPrefix(level.path1), win.GetLastError());
             ++run->FoldersUnreadable;
         }
         win.FindClose(find);

@@ -134,4 +134,30 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     EXPECT_NE(r.err.find("into\\t1\\y.txt'"), std::string::npos) << r.err;
 }
 
+TEST_F(FolderRuns, PathsBeyondTheFormatterLimitKeepTheirLines) {
+    // About 1,200 characters below the base folders: the line must keep " with ..." and its end.
+    std::wstring relative;
+    for (int level = 0; level < 6; ++level) {
+        relative += std::wstring(200, static_cast<wchar_t>(L'a' + level)) + L"\\";
+        CreateDirectoryW((L"\\\\?\\" + t1 + L"\\" + relative).c_str(), nullptr);
+        CreateDirectoryW((L"\\\\?\\" + t2 + L"\\" + relative).c_str(), nullptr);
+    }
+    Both(L"f", "1", "1");  // a second pair, so that the run has a summary
+    for (const std::wstring& tree : {t1, t2}) {
+        HANDLE h = CreateFileW((L"\\\\?\\" + tree + L"\\" + relative + L"deep").c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+        DWORD w;
+        WriteFile(h, "x", 1, &w, nullptr);
+        CloseHandle(h);
+    }
+    ProcessResult r = Run(Quoted(t1) + L" " + Quoted(t2));
+    std::string shown(relative.begin(), relative.end());
+    shown += "deep";
+    size_t line = r.out.find("Comparing " + shown + " with " + shown + "\n");
+    ASSERT_NE(line, std::string::npos) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
+    EXPECT_EQ(r.out.find("Files are identical", line), r.out.find('\n', line) + 2)
+        << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+}
+
 }  // namespace
