@@ -30,10 +30,12 @@ struct ListingBuffer {
     void Flush() {
         WriteOut(bytes, used);
         used = 0;
+        NoteListingBuffered(false);
     }
 
     void Line(uint64_t offset, uint8_t a, uint8_t b) {
         if (used + kLongestLine > kCapacity) Flush();
+        if (used == 0) NoteListingBuffered(true);
         char* p = bytes + used;
         *p++ = '\r';
         p = PutOffset(p, offset, digits);

@@ -29,7 +29,10 @@ void OpenConsoleSession(ConsoleSession* session) {
 }
 
 void CloseConsoleSession(ConsoleSession*) {
-    // The handler stays registered: an event after this point must still find a valid lock
-    // unless the process is ending, which it is.
+    // The handler goes first, and one that is running finishes, before its lock goes: an event at
+    // the very end must never find a deleted lock.
+    win.SetConsoleCtrlHandler(ConsoleControlHandler, FALSE);
+    win.EnterCriticalSection(&ConsoleLock);
+    win.LeaveCriticalSection(&ConsoleLock);
     win.DeleteCriticalSection(&ConsoleLock);
 }

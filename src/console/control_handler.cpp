@@ -14,6 +14,13 @@ std::atomic<int32_t> PromptActiveFlag{0};
 std::atomic<int32_t> LastControlEvent{0};
 uint32_t MainThreadId = 0;
 
+namespace {
+
+std::atomic<bool> listingBuffered{false};
+std::atomic<const char*> waitingMessage{nullptr};
+
+}  // namespace
+
 bool StopRequested() {
     return InterruptFlag.load(std::memory_order_relaxed) != 0 || AbortFlag.load(std::memory_order_relaxed) != 0;
 }
@@ -24,6 +31,8 @@ void ResetStopFlags() {
     PromptCancelFlag.store(0);
     PromptActiveFlag.store(0);
     LastControlEvent.store(0);
+    listingBuffered.store(false);
+    waitingMessage.store(nullptr);
 }
 
 bool PromptShouldEnd() {
@@ -31,6 +40,11 @@ bool PromptShouldEnd() {
 }
 
 namespace {
+
+void PrintStopMessage(const char* message) {
+    EnsureFreshLine();
+    PrintOut("%s", message);
+}
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
@@ -85,9 +99,10 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
     } else if (event != CTRL_C_EVENT) {
         InterruptFlag.store(1, kRelaxed);
     }
-    if (message) {
-        EnsureFreshLine();
-        PrintOut("%s", message);
+    if (message && listingBuffered.load()) {
+        waitingMessage.store(message);
+    } else if (message) {
+        PrintStopMessage(message);
     }
     AbortFlag.store(1, kRelaxed);
     LastControlEvent.store(static_cast<int32_t>(event), kRelaxed);
@@ -98,4 +113,16 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
         win.CloseHandle(mainThread);
     }
     return TRUE;
+}
+
+void NoteListingBuffered(bool buffered) {
+    listingBuffered.store(buffered);
+    if (buffered) return;
+    // On the main thread, after the listing's write: the handler cannot print meanwhile, as it
+    // takes the lock before it suspends this thread.
+    if (!waitingMessage.load()) return;
+    win.EnterCriticalSection(&ConsoleLock);
+    const char* message = waitingMessage.exchange(nullptr);
+    if (message) PrintStopMessage(message);
+    win.LeaveCriticalSection(&ConsoleLock);
 }

@@ -35,6 +35,11 @@ bool PromptShouldEnd();
 // The flags as a new process starts them, for running the program more than once in one process.
 void ResetStopFlags();
 
+// The difference listing gathers its lines in a buffer before it writes them. While it holds
+// some (`buffered`), the handler's stop message waits, so that it cannot land before lines found
+// earlier; the listing calls this with false after each write, which prints a message that waited.
+void NoteListingBuffered(bool buffered);
+
 // Registered by OpenConsoleSession. Always TRUE: the run winds down by itself instead of being
 // ended by the system's default handler.
 BOOL WINAPI ConsoleControlHandler(DWORD event);

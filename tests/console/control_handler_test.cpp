@@ -89,6 +89,18 @@ TEST_P(ControlEvent, PrintsItsMessageAndSetsTheFlags) {
     EXPECT_EQ(fc::InjectedKeyAt(0).flags, static_cast<DWORD>(KEYEVENTF_KEYUP));
 }
 
+// The stop message waits for listing lines that were found before it and are still buffered.
+TEST_F(ControlHandler, TheMessageWaitsForBufferedListingLines) {
+    NoteListingBuffered(true);
+    EXPECT_TRUE(ConsoleControlHandler(CTRL_C_EVENT));
+    EXPECT_EQ(fc::Output(), "");
+    EXPECT_EQ(AbortFlag.load(), 1);
+    NoteListingBuffered(false);  // the listing wrote its lines
+    EXPECT_EQ(fc::Output(), "Ctrl+C pressed -> abort\r\n");
+    NoteListingBuffered(false);
+    EXPECT_EQ(fc::Output(), "Ctrl+C pressed -> abort\r\n");  // once
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Events, ControlEvent,
     ::testing::Values(EventCase{"CtrlC", CTRL_C_EVENT, "Ctrl+C pressed -> abort\r\n", 0},
@@ -125,7 +137,8 @@ TEST_P(ControlSequence, LaterEventsFollowTheTable) {
 INSTANTIATE_TEST_SUITE_P(
     Events, ControlSequence,
     ::testing::Values(
-        SequenceCase{"CtrlCTwiceSpeaksOnce", {CTRL_C_EVENT, CTRL_C_EVENT}, false, "Ctrl+C pressed -> abort\r\n", 0, 1, 0},
+        SequenceCase{
+            "CtrlCTwiceSpeaksOnce", {CTRL_C_EVENT, CTRL_C_EVENT}, false, "Ctrl+C pressed -> abort\r\n", 0, 1, 0},
         SequenceCase{"CtrlCAtAPromptOnlyCancelsIt", {CTRL_C_EVENT}, true, "", 0, 1, 0},
         SequenceCase{"CtrlBreakThenCtrlCChangesNothing",
                      {CTRL_BREAK_EVENT, CTRL_C_EVENT},
@@ -199,7 +212,8 @@ TEST_F(FakeConsoleTest, AMainThreadSuspendedInsideTheHeapDoesNotStopTheHandler) 
         fc::PutText(0, fc::Cursor().Y, " 5 MB of 10 MB compared");
         fc::SetCursor(0, fc::Cursor().Y);
         uint64_t before = main.counter.load();
-        while (main.counter.load() < before + 50) {}
+        while (main.counter.load() < before + 50) {
+        }
 
         HANDLE handler = ::CreateThread(nullptr, 0, RunCtrlC, nullptr, 0, nullptr);
         DWORD waited = ::WaitForSingleObject(handler, 5000);
