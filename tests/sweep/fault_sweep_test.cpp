@@ -86,7 +86,10 @@ protected:
     // Records the calls of an unfaulted run, then fails each of them once. Returns the run count.
     // `keptBlocks`: what the unfaulted run leaves allocated; a listing ends the process at once and
     // keeps its console session.
-    size_t SweepAllCalls(const std::vector<std::wstring>& args, int baselineExit, int64_t keptBlocks = 0) {
+    // `unverifiedBy`: entries whose failure leaves bytes or entries unread, unless the output shows
+    // the given recovery, so that the run must not end with 0 (where the unfaulted run does).
+    size_t SweepAllCalls(const std::vector<std::wstring>& args, int baselineExit, int64_t keptBlocks = 0,
+                         const std::vector<std::pair<std::string, std::string>>& unverifiedBy = {}) {
         RunResult baseline = Run(args, SIZE_MAX);
         EXPECT_EQ(baseline.exitCode, baselineExit);
         EXPECT_EQ(baseline.handles, 0);
@@ -103,6 +106,12 @@ protected:
             EXPECT_GE(r.exitCode, 0);
             EXPECT_LE(r.exitCode, 12);
             EXPECT_FALSE(fc::DeadlineHit());
+            for (const auto& [name, recovered] : unverifiedBy) {
+                if (failed < 0 || name != fault::EntryName(failed)) continue;
+                if (recovered.empty() || r.out.find(recovered) == std::string::npos) {
+                    EXPECT_NE(r.exitCode, 0) << r.out << r.err;
+                }
+            }
             if (r.exitCode != baseline.exitCode) {
                 // An outcome that changed must be explained: some text the unfaulted run did not show.
                 EXPECT_TRUE(r.out != baseline.out || r.err != baseline.err);
@@ -169,6 +178,33 @@ protected:
 };
 
 TEST_F(FolderSweep, EveryCallFailsOnce) { EXPECT_GT(SweepAllCalls({tree1, tree2}, 1), 100u); }
+
+// Identical trees: the run ends with 0, so a fault that leaves something unread cannot hide
+// behind an unchanged exit code.
+class IdenticalFolderSweep : public Sweep {
+protected:
+    void SetUp() override {
+        Sweep::SetUp();
+        for (const std::wstring& f : {tree1, tree2, tree1 + L"\\sub", tree2 + L"\\sub"}) {
+            CreateDirectoryW(f.c_str(), nullptr);
+        }
+        for (const wchar_t* tree : {L"tree1\\", L"tree2\\"}) {
+            base.Write(std::wstring(tree) + L"a.txt", "same");
+            base.Write(std::wstring(tree) + L"sub\\c.txt", "below");
+        }
+    }
+    void CheckFiles() override { EXPECT_EQ(ReadWholeFile(tree2 + L"\\sub\\c.txt"), "below"); }
+    TempFolder base;
+    std::wstring tree1 = base.File(L"tree1"), tree2 = base.File(L"tree2");
+};
+
+TEST_F(IdenticalFolderSweep, NoUnreadEntryPassesForVerified) {
+    // A read that fails once is read again sector by sector; only when every sector came back is
+    // the pair verified.
+    EXPECT_GT(SweepAllCalls({tree1, tree2}, 0, 0,
+                            {{"ReadFile", " sectors successfully read, 0 failed"}, {"FindFirstFileW", ""}}),
+              100u);
+}
 
 class ListingSweep : public Sweep {
 protected:
