@@ -310,7 +310,14 @@ StepResult SetUpPaths(RunState* run) {
     if (!step.ended) step = ChooseBlockSize(run);
     if (step.ended) return step;
     if (!Options.quiet) {
-        PrintOutW(L"compare %s with %s\n", SkipLongPathPrefix(run->path1), SkipLongPathPrefix(run->path2));
+        const wchar_t* shown1 = SkipLongPathPrefix(run->path1);
+        const wchar_t* shown2 = SkipLongPathPrefix(run->path2);
+        if (wcslen(shown1) + wcslen(shown2) + 16 < static_cast<size_t>(kFormatLimit)) {
+            PrintOutW(L"compare %s with %s\n", shown1, shown2);
+        } else {
+            PrintOutLongPath("compare %S", shown1);  // paths beyond the formatter's limit, whole
+            PrintOutLongPath(" with %S\n", shown2);
+        }
     }
     if (step = ReserveCompareBuffers(run); step.ended) return step;
     win.SetThreadPriority(win.GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);

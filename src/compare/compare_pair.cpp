@@ -62,19 +62,32 @@ struct SidesClosedAtEnd {
     ~SidesClosedAtEnd() { CloseNow(); }
 };
 
+// "Cannot open fileN for compare '...'" and the error; a path beyond the formatter's limit goes
+// out whole instead of taking the error line with it.
+void PrintCannotOpen(int side, const wchar_t* path, DWORD error) {
+    const wchar_t* shown = SkipLongPathPrefix(path);
+    if (wcslen(shown) + 64 < static_cast<size_t>(kFormatLimit)) {
+        PrintErr("\rCannot open file%i for compare '%S'\nerr=%s\n", side, shown, ErrorName(error));
+        return;
+    }
+    PrintErr("\rCannot open file%i for compare '", side);
+    PrintErrLongPath(shown);
+    PrintErr("'\nerr=%s\n", ErrorName(error));
+}
+
 // Both sides open, or false with the error of the side that failed, its message printed.
 bool OpenSides(RunState* run, const wchar_t* path1, const wchar_t* path2, DWORD* openError) {
     run->Side1Path = path1;
     run->SideHandle1 = OpenSide(*run, path1);
     if (run->SideHandle1 == INVALID_HANDLE_VALUE) {
         *openError = win.GetLastError();
-        PrintErr("\rCannot open file1 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path1), ErrorName(*openError));
+        PrintCannotOpen(1, path1, *openError);
         return false;
     }
     run->SideHandle2 = OpenSide(*run, path2);
     if (run->SideHandle2 == INVALID_HANDLE_VALUE) {
         *openError = win.GetLastError();
-        PrintErr("\rCannot open file2 for compare '%S'\nerr=%s\n", SkipLongPathPrefix(path2), ErrorName(*openError));
+        PrintCannotOpen(2, path2, *openError);
         return false;
     }
     return true;

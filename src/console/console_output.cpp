@@ -114,6 +114,22 @@ int PrintErr(const char* format, ...) {
     return WriteBytes(err, text, static_cast<DWORD>(length));
 }
 
+int PrintErrLongPath(const wchar_t* path) {
+    int chars = static_cast<int>(wcslen(path));
+    int bytes = win.WideCharToMultiByte(CP_ACP, 0, path, chars, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return -1;
+    ScopedBlock<char> text(static_cast<char*>(AllocZeroed(static_cast<uint64_t>(bytes) + 1)));
+    bytes = win.WideCharToMultiByte(CP_ACP, 0, path, chars, text.get(), bytes, nullptr, nullptr);
+    if (bytes <= 0) return -1;
+    HANDLE err = win.GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    if (win.WriteConsoleA(err, text.get(), static_cast<DWORD>(bytes), &written, nullptr)) {
+        return static_cast<int>(written);
+    }
+    if (win.GetLastError() != ERROR_INVALID_HANDLE) return -1;
+    return WriteBytes(err, text.get(), static_cast<DWORD>(bytes));
+}
+
 int PrintOutW(const wchar_t* format, ...) {
     wchar_t text[kFormatLimit + 1];
     va_list args;

@@ -29,6 +29,10 @@ int PrintOutW(const wchar_t* format, ...);
 // -1 when the format has no %S.
 int PrintOutLongPath(const char* format, const wchar_t* path);
 
+// `path` of any length to standard error, in the ANSI code page as PrintErr's %S writes it: the
+// middle of a message whose path would not fit the formatter's limit.
+int PrintErrLongPath(const wchar_t* path);
+
 // wvsprintf into `text` of kFormatLimit + 1 characters, always terminated; returns the length.
 size_t FormatText(char* text, const char* format, va_list args);
 size_t FormatText(wchar_t* text, const wchar_t* format, va_list args);

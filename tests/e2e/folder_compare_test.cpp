@@ -150,14 +150,19 @@ TEST_F(FolderRuns, PathsBeyondTheFormatterLimitKeepTheirLines) {
         WriteFile(h, "x", 1, &w, nullptr);
         CloseHandle(h);
     }
+    HANDLE only = CreateFileW((L"\\\\?\\" + t1 + L"\\" + relative + L"only1").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(only);
     ProcessResult r = Run(Quoted(t1) + L" " + Quoted(t2));
+    std::string missing(relative.begin(), relative.end());
+    EXPECT_NE(r.err.find(missing + "only1'\nerr=FILE_NOT_FOUND\n"), std::string::npos) << r.err.size();
     std::string shown(relative.begin(), relative.end());
     shown += "deep";
     size_t line = r.out.find("Comparing " + shown + " with " + shown + "\n");
     ASSERT_NE(line, std::string::npos) << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
     EXPECT_EQ(r.out.find("Files are identical", line), r.out.find('\n', line) + 2)
         << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
-    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_EQ(r.exitCode, 9u) << r.out;
 }
 
 }  // namespace
