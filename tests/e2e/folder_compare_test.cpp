@@ -102,6 +102,11 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     EXPECT_EQ(Tail(r.out, 2), "1 MB in 3 files and folders compared \r\n1 folders missing\r\n");
     EXPECT_EQ(r.exitCode, 9u);
 
+    // The exclude notice ends its lines with CR LF, as every notice of the program does.
+    r = Run(L"-e:z.bin -e:only1 -e:sub " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_NE(r.out.find("\nz.bin\r\n skipped by exclude list\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+
     r = Run(L"-q " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
     EXPECT_EQ(r.out, "");  // y.txt alone: no summary
     r = Run(L"-q -s " + Quoted(t1 + L"\\*.txt") + L" " + Quoted(t2));
