@@ -78,6 +78,9 @@ struct RunState {
     uint32_t BytesRead[2];
     // What each side could not read of the current block; those bytes are zero in its buffer.
     UnreadRanges Unread[2];
+    // Where the current block begins in both sides: the engine knows it, so nothing asks the file
+    // position, which could fail and send every later read to the wrong place.
+    uint64_t BlockPosition;
 
     // Run totals.
     uint64_t BytesComparedTotal;

@@ -217,6 +217,7 @@ void CompareBlocks(RunState* run, PairRun* pair) {
             // Unbuffered reads take whole sectors; only the block length is compared.
             readLength = RoundUp(blockLength, sectorSize);
         }
+        run->BlockPosition = Options.startOffset + blockOffset;
         if (!ReadBothSides(run, readLength)) {
             PrintErr("\n aborted\n");
             pair->end = LoopEnd::ReaderGaveUp;

@@ -43,19 +43,6 @@ bool ReopenSide1(RunState* run) {
 
 }  // namespace
 
-uint64_t CurrentFilePosition(HANDLE handle) {
-    win.SetLastError(0);
-    LONG high = 0;
-    DWORD low = win.SetFilePointer(handle, 0, &high, FILE_CURRENT);
-    if (low == INVALID_SET_FILE_POINTER) {
-        // Block positions are whole sectors, so this low part is always a failure.
-        PrintOut("\n SetFilePonter failed with error=%u\n", win.GetLastError());
-        return 0;
-    }
-    if (win.GetLastError() != 0) return 0;
-    return (static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) + low;
-}
-
 BOOL SeekTo(HANDLE handle, uint64_t position) {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(position);
@@ -77,11 +64,11 @@ bool IsReopenableError(DWORD code) {
     }
 }
 
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread) {
+int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
+                       uint64_t blockStart) {
     const uint32_t sector = sectorSize;
     const int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
-    const uint64_t blockStart = CurrentFilePosition(handle);
     int successes = 0, failures = 0;
     ClearStatusLine();
     int s = 0;
@@ -134,12 +121,14 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     if (!AbortFlag.load(std::memory_order_relaxed)) {
         PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
     }
-    win.Sleep(1000);
+    // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
+    // add as many seconds.
+    if (!OutputRedirected()) win.Sleep(1000);
     return successes > 0 ? 1 : 0;
 }
 
 uint32_t ReadSide1(RunState* run, uint32_t readLength) {
-    const uint64_t position = CurrentFilePosition(run->SideHandle1);
+    const uint64_t position = run->BlockPosition;
     for (;;) {
         DWORD got = 0;
         if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0], readLength, &got, nullptr)) {
@@ -154,7 +143,7 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
             PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             run->BytesRead[0] = readLength;
             return static_cast<uint32_t>(ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength,
-                                                            run->SectorSize1, &run->Unread[0]));
+                                                            run->SectorSize1, &run->Unread[0], position));
         }
         bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {

@@ -19,9 +19,10 @@ uint32_t ReadSide2(RunState* run, uint32_t readLength);
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after
 // the end of the medium or a stop. 1 when at least one sector was read.
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread);
+// `blockStart` is where the block begins in the file.
+int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
+                       uint64_t blockStart);
 
-uint64_t CurrentFilePosition(HANDLE handle);
 BOOL SeekTo(HANDLE handle, uint64_t position);
 
 // A lost network name, a changed or missing medium: the open handle is worth replacing.

@@ -141,6 +141,26 @@ TEST_F(ReadErrors, TheEndOfTheMediumStopsTheSectorReading) {
     EXPECT_EQ(BadMedium::lastPosition, 1048576u);
 }
 
+TEST_F(ReadErrors, NoPositionQueryDecidesWhereBlocksAreRead) {
+    // The medium ends inside the second of three blocks, and every position query fails: the next
+    // block is still read from its own start, which the engine knows.
+    std::string data = Bytes(3 * 1048576, 4);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    BadMedium::badSectors = {300};
+    BadMedium::error = ERROR_SECTOR_NOT_FOUND;
+    SeamOverride query(
+        win.SetFilePointer, +[](HANDLE h, LONG distance, PLONG high, DWORD method) -> DWORD {
+            if (distance == 0 && method == FILE_CURRENT) {
+                ::SetLastError(ERROR_INVALID_FUNCTION);
+                return INVALID_SET_FILE_POINTER;
+            }
+            return ::SetFilePointer(h, distance, high, method);
+        });
+    EXPECT_EQ(Compare(a, b), Unreadable);
+    EXPECT_EQ(BadMedium::lastPosition, 2u * 1048576);
+    EXPECT_EQ(Count(fc::Output(), "\r0012C000-001FFFFF: not read in file1\r\n"), 1u);
+}
+
 struct Reopen {
     static inline int failures = 0;
     static inline int opens = 0;
