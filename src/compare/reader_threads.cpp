@@ -129,6 +129,11 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
 
 uint32_t ReadSide1(RunState* run, uint32_t readLength) {
     const uint64_t position = run->BlockPosition;
+    // A medium that answers every open and fails every read (a card pulled from its reader, a
+    // share that accepts opens) would be reopened forever; after RetryCount reads failing with the
+    // same error the block is read sector by sector, so that what can be read is still compared.
+    DWORD reopenedFor = ERROR_SUCCESS;
+    int32_t reopenRounds = 0;
     for (;;) {
         DWORD got = 0;
         if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0], readLength, &got, nullptr)) {
@@ -139,8 +144,17 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
         if (StopRequested() || OutputRedirected()) return 0;
         ClearStatusLine();
 
-        if (IsMediaError(error)) {
-            PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
+        if (IsReopenableError(error)) {
+            reopenRounds = error == reopenedFor ? reopenRounds + 1 : 1;
+            reopenedFor = error;
+        }
+        // RetryCount reads in all, as for a sector: the first and one after each reopen.
+        bool reopenedEnough = IsReopenableError(error) && reopenRounds >= Options.RetryCount;
+        if (reopenedEnough) {
+            PrintOut("error %s after %i reopens - try reading single sectors...\n", ErrorName(error), reopenRounds - 1);
+        }
+        if (IsMediaError(error) || reopenedEnough) {
+            if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             run->BytesRead[0] = readLength;
             return static_cast<uint32_t>(ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength,
                                                             run->SectorSize1, &run->Unread[0], position));

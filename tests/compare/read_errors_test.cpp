@@ -217,6 +217,21 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
     }
 }
 
+TEST_F(ReadErrors, AReadThatKeepsFailingAfterEveryReopenIsReadSectorBySector) {
+    // Every open works and the block's read always fails the same reopenable way: bounded, said
+    // on one line, and what can be read is still compared.
+    std::string data = Bytes(2 * 1048576, 6);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    BadMedium::badSectors = {300};
+    BadMedium::error = ERROR_NOT_READY;
+    EXPECT_EQ(Compare(a, b), Unreadable);
+    std::string out = fc::Output();
+    EXPECT_EQ(Count(out, "error NOT_READY after 10 reopens - try reading single sectors...\r\n"), 1u) << out;
+    EXPECT_EQ(Count(out, "255 of 256 sectors successfully read, 1 failed\r\n"), 1u);
+    EXPECT_EQ(Count(out, "\r0012C000-0012CFFF: not read in file1\r\n"), 1u);
+    EXPECT_FALSE(fc::DeadlineHit());
+}
+
 TEST_F(ReadErrors, ASide2ErrorOnlyAsks) {
     std::string data = Bytes(4096, 5);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
