@@ -127,6 +127,18 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     return successes > 0 ? 1 : 0;
 }
 
+namespace {
+
+// The bytes of the block that lie before the end of the compared range. A read that returns fewer
+// before that point (usual on network and user-mode file systems when an error begins inside the
+// block) has not reached the end: the rest is read, and the read that fails there tells why.
+uint32_t BytesDue(const RunState& run, uint32_t readLength) {
+    uint64_t left = run.CompareLength > run.BlockPosition ? run.CompareLength - run.BlockPosition : 0;
+    return left < readLength ? static_cast<uint32_t>(left) : readLength;
+}
+
+}  // namespace
+
 uint32_t ReadSide1(RunState* run, uint32_t readLength) {
     const uint64_t position = run->BlockPosition;
     // A medium that answers every open and fails every read (a card pulled from its reader, a
@@ -134,10 +146,14 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
     // same error the block is read sector by sector, so that what can be read is still compared.
     DWORD reopenedFor = ERROR_SUCCESS;
     int32_t reopenRounds = 0;
+    const uint32_t due = BytesDue(*run, readLength);
+    uint32_t filled = 0;
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0], readLength, &got, nullptr)) {
-            run->BytesRead[0] = got;
+        if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0] + filled, readLength - filled, &got, nullptr)) {
+            filled += got;
+            if (got != 0 && filled < due) continue;
+            run->BytesRead[0] = filled;
             return 1;
         }
         DWORD error = win.GetLastError();
@@ -156,6 +172,7 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
         if (IsMediaError(error) || reopenedEnough) {
             if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             run->BytesRead[0] = readLength;
+            if (filled != 0) SeekTo(run->SideHandle1, position);  // the whole block, sector by sector
             return static_cast<uint32_t>(ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength,
                                                             run->SectorSize1, &run->Unread[0], position));
         }
@@ -167,6 +184,7 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
             if (unbufferedRefused) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
             if (!ReopenSide1(run)) return 0;
             SeekTo(run->SideHandle1, position);
+            filled = 0;
             continue;
         }
         PrintOut("read error %s - abort? (Y/N)", ErrorName(error));
@@ -179,10 +197,14 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
 }
 
 uint32_t ReadSide2(RunState* run, uint32_t readLength) {
+    const uint32_t due = BytesDue(*run, readLength);
+    uint32_t filled = 0;
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(run->SideHandle2, run->CompareBuffers[1], readLength, &got, nullptr)) {
-            run->BytesRead[1] = got;
+        if (win.ReadFile(run->SideHandle2, run->CompareBuffers[1] + filled, readLength - filled, &got, nullptr)) {
+            filled += got;
+            if (got != 0 && filled < due) continue;
+            run->BytesRead[1] = filled;
             return 1;
         }
         DWORD error = win.GetLastError();
