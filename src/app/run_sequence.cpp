@@ -109,7 +109,13 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
     OpenConsoleSession(Session);
     if (IsStandalone()) WidenConsole();
 
-    if (count == 1) {
+    // "/?" and "-?" are a Windows console user's first try; a path they cannot be.
+    bool asksForHelp = false;
+    for (int i = 1; i < count && args[i]; ++i) {
+        const wchar_t* a = args[i];
+        if ((a[0] == L'/' || a[0] == L'-') && a[1] == L'?' && a[2] == 0) asksForHelp = true;
+    }
+    if (count == 1 || asksForHelp) {
         PrintUsage();
         return EndRun(kExitUsage);
     }

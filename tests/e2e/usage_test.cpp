@@ -27,12 +27,14 @@ const char kUsage[] =
     "\r\n";
 
 TEST(Usage, NoArgumentsPrintsBannerAndUsageWithExitCode2) {
-    ProcessResult r = RunQvb(L"");
-    ASSERT_TRUE(r.started);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 2u);
-    EXPECT_EQ(r.out, kUsage);
-    EXPECT_EQ(r.err, "");
+    for (const wchar_t* args : {L"", L"/?", L"-?", L"-q /?"}) {
+        ProcessResult r = RunQvb(args);
+        ASSERT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 2u);
+        EXPECT_EQ(r.out, kUsage);
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 }  // namespace
