@@ -61,15 +61,16 @@ struct RunState {
     bool HardLinkSupport2;
     FileIdList* FileIdLists[2];  // null for a side whose volume has no hard links
 
-    // CreateFileW flags of every open; the side-1 reader drops FILE_FLAG_NO_BUFFERING for the
-    // rest of the run when a volume refuses unbuffered reads.
+    // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
+    // run when a volume refuses unbuffered reads.
     uint32_t OpenFlags;
 
-    // The pair being compared. The side-1 reader may replace SideHandle1 while the main thread
-    // waits; each reader writes its own BytesRead.
+    // The pair being compared. Each reader may replace its own handle, reopened from its path,
+    // while the main thread waits, and writes its own BytesRead and Unread.
     HANDLE SideHandle1;
     HANDLE SideHandle2;
     const wchar_t* Side1Path;
+    const wchar_t* Side2Path;
     uint64_t CompareLength;  // end of the compared range, start offset included
     uint32_t CompareLengthMiB;
     uint64_t BlockCount;

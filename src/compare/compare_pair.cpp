@@ -78,6 +78,7 @@ void PrintCannotOpen(int side, const wchar_t* path, DWORD error) {
 // Both sides open, or false with the error of the side that failed, its message printed.
 bool OpenSides(RunState* run, const wchar_t* path1, const wchar_t* path2, DWORD* openError) {
     run->Side1Path = path1;
+    run->Side2Path = path2;
     run->SideHandle1 = OpenSide(*run, path1);
     if (run->SideHandle1 == INVALID_HANDLE_VALUE) {
         *openError = win.GetLastError();

@@ -15,10 +15,20 @@
 
 namespace {
 
-bool OutputRedirected() { return Session && Session->outputRedirected; }
+// Nobody watches a run whose output goes to a file: every prompt takes its default answer, and
+// nothing is drawn that only a console could show.
+bool Unattended() { return Session && Session->outputRedirected; }
 
 bool IsMediaError(DWORD code) {
     return code == ERROR_CRC || code == ERROR_SECTOR_NOT_FOUND || code == ERROR_SEM_TIMEOUT || code == ERROR_IO_DEVICE;
+}
+
+// The answer to a yes/no prompt that has just been printed; unattended the default, shown as if
+// it had been typed so that a log says what was decided.
+bool AnswerYesNo(wchar_t defaultKey) {
+    if (!Unattended()) return AskYesNo(defaultKey);
+    PrintOut(" %C", defaultKey);
+    return defaultKey == L'Y';
 }
 
 // After "N" at a read-error prompt: a short pause before the same read is tried again.
@@ -28,18 +38,65 @@ void AnnounceRetry() {
     PrintOut("try reading...");
 }
 
-// Opens Side1Path again until it works or the user gives up.
-bool ReopenSide1(RunState* run) {
+// What one reader works on: its own handle, path, buffer and results in the run state.
+struct SideOfPair {
+    HANDLE* handle;
+    const wchar_t* path;
+    uint8_t* buffer;
+    uint32_t sectorSize;
+    UnreadRanges* unread;
+    uint32_t* bytesRead;
+    int number;  // 1 or 2, as the messages name the files
+};
+
+SideOfPair SideOf(RunState* run, int side) {
+    if (side == 0) {
+        return {&run->SideHandle1,
+                run->Side1Path,
+                run->CompareBuffers[0],
+                run->SectorSize1,
+                &run->Unread[0],
+                &run->BytesRead[0],
+                1};
+    }
+    return {&run->SideHandle2,
+            run->Side2Path,
+            run->CompareBuffers[1],
+            run->SectorSize2,
+            &run->Unread[1],
+            &run->BytesRead[1],
+            2};
+}
+
+// Opens the side's path again until it works or the user gives up.
+bool Reopen(const RunState& run, const SideOfPair& side) {
     for (;;) {
-        run->SideHandle1 = win.CreateFileW(run->Side1Path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, run->OpenFlags, nullptr);
-        if (run->SideHandle1 != INVALID_HANDLE_VALUE) return true;
-        PrintErr("Error %s reopening file1 - abort? (Y/N)", LastErrorName());
-        bool abort = AskYesNo(L'Y');
+        *side.handle = win.CreateFileW(side.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, run.OpenFlags, nullptr);
+        if (*side.handle != INVALID_HANDLE_VALUE) return true;
+        PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), side.number);
+        bool abort = AnswerYesNo(L'Y');
         PrintErr("\n");
         if (abort) return false;
     }
 }
+
+// With both sides read at once, the recovery of one side waits for that of the other: two
+// prompts or two sector counts on one status line would mix.
+CRITICAL_SECTION recoveryLock;
+bool recoveryLockMade = false;
+
+struct RecoveryTurn {
+    bool held = false;
+    void Take() {
+        if (held || !recoveryLockMade) return;
+        win.EnterCriticalSection(&recoveryLock);
+        held = true;
+    }
+    ~RecoveryTurn() {
+        if (held) win.LeaveCriticalSection(&recoveryLock);
+    }
+};
 
 }  // namespace
 
@@ -67,34 +124,50 @@ bool IsReopenableError(DWORD code) {
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
                        uint64_t blockStart) {
     const uint32_t sector = sectorSize;
-    const int sectors = static_cast<int>(length / sector);
+    int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
+    // Unattended, only whole lines: a log has no status line to count sectors and retries on.
+    const bool watched = !Unattended();
     int successes = 0, failures = 0;
     ClearStatusLine();
     int s = 0;
     for (; s < sectors; ++s) {
         uint8_t* target = buffer + static_cast<size_t>(s) * sector;
         memset(target, 0, sector);
-        ClearStatusLine();
-        PrintOut("Reading sector %i of %i...", s + 1, sectors);
-        int column = CursorColumnOf(Session);
+        int column = 0;
+        if (watched) {
+            ClearStatusLine();
+            PrintOut("Reading sector %i of %i...", s + 1, sectors);
+            column = CursorColumnOf(Session);
+        }
         bool read = false;
+        uint32_t have = 0;  // of this sector: a read may deliver less than asked and still go on
         DWORD error = 0;
-        for (int32_t k = 1; k <= attempts && !StopRequested(); ++k) {
+        for (int32_t k = 1; k <= attempts && !StopRequested();) {
             DWORD got = 0;
-            if (win.ReadFile(handle, target, sector, &got, nullptr)) {
+            if (win.ReadFile(handle, target + have, sector - have, &got, nullptr)) {
+                have += got;
+                if (got != 0 && have < sector) continue;
                 read = true;
-                EraseToColumn(Session, column);
                 break;
             }
             error = win.GetLastError();
-            if (k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
+            if (watched && k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
+            ++k;
         }
-        EraseToColumn(Session, column);
+        if (watched) EraseToColumn(Session, column);
+        if (read && have < sector) {
+            // The file ends inside this sector: nothing after it was read.
+            ++successes;
+            AddUnreadRange(unread, s * sector + have, length);
+            sectors = ++s;
+            break;
+        }
         if (read) {
             ++successes;
         } else {
-            PrintOut("  %i failed", ++failures);
+            ++failures;
+            if (watched) PrintOut("  %i failed", failures);
             if (error == ERROR_SECTOR_NOT_FOUND || error == ERROR_INVALID_PARAMETER) {
                 // The end of the medium. What was not read must not keep the previous block's bytes,
                 // and the next block must not start inside this one.
@@ -104,15 +177,14 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
                 return successes > 0 ? 1 : 0;
             }
             AddUnreadRange(unread, s * sector, (s + 1) * sector);
-            LONG high = 0;
-            win.SetFilePointer(handle, static_cast<LONG>(sector), &high, FILE_CURRENT);  // step over the bad sector
+            SeekTo(handle, blockStart + static_cast<uint64_t>(s + 1) * sector);  // step over the bad sector
         }
         if (AbortFlag.load(std::memory_order_relaxed)) {
             ++s;
             break;
         }
     }
-    if (s < sectors) {
+    if (s * sector < length) {
         memset(buffer + static_cast<size_t>(s) * sector, 0, length - static_cast<size_t>(s) * sector);
         AddUnreadRange(unread, s * sector, length);
         SeekTo(handle, blockStart + length);
@@ -123,7 +195,7 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     }
     // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
     // add as many seconds.
-    if (!OutputRedirected()) win.Sleep(1000);
+    if (watched) win.Sleep(1000);
     return successes > 0 ? 1 : 0;
 }
 
@@ -137,10 +209,13 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
     return left < readLength ? static_cast<uint32_t>(left) : readLength;
 }
 
-}  // namespace
-
-uint32_t ReadSide1(RunState* run, uint32_t readLength) {
+// Reads the block of one side, recovering from read errors by their class: media errors sector by
+// sector, reopenable ones by a new handle, anything else by asking. Both sides recover alike: a
+// target disk fails as often as a source.
+uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
+    const SideOfPair side = SideOf(run, sideIndex);
     const uint64_t position = run->BlockPosition;
+    RecoveryTurn turn;
     // A medium that answers every open and fails every read (a card pulled from its reader, a
     // share that accepts opens) would be reopened forever; after RetryCount reads failing with the
     // same error the block is read sector by sector, so that what can be read is still compared.
@@ -150,14 +225,15 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
     uint32_t filled = 0;
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(run->SideHandle1, run->CompareBuffers[0] + filled, readLength - filled, &got, nullptr)) {
+        if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
             filled += got;
             if (got != 0 && filled < due) continue;
-            run->BytesRead[0] = filled;
+            *side.bytesRead = filled;
             return 1;
         }
         DWORD error = win.GetLastError();
-        if (StopRequested() || OutputRedirected()) return 0;
+        if (StopRequested()) return 0;
+        turn.Take();
         ClearStatusLine();
 
         if (IsReopenableError(error)) {
@@ -171,50 +247,38 @@ uint32_t ReadSide1(RunState* run, uint32_t readLength) {
         }
         if (IsMediaError(error) || reopenedEnough) {
             if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
-            run->BytesRead[0] = readLength;
-            if (filled != 0) SeekTo(run->SideHandle1, position);  // the whole block, sector by sector
-            return static_cast<uint32_t>(ReadSectorBySector(run->SideHandle1, run->CompareBuffers[0], readLength,
-                                                            run->SectorSize1, &run->Unread[0], position));
+            *side.bytesRead = readLength;
+            if (filled != 0) SeekTo(*side.handle, position);  // the whole block, sector by sector
+            return static_cast<uint32_t>(
+                ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position));
         }
         bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {
-            win.CloseHandle(run->SideHandle1);
-            run->SideHandle1 = INVALID_HANDLE_VALUE;
+            win.CloseHandle(*side.handle);
+            *side.handle = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
             if (unbufferedRefused) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!ReopenSide1(run)) return 0;
-            SeekTo(run->SideHandle1, position);
+            if (!Reopen(*run, side)) return 0;
+            SeekTo(*side.handle, position);
             filled = 0;
             continue;
         }
-        PrintOut("read error %s - abort? (Y/N)", ErrorName(error));
-        if (AskYesNo(L'Y')) {
-            PrintOut("\n");
+        // Side 2 starts its prompt at the line start and leaves the line end to the abort message.
+        PrintOut(side.number == 1 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)",
+                 ErrorName(error));
+        if (AnswerYesNo(L'Y')) {
+            if (side.number == 1 || Unattended()) PrintOut("\n");
             return 0;
         }
         AnnounceRetry();
     }
 }
 
-uint32_t ReadSide2(RunState* run, uint32_t readLength) {
-    const uint32_t due = BytesDue(*run, readLength);
-    uint32_t filled = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (win.ReadFile(run->SideHandle2, run->CompareBuffers[1] + filled, readLength - filled, &got, nullptr)) {
-            filled += got;
-            if (got != 0 && filled < due) continue;
-            run->BytesRead[1] = filled;
-            return 1;
-        }
-        DWORD error = win.GetLastError();
-        if (OutputRedirected()) return 0;
-        ClearStatusLine();
-        PrintOut("\rread error %s - abort? (Y/N)", ErrorName(error));
-        if (AskYesNo(L'Y')) return 0;
-        AnnounceRetry();
-    }
-}
+}  // namespace
+
+uint32_t ReadSide1(RunState* run, uint32_t readLength) { return ReadSide(run, 0, readLength); }
+
+uint32_t ReadSide2(RunState* run, uint32_t readLength) { return ReadSide(run, 1, readLength); }
 
 namespace {
 
@@ -234,17 +298,13 @@ struct SideReader {
 
 SideReader readers[2] = {};
 
-uint32_t ReadBlock(RunState* run, int side, uint32_t readLength) {
-    return side == 0 ? ReadSide1(run, readLength) : ReadSide2(run, readLength);
-}
-
 DWORD WINAPI ReaderMain(LPVOID parameter) {
     auto* reader = static_cast<SideReader*>(parameter);
     const int side = reader == &readers[0] ? 0 : 1;
     for (;;) {
         WaitUntilSignalled(reader->start);
         if (reader->quit) return 0;
-        reader->result = ReadBlock(reader->run, side, reader->readLength);
+        reader->result = ReadSide(reader->run, side, reader->readLength);
         win.SetEvent(reader->done);
     }
 }
@@ -271,11 +331,15 @@ bool MakeReader(SideReader* reader) {
 
 void StartSideRead(RunState* run, int side, uint32_t readLength) {
     SideReader* reader = &readers[side];
+    if (!recoveryLockMade) {
+        win.InitializeCriticalSection(&recoveryLock);
+        recoveryLockMade = true;
+    }
     if (!reader->thread && !reader->inline_) MakeReader(reader);
     reader->run = run;
     reader->readLength = readLength;
     if (reader->inline_) {
-        reader->result = ReadBlock(run, side, readLength);
+        reader->result = ReadSide(run, side, readLength);
         return;
     }
     reader->pending = true;
@@ -300,5 +364,9 @@ void StopReaderThreads() {
             win.CloseHandle(reader.thread);
         }
         CloseReader(&reader);
+    }
+    if (recoveryLockMade) {
+        win.DeleteCriticalSection(&recoveryLock);
+        recoveryLockMade = false;
     }
 }

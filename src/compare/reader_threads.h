@@ -6,14 +6,15 @@
 #include "base/run_state.h"
 #include "platform/windows.h"
 
-// Reads the block of side 1 into the first compare buffer: sector by sector after a media error,
-// reopening after a lost share or medium, asking the user after anything else. Nonzero when the
-// buffer holds the block, 0 when the reading was given up. Writes BytesRead[0], and may replace
-// SideHandle1 and drop FILE_FLAG_NO_BUFFERING from OpenFlags.
+// Reads the block of side 1 into the first compare buffer: sector by sector after a media error
+// (and after RetryCount reads that fail the same reopenable way), reopening after a lost share or
+// medium, asking the user after anything else; unattended every question takes its default
+// answer. Nonzero when the buffer holds the block, 0 when the reading was given up. Writes
+// BytesRead[0] and Unread[0], and may replace SideHandle1 and drop FILE_FLAG_NO_BUFFERING from
+// OpenFlags.
 uint32_t ReadSide1(RunState* run, uint32_t readLength);
 
-// Reads the block of side 2 into the second compare buffer, asking the user after an error.
-// Writes BytesRead[1] only.
+// The same for side 2: the second buffer, BytesRead[1], Unread[1], SideHandle2 and Side2Path.
 uint32_t ReadSide2(RunState* run, uint32_t readLength);
 
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;

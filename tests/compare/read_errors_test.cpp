@@ -3,6 +3,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/run_options.h"
 #include "compare/compare_pair.h"
@@ -15,16 +16,19 @@ namespace fc = fake_console;
 
 namespace {
 
-// Side 1 is a real file with bad sectors: a read that touches one fails, and a bad sector fails
-// every attempt, without moving the file pointer, as a disk does.
+// The sides named in `sides` (1, 2 or both as bits) are real files with bad sectors: a read that
+// touches one fails, and a bad sector fails every attempt, without moving the file pointer, as a
+// disk does.
 struct BadMedium {
+    static inline int sides = 1;
     static inline std::set<uint64_t> badSectors;
     static inline uint32_t sector = 4096;
     static inline DWORD error = ERROR_CRC;
     static inline int sectorReads = 0;
     static inline uint64_t lastPosition = 0;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
-        if (h != TestRun().SideHandle1) return ::ReadFile(h, buffer, length, got, o);
+        bool bad = ((sides & 1) && h == TestRun().SideHandle1) || ((sides & 2) && h == TestRun().SideHandle2);
+        if (!bad) return ::ReadFile(h, buffer, length, got, o);
         LARGE_INTEGER zero = {}, at = {};
         ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
         lastPosition = static_cast<uint64_t>(at.QuadPart);
@@ -65,6 +69,7 @@ protected:
         FakeConsoleTest::SetUp();
         setup = new PairSetup(1048576, 4096);
         Session = &session;
+        BadMedium::sides = 1;
         BadMedium::badSectors.clear();
         BadMedium::error = ERROR_CRC;
         BadMedium::sectorReads = 0;
@@ -256,14 +261,107 @@ TEST_F(ReadErrors, AShortReadBeforeTheEndIsNoEnd) {
     }
 }
 
-TEST_F(ReadErrors, ASide2ErrorOnlyAsks) {
+TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
+    std::string data = Bytes(2 * 1048576, 5);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    struct Case {
+        int sides;
+        bool unattended;
+        DWORD error;
+        CompareOutcome outcome;
+        std::vector<std::string> shown;   // each once in the output
+        std::vector<std::string> absent;  // never
+    } cases[] = {
+        {2,
+         false,
+         ERROR_CRC,
+         Unreadable,
+         {"error CRC - try reading single sectors...\r\n", "Reading sector 256 of 256...",
+          "255 of 256 sectors successfully read, 1 failed\r\n", "\r00064000-00064FFF: not read in file2\r\n"},
+         {"not read in file1", "abort?"}},
+        // Unattended: the same recovery with whole lines only, and no pause for a reader.
+        {1,
+         true,
+         ERROR_CRC,
+         Unreadable,
+         {"error CRC - try reading single sectors...\r\n", "255 of 256 sectors successfully read, 1 failed\r\n",
+          "\r00064000-00064FFF: not read in file1\r\n"},
+         {"Reading sector", "failed  ", "  1 failed", "retry", "abort?"}},
+        {2,
+         true,
+         ERROR_IO_DEVICE,
+         Unreadable,
+         {"error IO_DEVICE - try reading single sectors...\r\n", "\r00064000-00064FFF: not read in file2\r\n"},
+         {"Reading sector", "abort?"}},
+        {2,
+         false,
+         ERROR_NOT_READY,
+         Unreadable,
+         {"error NOT_READY after 10 reopens - try reading single sectors...\r\n",
+          "\r00064000-00064FFF: not read in file2\r\n"},
+         {}},
+        {1,
+         true,
+         ERROR_NOT_READY,
+         Unreadable,
+         {"error NOT_READY after 10 reopens - try reading single sectors...\r\n",
+          "255 of 256 sectors successfully read, 1 failed\r\n"},
+         {"Reading sector"}},
+        // Nothing mends this one: unattended the prompt's default answer, shown as if typed.
+        {1, true, ERROR_ACCESS_DENIED, Unreadable, {"read error ACCESS_DENIED - abort? (Y/N) Y\r\n"}, {"try reading"}},
+        {2, true, ERROR_ACCESS_DENIED, Unreadable, {"\rread error ACCESS_DENIED - abort? (Y/N) Y\r\n"}, {}},
+    };
+    for (const Case& c : cases) {
+        Restart();
+        Session = &session;
+        fc::SetOutputRedirected(c.unattended);
+        session.outputRedirected = c.unattended;
+        BadMedium::sides = c.sides;
+        BadMedium::badSectors = {100};
+        BadMedium::error = c.error;
+        BadMedium::sectorReads = 0;
+        EXPECT_EQ(Compare(a, b), c.outcome) << c.sides << c.unattended << c.error;
+        std::string out = fc::Output();
+        for (const std::string& line : c.shown) EXPECT_EQ(Count(out, line), 1u) << line << "\n" << out;
+        for (const std::string& text : c.absent) EXPECT_EQ(Count(out, text), 0u) << text << "\n" << out;
+        EXPECT_EQ(Count(out, "Files are identical"), 0u);
+        if (c.error == ERROR_CRC) {
+            EXPECT_EQ(BadMedium::sectorReads, 255 + kDefaultRetryCount);
+        }
+        bool paused = false;
+        for (int i = 0; i < fc::SleepCount(); ++i) paused |= fc::SleepAt(i) == 1000;
+        EXPECT_EQ(paused, !c.unattended && c.error != ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(fc::DeadlineHit());
+    }
+}
+
+TEST_F(ReadErrors, BothSidesReadAtOnceRecoverOneAfterTheOther) {
+    std::string data = Bytes(1048576, 8);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    TestRun().ParallelReads = true;
+    BadMedium::sides = 3;
+    BadMedium::badSectors = {7};
+    EXPECT_EQ(Compare(a, b), Unreadable);
+    std::string out = fc::Output();
+    size_t first = out.find("error CRC - try reading single sectors...");
+    size_t second = out.find("error CRC - try reading single sectors...", first + 1);
+    ASSERT_NE(second, std::string::npos) << out;
+    // The first side's sector reading ends before the second side's begins.
+    size_t closing = out.find("255 of 256 sectors successfully read, 1 failed\r\n", first);
+    EXPECT_LT(closing, second);
+    EXPECT_EQ(Count(out.substr(first, second - first), "Reading sector 1 of 256..."), 1u);
+    EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file1\r\n"), 1u);
+    EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file2\r\n"), 1u);
+}
+
+TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {
     std::string data = Bytes(4096, 5);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
     static int failures;
     failures = 1;
     win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
         if (h == TestRun().SideHandle2 && failures-- > 0) {
-            ::SetLastError(ERROR_IO_DEVICE);
+            ::SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
         return ::ReadFile(h, buffer, length, got, o);
@@ -271,7 +369,7 @@ TEST_F(ReadErrors, ASide2ErrorOnlyAsks) {
     fc::ScriptPress(100, 'N');
     EXPECT_EQ(Compare(a, b), Identical);
     std::string out = fc::Output();
-    EXPECT_NE(out.find("\rread error IO_DEVICE - abort? (Y/N) N"), std::string::npos) << out;
+    EXPECT_NE(out.find("\rread error ACCESS_DENIED - abort? (Y/N) N"), std::string::npos) << out;
     EXPECT_NE(out.find("try reading..."), std::string::npos);
 
     failures = 1000;
