@@ -4,7 +4,8 @@
 
 QVB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QVB_BUILD=${QVB_BUILD:-$QVB_ROOT/build}
-QVB_PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build googletest tmux"
+# fuse3, libfuse3-dev, gcc and pkg-config build and mount the fault file system of the read-error tests.
+QVB_PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build googletest tmux fuse3 libfuse3-dev gcc pkg-config"
 
 qvb_log() { echo "qvb: $*" >&2; }
 

@@ -117,7 +117,11 @@ StepResult RunFolderComparison(RunState* run) {
     uint32_t hardLinks = 0;
     uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
     run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
-    if (Options.totallyQuiet || static_cast<int32_t>(files) <= 1 || InterruptFlag.load(std::memory_order_relaxed)) {
+    // One file needs no summary of its own, unless the tree held more that could not be compared:
+    // its verdict alone would hide the folders behind it.
+    bool treeTrouble = run->FoldersMissing > 0 || run->FoldersUnreadable > 0 || run->LinksFailed > 0;
+    if (Options.totallyQuiet || (static_cast<int32_t>(files) <= 1 && !treeTrouble) ||
+        InterruptFlag.load(std::memory_order_relaxed)) {
         return kGoOn;
     }
     uint32_t elapsed = win.GetTickCount() - start;

@@ -114,6 +114,12 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     RemoveDirectoryW((t1 + L"\\only1").c_str());  // not empty: stays, and is missing still
     r = Run(L"-q -s " + Quoted(t1 + L"\\Sub") + L" " + Quoted(t2 + L"\\SUB"));
     EXPECT_EQ(r.exitCode, 0u);
+    // One file and a folder that tree 2 lacks: the summary still tells of the folder.
+    CreateDirectoryW((t1 + L"\\Sub\\gone").c_str(), nullptr);
+    r = Run(L"-q " + Quoted(t1 + L"\\Sub") + L" " + Quoted(t2 + L"\\SUB"));
+    EXPECT_EQ(Tail(r.out, 2), "1 files compared\r\n1 folders missing\r\n");
+    EXPECT_EQ(r.exitCode, 9u);
+    RemoveDirectoryW((t1 + L"\\Sub\\gone").c_str());
 
     // A target that names no folder is not taken for its parent with a mask.
     struct {
@@ -127,7 +133,9 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     for (const auto& row : targets) {
         r = Run(L"-q " + Quoted(t1 + L"\\Sub") + L" " + Quoted(row.target));
         EXPECT_EQ(r.exitCode, row.exitCode) << r.out;
-        if (row.exitCode == 9) EXPECT_NE(r.out.find("folder2 not found: "), std::string::npos) << r.out;
+        if (row.exitCode == 9) {
+            EXPECT_NE(r.out.find("folder2 not found: "), std::string::npos) << r.out;
+        }
     }
 
     // A folder into the target folder that holds a sub-folder of its name.

@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# Real read errors: qvb.exe under Wine reads files from a FUSE file system that fails reads where
+# each row's rules say, redirected and in a real Wine console under tmux. Every row must end within
+# its bound with the exit code and the lines it names, and never call a pair with unread sectors
+# identical. Wine turns EIO into ERROR_NOT_READY (reopenable), ETIME into ERROR_SEM_TIMEOUT (a
+# media error) and EACCES into ERROR_ACCESS_DENIED (neither); it reports 512-byte sectors here.
+# Usage: check_faults.sh QVB_EXE SCRATCH_FOLDER   (exit code 77: skipped)
+set -uo pipefail
+qvb=$1
+scratch=$2
+here=$(cd "$(dirname "$0")" && pwd)
+
+skip() { echo "SKIP: $*"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "mounting the fault file system needs root"
+[ -c /dev/fuse ] || skip "/dev/fuse is missing"
+command -v fusermount3 >/dev/null || skip "fusermount3 is missing (package fuse3)"
+pkg-config --exists fuse3 2>/dev/null || skip "libfuse3 is missing (package libfuse3-dev)"
+
+fs=$scratch/fault_fs
+if [ ! -x "$fs" ] || [ "$here/fault_fs.c" -nt "$fs" ]; then
+  mkdir -p "$scratch"
+  # shellcheck disable=SC2046
+  cc -O2 -Wall -o "$fs" "$here/fault_fs.c" $(pkg-config --cflags --libs fuse3) || { echo "FAIL: fault_fs does not build"; exit 1; }
+fi
+
+# A run killed outright (a test timeout) cannot unmount: take away what earlier runs left.
+awk '$1 == "qvb_fault_fs" { print $2 }' /proc/mounts | while read -r stale; do fusermount3 -u -z "$stale"; done
+
+session=none
+. "$here/../console_tty/tmux_session.sh"
+mnt=$work/mnt
+fs_pid=
+unmount() {
+  if [ -n "$fs_pid" ]; then
+    fusermount3 -u -z "$mnt" 2>/dev/null
+    kill "$fs_pid" 2>/dev/null
+    wait "$fs_pid" 2>/dev/null
+  fi
+  fs_pid=
+}
+trap 'unmount; cleanup' EXIT
+trap 'exit 1' INT TERM
+
+# One file of four whole blocks and a short fifth, and a small tree; the same bytes outside the mount.
+mkdir -p "$work/src/tree/sub" "$work/real" "$mnt"
+head -c $((4 * 1048576 + 1000)) /dev/urandom >"$work/src/f.bin"
+head -c 5000 /dev/urandom >"$work/src/tree/x.bin"
+head -c 5000 /dev/urandom >"$work/src/tree/sub/y.bin"
+cp -r "$work/src/." "$work/real/"
+: >"$work/rules"
+"$fs" "$work/src" "$work/rules" "$mnt" -f -s -o ro,fsname=qvb_fault_fs 2>"$work/fs.err" &
+fs_pid=$!
+for ((i = 0; i < 50; i++)); do mountpoint -q "$mnt" && break; sleep 0.1; done
+mountpoint -q "$mnt" || { cat "$work/fs.err"; fail "the fault file system did not mount"; }
+
+winpath() { local p="Z:$1"; echo "${p//\//\\}"; }
+M=$(winpath "$mnt")
+R=$(winpath "$work/real")
+
+set_rules() {  # rules separated by ';'
+  tr ';' '\n' <<<"$1" >"$work/rules.new"
+  mv "$work/rules.new" "$work/rules"  # a new file: the file system takes it and starts its counts afresh
+}
+
+# Checks a finished run's text against the row; $1 name, $2 wanted exit, $3 got exit, $4 text,
+# $5 lines that must appear ('|' between them), $6 texts that must not.
+judge() {
+  local name=$1 want=$2 got=$3 text=$4 line
+  [ "$got" = "$want" ] || { echo "$text" | tail -n 20; echo "FAIL: $name: exit code $got, not $want"; exit 1; }
+  IFS='|' read -ra lines <<<"$5"
+  for line in "${lines[@]}"; do
+    grep -qF -- "$line" <<<"$text" || { echo "$text" | tail -n 20; echo "FAIL: $name: no '$line'"; exit 1; }
+  done
+  IFS='|' read -ra lines <<<"${6:-}"
+  for line in "${lines[@]}"; do
+    grep -qF -- "$line" <<<"$text" && { echo "$text" | tail -n 20; echo "FAIL: $name: '$line' shown"; exit 1; }
+  done
+  if grep -qE 'not read in file|, [1-9][0-9]* failed' <<<"$text"; then
+    grep -q 'identical' <<<"$text" && { echo "FAIL: $name: identical with sectors unread"; exit 1; }
+    [ "$got" != 0 ] || { echo "FAIL: $name: exit code 0 with sectors unread"; exit 1; }
+  fi
+  return 0
+}
+
+rows=0
+# Redirected: name, exit code, rules, arguments, lines shown, texts absent.
+row() {
+  set_rules "$3"
+  local start=$SECONDS got
+  timeout 60 wine "$qvb" $4 >"$work/out" 2>"$work/err" </dev/null
+  got=$?
+  [ $((SECONDS - start)) -le 30 ] || fail "$1: took $((SECONDS - start)) s"
+  judge "$1" "$2" "$got" "$(cat "$work/out" "$work/err")" "$5" "${6:-}"
+  rows=$((rows + 1))
+}
+
+F=/f.bin
+row "media error, side 1, first block" 11 "fail $F 4096 4608 ETIME" "$M\\f.bin $R\\f.bin" \
+  "error SEM_TIMEOUT - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed|00001000-000011FF: not read in file1" \
+  "Reading sector|retry|abort?"
+row "media error, side 2, inside a middle block" 11 "fail $F 1572864 1573376 ETIME" "$R\\f.bin $M\\f.bin" \
+  "error SEM_TIMEOUT - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed|00180000-001801FF: not read in file2" \
+  "ended early"
+row "media error, side 1, short last block" 11 "fail $F 4194304 4194816 ETIME" "$M\\f.bin $R\\f.bin" \
+  "1 of 2 sectors successfully read, 1 failed|00400000-004001FF: not read in file1"
+row "media error healing after 4 reads, -r:3" 0 "fail $F 4096 4608 ETIME 4" "-r:3 $M\\f.bin $R\\f.bin" \
+  "2048 of 2048 sectors successfully read, 0 failed|Files are identical"
+row "media error healing after 4 reads, -r:2" 11 "fail $F 4096 4608 ETIME 4" "-r:2 $M\\f.bin $R\\f.bin" \
+  "2047 of 2048 sectors successfully read, 1 failed|00001000-000011FF: not read in file1"
+row "persistent reopenable error, side 1" 11 "fail $F 2097152 2097664 EIO" "$M\\f.bin $R\\f.bin" \
+  "error NOT_READY after 10 reopens - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed|00200000-002001FF: not read in file1"
+row "persistent reopenable error, side 2" 11 "fail $F 0 512 EIO" "$R\\f.bin $M\\f.bin" \
+  "error NOT_READY after 10 reopens - try reading single sectors...|00000000-000001FF: not read in file2"
+row "reopenable error healing after 3 reads, side 2" 0 "fail $F 0 512 EIO 3" "$R\\f.bin $M\\f.bin" \
+  "Files are identical" "sectors successfully read"
+row "other error, side 1" 11 "fail $F 1048576 1049088 EACCES" "$M\\f.bin $R\\f.bin" \
+  "read error ACCESS_DENIED - abort? (Y/N) Y| aborted" "try reading"
+row "other error, side 2" 11 "fail $F 1048576 1049088 EACCES" "$R\\f.bin $M\\f.bin" \
+  "read error ACCESS_DENIED - abort? (Y/N) Y| aborted"
+row "short reads throughout" 0 "short $F 100000" "$M\\f.bin $R\\f.bin" "Files are identical" "ended early"
+row "a folder that cannot be listed" 11 "nolist /tree/sub EACCES" "$M\\tree $R\\tree" "1 folders could not be read" \
+  "All files identical"
+
+# On a console: the same recovery, drawn on the screen, and the prompts answered by keys.
+screen_all() { tmux_ capture-pane -p -S - -t "$session" | sed 's/[[:space:]]*$//'; }
+console_start() {  # rules, arguments...
+  set_rules "$1"
+  shift
+  local args
+  args=$(printf '%q ' "$@")
+  rm -f "$work/exit"
+  rows=$((rows + 1))
+  session=fault$rows
+  local env_vars="WINEPREFIX=${WINEPREFIX:-} WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES='${WINEDLLOVERRIDES:-}'"
+  tmux_ -f /dev/null new-session -d -s "$session" -x 100 -y 30 \
+    "env $env_vars wine '$qvb' $args; echo \$? >'$work/exit'; sleep 120" || fail "tmux could not start a session"
+}
+console_wait() {  # pattern: true once the screen shows it or the run ended
+  local i
+  for ((i = 0; i < 300; i++)); do
+    [ -s "$work/exit" ] && return 0
+    screen_all | grep -qF -- "$1" && return 0
+    sleep 0.1
+  done
+  fail "$session: neither '$1' nor an end within 30 s"
+}
+console_end() {  # name, exit code, lines shown, texts absent
+  console_wait "never shown: wait for the end"
+  judge "$1" "$2" "$(cat "$work/exit")" "$(screen_all)" "$3" "${4:-}"
+  tmux_ kill-session -t "$session" 2>/dev/null
+}
+
+console_start "fail $F 4096 4608 ETIME" -q "$M\\f.bin" "$R\\f.bin"
+console_end "console: media error, side 1" 11 \
+  "error SEM_TIMEOUT - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed"
+console_start "fail $F 0 512 EIO" -q "$R\\f.bin" "$M\\f.bin"
+console_end "console: persistent reopenable error, side 2" 11 \
+  "error NOT_READY after 10 reopens - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed"
+# A prompt clears its row when answered N and asks again in place, so the screen shows only the
+# latest question; what the answers did shows in the ends of the runs.
+answer() {  # key: typed again until the run ends (a prompt drops the keys typed before it waits)
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [ -s "$work/exit" ] && return 0
+    screen_all | grep -qF -- "abort? (Y/N)" && tmux_ send-keys -t "$session" "$1"
+    sleep 0.3
+  done
+  fail "$session: '$1' was never taken"
+}
+console_start "fail $F 1048576 1049088 EACCES 1" "$M\\f.bin" "$R\\f.bin"
+console_wait "read error ACCESS_DENIED - abort? (Y/N)"
+answer n
+console_end "console: other error once, answered N" 0 "Files are identical"
+console_start "fail $F 1048576 1049088 EACCES" "$R\\f.bin" "$M\\f.bin"
+console_wait "read error ACCESS_DENIED - abort? (Y/N)"
+answer y
+console_end "console: other error on side 2, answered Y" 11 "read error ACCESS_DENIED - abort? (Y/N) Y| aborted"
+
+echo "fault file system check: $rows rows"
