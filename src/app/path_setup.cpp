@@ -243,7 +243,7 @@ StepResult ChooseBlockSize(RunState* run) {
                                           OPEN_EXISTING, 0, nullptr));
         uint64_t size = 0;
         if (file) {
-            size = SizeOfFileOrDevice(file.get());
+            size = SizeOfFileOrDevice(file.get(), run->paths.device1 && !run->Side1IsNull);
             file.reset();
         }
         if (size > 0 && size < run->BlockSize) run->BlockSize = RoundUp(static_cast<uint32_t>(size), sectorSize);

@@ -72,6 +72,9 @@ struct RunState {
     const wchar_t* Side1Path;
     const wchar_t* Side2Path;
     uint64_t CompareLength;  // end of the compared range, start offset included
+    // A device side told no length: CompareLength is only a bound, the pair ends where a side
+    // ends, and CompareLength becomes that end.
+    bool LengthUnknown;
     uint32_t CompareLengthMiB;
     uint64_t BlockCount;
     // Bytes the last successful read of each side delivered for the current block. A block read

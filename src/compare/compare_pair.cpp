@@ -102,8 +102,9 @@ void EndPairLines() {
     PrintOut("\n");
 }
 
-// How the block loop ended.
-enum class LoopEnd { Completed, ReaderGaveUp, Stopped, ShortRead };
+// How the block loop ended. A pair of unknown length completes where a side ends; SizesDiffer
+// when the other side went on (and -i was not given).
+enum class LoopEnd { Completed, ReaderGaveUp, Stopped, ShortRead, SizesDiffer };
 
 struct PairRun {
     uint64_t differences = 0;
@@ -111,6 +112,9 @@ struct PairRun {
     bool readBytesDiffer = false;  // a difference among bytes that both sides delivered
     uint32_t startTime = 0;
     LoopEnd end = LoopEnd::Completed;
+    uint64_t comparedTo = 0;    // where the compared bytes end, start offset included
+    uint64_t sideEnds[2] = {};  // of a pair of unknown length: where each side ended or, if it went
+                                // on, the bytes it delivered; 0 while none ended
 };
 
 void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
@@ -118,8 +122,9 @@ void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
     if (run->LastProgressTime != 0 && elapsed - run->LastProgressTime <= 33) return;
     run->LastProgressTime = elapsed;
     if (!((elapsed > 100 && run->CompareLength > 1048576) || elapsed > 1000)) return;
-    uint16_t column =
-        WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20), run->CompareLengthMiB);
+    uint16_t column = run->LengthUnknown ? WriteStatusAt(0, " %u MB compared", static_cast<uint32_t>(position >> 20))
+                                         : WriteStatusAt(0, " %u MB of %u MB compared",
+                                                         static_cast<uint32_t>(position >> 20), run->CompareLengthMiB);
     WriteStatusAt(column, " (%s)           ", SpeedText(position - Options.startOffset, elapsed));
 }
 
@@ -133,6 +138,24 @@ uint32_t DeliveredLength(const RunState& run, uint32_t blockLength, uint64_t blo
         PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, run.BytesRead[side],
                  blockLength, blockOffset + Options.startOffset);
         if (run.BytesRead[side] < length) length = run.BytesRead[side];
+    }
+    return length;
+}
+
+// A pair of unknown length ends in the block where a side delivers less than the block: both
+// sides are compared up to the shorter one, and where each ended is kept for the size lines.
+uint32_t LengthToFirstEnd(const RunState& run, uint32_t blockLength, uint64_t blockOffset, PairRun* pair) {
+    uint32_t got[2];
+    for (int side = 0; side < 2; ++side) {
+        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        got[side] = isNull || run.BytesRead[side] > blockLength ? blockLength : run.BytesRead[side];
+    }
+    uint32_t length = got[0] < got[1] ? got[0] : got[1];
+    if (length == blockLength) return length;
+    for (int side = 0; side < 2; ++side) {
+        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        // The null device ends with the other side.
+        pair->sideEnds[side] = Options.startOffset + blockOffset + (isNull ? length : got[side]);
     }
     return length;
 }
@@ -224,12 +247,14 @@ void CompareBlocks(RunState* run, PairRun* pair) {
             pair->end = LoopEnd::ReaderGaveUp;
             return;
         }
-        uint32_t length = DeliveredLength(*run, blockLength, blockOffset);
+        uint32_t length = run->LengthUnknown ? LengthToFirstEnd(*run, blockLength, blockOffset, pair)
+                                             : DeliveredLength(*run, blockLength, blockOffset);
         pair->differences +=
             DiffBlock(run->CompareBuffers[0], run->CompareBuffers[1], length, blockOffset, run->CompareLength);
         if (run->Unread[0].count != 0 || run->Unread[1].count != 0) AccountUnread(*run, length, blockOffset, pair);
+        pair->comparedTo = Options.startOffset + blockOffset + length;
         if (length < blockLength) {
-            pair->end = LoopEnd::ShortRead;
+            pair->end = run->LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
             return;
         }
         if (showProgress && LastControlEvent.load(std::memory_order_relaxed) == 0) {
@@ -261,6 +286,44 @@ void PrintVerdict(const RunState& run, const PairRun& pair) {
     }
 }
 
+// The end of a range that only the sides' ends, -f or the null device's lack of one bound.
+constexpr uint64_t kOpenEnded = 0x7FFFFFFFFFFFFFFFull;
+
+// The lines of a size difference; true, after the abort line, unless -i was given.
+bool ReportSizeDifference(uint64_t size1, uint64_t size2) {
+    PrintOut("Files have different sizes:\n");
+    PrintOut("File1=%I64u bytes\n", size1);
+    PrintOut("File2=%I64u bytes\n", size2);
+    if (!Options.ignoreSizes) {
+        PrintOut(" -> abort! (use -i to ignore)\n");
+        return true;
+    }
+    PrintOut("comparing to end of the small file...\n");
+    return false;
+}
+
+// A pair of unknown length has its length once compared: where the compared bytes end. Sides
+// that ended in different places differ in size, told with the bytes each delivered; a side of
+// which nothing could be read proves nothing.
+void SettleFirstEnd(RunState* run, PairRun* pair) {
+    run->CompareLength = pair->comparedTo;
+    run->CompareLengthMiB = static_cast<uint32_t>(run->CompareLength >> 20);
+    if (pair->end != LoopEnd::Completed) return;
+    if (pair->sideEnds[0] != pair->sideEnds[1] && ReportSizeDifference(pair->sideEnds[0], pair->sideEnds[1])) {
+        pair->end = LoopEnd::SizesDiffer;
+        return;
+    }
+    if (pair->comparedTo != Options.startOffset) return;
+    PrintErr("\n");
+    for (int side = 0; side < 2; ++side) {
+        bool isNull = side == 0 ? run->Side1IsNull : run->Side2IsNull;
+        if (isNull || pair->sideEnds[side] != Options.startOffset) continue;
+        PrintErr("file%i ended early: 0 of %u bytes read at offset %I64u -> abort\n", side + 1, run->BlockSize,
+                 Options.startOffset);
+    }
+    pair->end = LoopEnd::ShortRead;
+}
+
 // Reports a start offset beyond the compared range on standard error.
 bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* message) {
     if (Options.startOffset == 0 || isNull) return true;
@@ -268,30 +331,34 @@ bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* 
         PrintErr(message, Options.startOffset, run.CompareLength);
         return false;
     }
-    SeekTo(side, Options.startOffset);
+    // A device refuses a position past its end (Linux block devices do, under Wine); reading from
+    // wherever the handle stands instead would compare the wrong bytes.
+    if (!SeekTo(side, Options.startOffset)) {
+        PrintErr("Error: StartPos (%I64u) cannot be reached (%s) -> abort", Options.startOffset, LastErrorName());
+        return false;
+    }
     return true;
 }
 
 // The compared range from the sizes of both sides, -i and -f; false when the pair ends here as
 // different (sizes differ without -i, or the start offset lies beyond the range).
 bool SettleRange(RunState* run) {
-    uint64_t size1 = SizeOfFileOrDevice(run->SideHandle1);
-    uint64_t size2 = SizeOfFileOrDevice(run->SideHandle2);
-    if (run->Side1IsNull) {
-        run->CompareLength = run->Side2IsNull ? 0x7FFFFFFFFFFFFFFFull : size2;
+    uint64_t size1 = SizeOfFileOrDevice(run->SideHandle1, run->paths.device1 && !run->Side1IsNull);
+    uint64_t size2 = SizeOfFileOrDevice(run->SideHandle2, run->paths.device2 && !run->Side2IsNull);
+    run->LengthUnknown = size1 == kSizeUnknown || size2 == kSizeUnknown;
+    if (run->LengthUnknown) {
+        // Read until a side ends; the sizes are compared there.
+        run->CompareLength = kOpenEnded;
+    } else if (run->Side1IsNull) {
+        run->CompareLength = run->Side2IsNull ? kOpenEnded : size2;
     } else {
         if (run->Side2IsNull) size2 = size1;
         run->CompareLength = size1;
         if (size1 != size2) {
-            PrintOut("Files have different sizes:\n");
-            PrintOut("File1=%I64u bytes\n", size1);
-            PrintOut("File2=%I64u bytes\n", size2);
-            if (!Options.ignoreSizes) {
-                PrintOut(" -> abort! (use -i to ignore)\n");
+            if (ReportSizeDifference(size1, size2)) {
                 win.Sleep(500);
                 return false;
             }
-            PrintOut("comparing to end of the small file...\n");
             run->CompareLength = size1 < size2 ? size1 : size2;
         }
     }
@@ -339,8 +406,10 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     if (run->Side2IsNull) memset(run->CompareBuffers[1], 0, run->BlockSize);
     uint64_t range = run->CompareLength - Options.startOffset;
     run->BlockCount = range / run->BlockSize + (range % run->BlockSize ? 1 : 0);
+    pair.comparedTo = Options.startOffset;
     CompareBlocks(run, &pair);
     if (!AbortFlag.load(std::memory_order_relaxed)) ClearStatusLine();
+    if (run->LengthUnknown) SettleFirstEnd(run, &pair);
     if (pair.end == LoopEnd::Completed && !Options.quiet) PrintVerdict(*run, pair);
     if (!Options.quiet) EndPairLines();
     closer.CloseNow();
@@ -357,6 +426,7 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
         case LoopEnd::Stopped: return OtherProblem;
         case LoopEnd::ReaderGaveUp:
         case LoopEnd::ShortRead: return Unreadable;
+        case LoopEnd::SizesDiffer: return Different;
     }
     return Unreadable;
 }

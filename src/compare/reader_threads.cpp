@@ -122,7 +122,7 @@ bool IsReopenableError(DWORD code) {
 }
 
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart) {
+                       uint64_t blockStart, uint32_t* mediumEnd) {
     const uint32_t sector = sectorSize;
     int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
@@ -159,6 +159,11 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
         if (read && have < sector) {
             // The file ends inside this sector: nothing after it was read.
             ++successes;
+            if (mediumEnd) {
+                *mediumEnd = s * sector + have;
+                SeekTo(handle, blockStart + length);
+                return 1;
+            }
             AddUnreadRange(unread, s * sector + have, length);
             sectors = ++s;
             break;
@@ -172,8 +177,12 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
                 // The end of the medium. What was not read must not keep the previous block's bytes,
                 // and the next block must not start inside this one.
                 memset(target, 0, length - static_cast<size_t>(s) * sector);
-                AddUnreadRange(unread, s * sector, length);
                 SeekTo(handle, blockStart + length);
+                if (mediumEnd) {
+                    *mediumEnd = s * sector;
+                    return 1;
+                }
+                AddUnreadRange(unread, s * sector, length);
                 return successes > 0 ? 1 : 0;
             }
             AddUnreadRange(unread, s * sector, (s + 1) * sector);
@@ -232,6 +241,10 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             return 1;
         }
         DWORD error = win.GetLastError();
+        if (error == ERROR_HANDLE_EOF) {
+            *side.bytesRead = filled;
+            return 1;
+        }
         if (StopRequested()) return 0;
         turn.Take();
         ClearStatusLine();
@@ -247,10 +260,13 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         }
         if (IsMediaError(error) || reopenedEnough) {
             if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
-            *side.bytesRead = readLength;
             if (filled != 0) SeekTo(*side.handle, position);  // the whole block, sector by sector
-            return static_cast<uint32_t>(
-                ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position));
+            // Where the length is known only by reading to the end, the end of the medium is that end.
+            uint32_t end = readLength;
+            int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position,
+                                          run->LengthUnknown ? &end : nullptr);
+            *side.bytesRead = end;
+            return static_cast<uint32_t>(read);
         }
         bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {

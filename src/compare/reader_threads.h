@@ -20,9 +20,10 @@ uint32_t ReadSide2(RunState* run, uint32_t readLength);
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after
 // the end of the medium or a stop. 1 when at least one sector was read.
-// `blockStart` is where the block begins in the file.
+// `blockStart` is where the block begins in the file. With `mediumEnd`, the end of the medium
+// (or of the file) is no unread range but the side's end: its offset in the block is stored there.
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart);
+                       uint64_t blockStart, uint32_t* mediumEnd);
 
 BOOL SeekTo(HANDLE handle, uint64_t position);
 

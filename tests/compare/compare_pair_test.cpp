@@ -253,6 +253,66 @@ struct ReadFaults {
     }
 };
 
+TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
+    UntoldDeviceLengths devices;
+    std::string data = Pattern(13288, 9);  // three blocks of 4096 and 1000 bytes
+    std::string changed = data;
+    changed[13000] ^= 1;
+    std::wstring a = folder.Write(L"a", data), same = folder.Write(L"same", data);
+    std::wstring other = folder.Write(L"other", changed),
+                 longer = folder.Write(L"longer", data + std::string(512, 'x'));
+    std::wstring muchLonger = folder.Write(L"muchLonger", data + std::string(9000, 'x'));
+    std::wstring zeros = folder.Write(L"zeros", std::string(13288, 0));
+    struct Row {
+        std::wstring second;
+        const char* options;
+        CompareOutcome outcome;
+        const char* out;  // the whole output, or a part of it when it begins with '*'
+        const char* err;
+        uint64_t length;  // the compare length found
+    } rows[] = {
+        {same, "", Identical, "\rFiles are identical\r\n", "", 13288},
+        {other, "", Different, "*\r00000000000032C8: ", "", 13288},
+        {longer, "", Different,
+         "Files have different sizes:\r\nFile1=13288 bytes\r\nFile2=13800 bytes\r\n -> abort! (use -i to "
+         "ignore)\r\n\r\n",
+         "", 13288},
+        // The longer side went on past the block: it delivered the whole block, and that is what is known.
+        {muchLonger, "", Different, "*File2=16384 bytes\r\n", "", 13288},
+        {longer, "-i", Identical, "*comparing to end of the small file...\r\n\rFiles are identical\r\n", "", 13288},
+        {same, "-fi:5000", Identical, "\rFiles are identical\r\n", "", 5000},
+        // Nothing left to read: no verdict, however equal the nothing is.
+        {same, "-st:13312", Unreadable, "\r\n",
+         "\nfile1 ended early: 0 of 4096 bytes read at offset 13312 -> abort\n"
+         "file2 ended early: 0 of 4096 bytes read at offset 13312 -> abort\n",
+         13312},
+    };
+    for (const Row& row : rows) {
+        Options = kDefaultRunOptions;
+        if (std::string(row.options) == "-i") Options.ignoreSizes = true;
+        if (std::string(row.options) == "-fi:5000") Options.firstBytes = 5000;
+        if (std::string(row.options) == "-st:13312") Options.startOffset = 13312;
+        PairResult r = Compare(a, row.second);
+        EXPECT_EQ(r.outcome, row.outcome) << row.options;
+        if (row.out[0] == '*') {
+            EXPECT_NE(r.out.find(row.out + 1), std::string::npos) << row.options << r.out;
+        } else {
+            EXPECT_EQ(r.out, row.out) << row.options;
+        }
+        EXPECT_EQ(r.err, row.err) << row.options;
+        EXPECT_EQ(TestRun().CompareLength, row.length) << row.options;
+    }
+
+    // Against the null device: the device's own end ends the pair.
+    Options = kDefaultRunOptions;
+    TestRun().paths.device2 = false;
+    TestRun().Side2IsNull = true;
+    PairResult r = Compare(zeros, L"\\\\.\\NUL");
+    EXPECT_EQ(r.outcome, Identical);
+    EXPECT_EQ(TestRun().CompareLength, 13288u);
+    TestRun().Side2IsNull = false;
+}
+
 TEST_F(ComparePair, PairsThatStopEarlyAreNeverIdentical) {
     std::string data = Pattern(20000, 5);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);

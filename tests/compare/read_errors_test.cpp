@@ -396,6 +396,17 @@ TEST_F(ReadErrors, ProgressIsWrittenInPlaceAndClearedAtTheEnd) {
     EXPECT_NE(out.find("Files are identical\r\nFiles compared with "), std::string::npos) << out;
     EXPECT_EQ(out.substr(out.size() - 4), "\r\n\r\n");
 
+    // Devices that tell no length: what has been compared, without a total.
+    Restart();
+    Session = &session;
+    {
+        UntoldDeviceLengths devices;
+        EXPECT_EQ(Compare(a, b), Identical);
+    }
+    ASSERT_GE(fc::CellWriteCount(), 1);
+    EXPECT_EQ(std::wstring(fc::CellWriteAt(0).text), L"1 MB compared");
+    EXPECT_NE(fc::Output().find("Files are identical"), std::string::npos);
+
     // Quiet: nothing to see; only the cursor goes back to the start of its empty line.
     Restart();
     Session = &session;

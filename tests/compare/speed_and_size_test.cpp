@@ -93,12 +93,13 @@ TEST(SizeOfFileOrDevice, RealFiles) {
     std::wstring path = folder.Write(L"f.bin", std::string(10000, 'x'));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(SizeOfFileOrDevice(file), 10000u);
+    EXPECT_EQ(SizeOfFileOrDevice(file, false), 10000u);
     CloseHandle(file);
 }
 
 // A device handle as the drivers answer it: no file size, then the length or the geometry.
 struct FakeDevice {
+    static inline DWORD fileSize;
     static inline DWORD sizeError;
     static inline BOOL lengthOk;
     static inline DWORD lengthError;
@@ -107,7 +108,7 @@ struct FakeDevice {
     static DWORD WINAPI GetFileSize(HANDLE, LPDWORD high) {
         *high = 0;
         ::SetLastError(sizeError);
-        return sizeError ? INVALID_FILE_SIZE : 4096;
+        return sizeError ? INVALID_FILE_SIZE : fileSize;
     }
     static BOOL WINAPI Ioctl(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
                              LPOVERLAPPED) {
@@ -137,7 +138,9 @@ struct FakeDevice {
 };
 
 TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
+    // `size` as a file's; a device that tells nothing has an unknown size, never 0.
     struct Case {
+        DWORD fileSize;
         DWORD sizeError;
         BOOL lengthOk;
         DWORD lengthError;
@@ -145,24 +148,31 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         MEDIA_TYPE media;
         uint64_t size;
     } cases[] = {
-        {0, TRUE, 0, 8, FixedMedia, 4096},                                               // a plain file
-        {ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},               // a disk
-        {ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},              // a volume
-        {ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                            // a length of no bytes
-        {ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                                // not a device at all
-        {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
-        {ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},
-        {ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, 0},
+        {4096, 0, TRUE, 0, 8, FixedMedia, 4096},                                            // a plain file
+        {0, ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},               // a disk
+        {0, ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},              // a volume
+        {0, ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                            // a length of no bytes
+        {0, ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                                // not a device at all
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, 0},
+        {0, 0, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},  // a block device under Wine: 0, no error
+        {0, 0, TRUE, 0, 8, FixedMedia, 0},                     // ... whose driver does answer
     };
     SeamOverride size(win.GetFileSize, &FakeDevice::GetFileSize);
     SeamOverride ioctl(win.DeviceIoControl, &FakeDevice::Ioctl);
     for (const Case& c : cases) {
+        FakeDevice::fileSize = c.fileSize;
         FakeDevice::sizeError = c.sizeError;
         FakeDevice::lengthOk = c.lengthOk;
         FakeDevice::lengthError = c.lengthError;
         FakeDevice::lengthReturned = c.lengthReturned;
         FakeDevice::media = c.media;
-        EXPECT_EQ(SizeOfFileOrDevice(reinterpret_cast<HANDLE>(0x99)), c.size) << c.sizeError << "/" << c.lengthError;
+        HANDLE handle = reinterpret_cast<HANDLE>(0x99);
+        EXPECT_EQ(SizeOfFileOrDevice(handle, false), c.size) << c.sizeError << "/" << c.lengthError;
+        bool driverAnswers = c.lengthOk && c.lengthReturned == 8;
+        uint64_t asDevice = c.size != 0 ? c.size : c.sizeError == 0 && driverAnswers ? 500107862016ull : kSizeUnknown;
+        EXPECT_EQ(SizeOfFileOrDevice(handle, true), asDevice) << c.sizeError << "/" << c.lengthError;
     }
 }
 

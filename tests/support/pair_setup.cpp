@@ -37,3 +37,21 @@ PairSetup::~PairSetup() {
     Options = kDefaultRunOptions;
     ResetStopFlags();
 }
+
+UntoldDeviceLengths::UntoldDeviceLengths()
+    : size(
+          win.GetFileSize,
+          +[](HANDLE, LPDWORD high) -> DWORD {
+              *high = 0;
+              ::SetLastError(0);
+              return 0;
+          }),
+      ioctl(
+          win.DeviceIoControl, +[](HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL {
+              ::SetLastError(ERROR_NOT_SUPPORTED);
+              return FALSE;
+          }) {
+    TestRun().paths.device1 = TestRun().paths.device2 = true;
+}
+
+UntoldDeviceLengths::~UntoldDeviceLengths() { TestRun().paths = {}; }

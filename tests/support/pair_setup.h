@@ -6,6 +6,7 @@
 
 #include "base/run_state.h"
 #include "console/console_session.h"
+#include "support/seam.h"
 
 // The one run state of the test process, on the heap as its path buffers need, at its defaults
 // when first used. Fakes installed in the seam read the pair's handles from it.
@@ -20,4 +21,13 @@ struct PairSetup {
     RunState& run = TestRun();
     // Standard output redirected unless a test installs a console of its own.
     ConsoleSession session{};
+};
+
+// Both sides are devices whose driver tells no length, as a Linux block device under Wine: a file
+// size of 0 without an error, and no length query answered. They are read to their ends.
+struct UntoldDeviceLengths {
+    UntoldDeviceLengths();
+    ~UntoldDeviceLengths();
+    SeamOverride<decltype(win.GetFileSize)> size;
+    SeamOverride<decltype(win.DeviceIoControl)> ioctl;
 };
