@@ -4,19 +4,22 @@
 #   (b) two 64 MiB files that differ in one byte of every 64, every listed difference written to
 #       a file (qvb's listing against cmp -l);
 #   (c) two identical trees of 10,000 files of 4 KiB in 100 folders (qvb against diff -rq).
-# Prints each time and the ratio of the peer to qvb (above 1: qvb is faster). Not a test: nothing
-# is asserted.
+# Prints each time and the ratio of the peer to qvb (above 1: qvb is faster). Beside (a) and (c) it
+# times the Win32 floor (bench/floor.cpp under the same Wine: the calls that any program must make
+# for the same comparison) and prints qvb's time as a multiple of it; (c) has a one-thread and a
+# two-thread floor. Not a test: nothing is asserted.
 # Usage: bench/compare.sh [DATA_DIR] [tree]   (default /tmp/qvb-bench; about 2.3 GB of data is kept
 # there; "tree" runs case (c) alone)
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 qvb_install_packages >&2
-qvb_build --target qvb
+qvb_build --target qvb floor
 qvb_start_wine
 trap qvb_stop_wine EXIT
 data=${1:-/tmp/qvb-bench}
 mkdir -p "$data"
 exe="$QVB_BUILD/qvb.exe"
+floor="$QVB_BUILD/floor.exe"
 
 make_data() {
   if [ ! -f "$data/a1g" ] || [ "$(stat -c %s "$data/a1g")" -ne 1073741824 ]; then
@@ -41,6 +44,12 @@ seconds() {  # runs "$@" and prints its wall time in seconds; the exit code is i
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }' 
 }
+
+floor_report() {  # name, qvb seconds, floor seconds
+  printf '    %-40s floor %7.3f s   qvb/floor %5.2f\n' "$1" "$3" "$(awk -v q="$2" -v f="$3" 'BEGIN { print q / f }')"
+}
+
+winpath() { local p="Z:$1"; echo "${p//\//\\}"; }
 
 report() {  # name, qvb seconds, cmp seconds
   printf '%-44s qvb %7.3f s   cmp %7.3f s   cmp/qvb %5.2f\n' "$1" "$2" "$3" "$(awk -v q="$2" -v c="$3" 'BEGIN { print c / q }')"
@@ -73,6 +82,13 @@ tree_case() {
   q=$(best sh -c "wine '$exe' -n -q '$data/tree1' '$data/tree2' >/dev/null 2>&1")
   c=$(best sh -c "diff -rq '$data/tree1' '$data/tree2' >/dev/null 2>&1")
   report "(c) 10,000 files of 4 KiB in 100 folders" "$q" "$c" | sed 's/cmp /diff/; s/cmp\/qvb/diff\/qvb/'
+  local t1 t2
+  t1=$(winpath "$data/tree1")
+  t2=$(winpath "$data/tree2")
+  f=$(best sh -c "wine '$floor' tree '$t1' '$t2' 1 >/dev/null 2>&1")
+  floor_report "one thread" "$q" "$f"
+  f=$(best sh -c "wine '$floor' tree '$t1' '$t2' 2 >/dev/null 2>&1")
+  floor_report "two threads" "$q" "$f"
 }
 
 if [ "${2:-}" = tree ]; then
@@ -86,6 +102,8 @@ cat "$data"/a1g "$data"/b1g "$data"/a64m "$data"/b64m >/dev/null  # warm the pag
 q=$(best sh -c "wine '$exe' -n '$data/a1g' '$data/b1g' >/dev/null 2>&1")
 c=$(best sh -c "cmp '$data/a1g' '$data/b1g' >/dev/null 2>&1")
 report "(a) identical 1 GiB files" "$q" "$c"
+f=$(best sh -c "wine '$floor' pair '$(winpath "$data/a1g")' '$(winpath "$data/b1g")' >/dev/null 2>&1")
+floor_report "one thread" "$q" "$f"
 
 q=$(best sh -c "wine '$exe' -n '$data/a64m' '$data/b64m' >'$data/qvb.out' 2>&1")
 c=$(best sh -c "cmp -l '$data/a64m' '$data/b64m' >'$data/cmp.out' 2>&1")

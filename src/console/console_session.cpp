@@ -13,6 +13,7 @@ void OpenConsoleSession(ConsoleSession* session) {
     session->outputHandle = win.GetStdHandle(STD_OUTPUT_HANDLE);
     session->inputHandle = win.GetStdHandle(STD_INPUT_HANDLE);
     session->outputRedirected = win.GetFileType(session->outputHandle) != FILE_TYPE_CHAR ? 1 : 0;
+    session->noConsoleWindow = win.GetConsoleWindow() == nullptr;
 
     // Ctrl+C as a control event, keys one by one as input records, no echo. Both calls fail
     // harmlessly when standard input is no console.

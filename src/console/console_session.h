@@ -9,6 +9,9 @@ struct ConsoleSession {
     HANDLE outputHandle;
     HANDLE inputHandle;
     int32_t outputRedirected;  // 1 when standard output is a file or pipe
+    // No console window at the start (a service, a scheduled task, CI): none appears later, so
+    // nothing asks for one again, pair after pair.
+    bool noConsoleWindow;
 };
 
 // The session of this run, set by the run sequence.

@@ -1,12 +1,15 @@
 #include "console/cursor.h"
 
 #include "console/console_output.h"
+#include "console/console_session.h"
 #include "platform/win_api.h"
 
 namespace {
 
 bool QueryScreenBufferOf(HANDLE output, CONSOLE_SCREEN_BUFFER_INFO* info) {
-    if (win.GetConsoleScreenBufferInfo(output, info)) return true;
+    // Redirected output has no screen buffer; asking it once per pair would cost a system call.
+    bool redirected = Session && Session->outputRedirected && output == Session->outputHandle;
+    if (!redirected && win.GetConsoleScreenBufferInfo(output, info)) return true;
     *info = CONSOLE_SCREEN_BUFFER_INFO{};
     return false;
 }

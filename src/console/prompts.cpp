@@ -1,6 +1,7 @@
 #include "console/prompts.h"
 
 #include "console/console_output.h"
+#include "console/console_session.h"
 #include "console/control_handler.h"
 #include "console/keys.h"
 #include "platform/win_api.h"
@@ -106,6 +107,7 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
 bool AskYesNo(wchar_t defaultKey) { return WaitForKey(L"YN", defaultKey) == 'Y'; }
 
 bool CheckPauseKey() {
+    if (Session && Session->noConsoleWindow) return false;
     HWND console = win.GetConsoleWindow();
     if (!console || console != win.GetForegroundWindow()) return false;
     if (!(win.GetAsyncKeyState(VK_PAUSE) & 0x8001)) return false;

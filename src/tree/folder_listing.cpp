@@ -1,5 +1,6 @@
 #include "tree/folder_listing.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include "base/memory.h"
@@ -9,6 +10,13 @@
 #include "platform/win_api.h"
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
+
+// A block of name characters and its header; the characters follow the header.
+struct NameBlock {
+    NameBlock* previous;
+    size_t used;  // characters, terminators included
+    wchar_t* Chars() { return reinterpret_cast<wchar_t*>(this + 1); }
+};
 
 namespace {
 
@@ -28,6 +36,9 @@ uint32_t FoldedHash(const wchar_t* name) {
     }
     return hash;
 }
+
+constexpr uint64_t kFirstCapacity = 64;
+constexpr size_t kNameBlockChars = 16384;  // room for dozens of the longest names
 
 DWORD WINAPI ListingThread(LPVOID parameter) {
     ReadFolderListing(static_cast<FolderListing*>(parameter));
@@ -55,6 +66,8 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->mask = DuplicateString(mask);
     listing->names = nullptr;
     listing->count = 0;
+    listing->capacity = 0;
+    listing->nameBlocks = nullptr;
     listing->slots = nullptr;
     listing->slotCount = 0;
     listing->complete = false;
@@ -99,33 +112,51 @@ uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete) {
     return count;
 }
 
+void AddListingName(FolderListing* listing, const wchar_t* name) {
+    size_t chars = wcslen(name) + 1;
+    NameBlock* block = listing->nameBlocks;
+    if (!block || block->used + chars > kNameBlockChars) {
+        block = static_cast<NameBlock*>(AllocZeroed(sizeof(NameBlock) + kNameBlockChars * sizeof(wchar_t)));
+        block->previous = listing->nameBlocks;
+        listing->nameBlocks = block;
+    }
+    if (listing->count == listing->capacity) {
+        uint64_t capacity = listing->capacity ? listing->capacity * 2 : kFirstCapacity;
+        auto** names = static_cast<wchar_t**>(AllocZeroed(capacity * sizeof(wchar_t*)));
+        if (listing->count) memcpy(names, listing->names, listing->count * sizeof(wchar_t*));
+        FreeBlock(listing->names);
+        listing->names = names;
+        listing->capacity = capacity;
+    }
+    wchar_t* stored = block->Chars() + block->used;
+    memcpy(stored, name, chars * sizeof(wchar_t));
+    block->used += chars;
+    listing->names[listing->count++] = stored;
+}
+
 uint64_t ReadFolderListing(FolderListing* listing) {
     size_t folderLength = wcslen(listing->folder);
     wchar_t* pattern = DuplicateStringWithRoom(listing->folder, MAX_PATH);
     AppendCharIfMissing(pattern, L'\\', folderLength + MAX_PATH + 1);
     AppendCharIfMissing(pattern, L'*', folderLength + MAX_PATH + 1);
-    bool counted = false;
-    uint64_t capacity = CountFolderEntries(pattern, &counted);
-    listing->complete = capacity == 0 && counted;
-    if (capacity != 0) {
-        WIN32_FIND_DATAW data;
-        HANDLE find = OpenFolderEnumeration(pattern, &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            listing->names = static_cast<wchar_t**>(AllocZeroed(capacity * sizeof(wchar_t*)));
-            bool everyFile = listing->mask[0] == L'*' && listing->mask[1] == 0;
-            do {
-                const wchar_t* name = data.cFileName;
-                if (IsDotEntry(name)) continue;
-                bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-                if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
-                listing->names[listing->count++] = DuplicateString(name);
-            } while (listing->count < capacity && InterruptFlag.load(std::memory_order_relaxed) == 0 &&
-                     win.FindNextFileW(find, &data));
-            // Stopped by the room of the first pass, an interrupt or an error, it may lack names.
-            listing->complete = listing->count < capacity && InterruptFlag.load(std::memory_order_relaxed) == 0 &&
-                                win.GetLastError() == ERROR_NO_MORE_FILES;
-            win.FindClose(find);
-        }
+    WIN32_FIND_DATAW data;
+    HANDLE find = OpenFolderEnumeration(pattern, &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        // A folder without a single entry, not even "." (a root), is empty and listed whole.
+        listing->complete = win.GetLastError() == ERROR_FILE_NOT_FOUND;
+    } else {
+        bool everyFile = listing->mask[0] == L'*' && listing->mask[1] == 0;
+        bool interrupted = false;
+        do {
+            const wchar_t* name = data.cFileName;
+            if (IsDotEntry(name)) continue;
+            bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
+            AddListingName(listing, name);
+        } while (!(interrupted = InterruptFlag.load(std::memory_order_relaxed) != 0) && win.FindNextFileW(find, &data));
+        // Stopped by an interrupt or an error, it may lack names.
+        listing->complete = !interrupted && win.GetLastError() == ERROR_NO_MORE_FILES;
+        win.FindClose(find);
     }
     FreeBlock(pattern);
     IndexListingNames(listing);
@@ -151,7 +182,10 @@ const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* nam
 }
 
 void FreeFolderListing(FolderListing* listing) {
-    for (uint64_t i = 0; i < listing->count; ++i) FreeBlock(listing->names[i]);
+    while (NameBlock* block = listing->nameBlocks) {
+        listing->nameBlocks = block->previous;
+        FreeBlock(block);
+    }
     FreeBlock(listing->names);
     FreeBlock(listing->slots);
     FreeBlock(listing->folder);
@@ -159,6 +193,6 @@ void FreeFolderListing(FolderListing* listing) {
     listing->names = nullptr;
     listing->slots = nullptr;
     listing->folder = listing->mask = nullptr;
-    listing->count = 0;
+    listing->count = listing->capacity = 0;
     listing->slotCount = 0;
 }

@@ -13,23 +13,30 @@ struct ListingSlot {
     uint32_t place;
 };
 
+struct NameBlock;
+
 struct FolderListing {
     wchar_t* folder;  // with a trailing backslash
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
     uint64_t count;
-    bool complete;       // every entry was read to the end of the folder
-    ListingSlot* slots;  // open addressing over the names, so a lookup costs no scan
-    uint32_t slotCount;  // 0 (no table: names are scanned) or a power of two
+    uint64_t capacity;      // of names; it doubles as it fills
+    NameBlock* nameBlocks;  // the characters of the names, many names a block
+    bool complete;          // every entry was read to the end of the folder
+    ListingSlot* slots;     // open addressing over the names, so a lookup costs no scan
+    uint32_t slotCount;     // 0 (no table: names are scanned) or a power of two
 };
 
 // Fills folder and mask and reads the names: on a new thread whose handle goes to `thread`, or at
 // once when `thread` is null. The caller waits for the thread before it reads the listing.
 void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, HANDLE* thread);
 
-// Two passes: the first counts the entries, the second stores the names of the folders and of the
-// files that match the mask, at most as many as the first pass found. Returns the count.
+// Stores the names of the folders and of the files that match the mask, in one pass. Returns the
+// count.
 uint64_t ReadFolderListing(FolderListing* listing);
+
+// Adds a name behind those stored: no allocation per name, and none at all for most.
+void AddListingName(FolderListing* listing, const wchar_t* name);
 
 // Entries of `pattern` other than "." and ".."; 0 when it cannot be opened. `complete` tells
 // whether the count reached the end of the folder (an empty folder included).
