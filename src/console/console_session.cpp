@@ -12,7 +12,11 @@ void OpenConsoleSession(ConsoleSession* session) {
     win.SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
     session->outputHandle = win.GetStdHandle(STD_OUTPUT_HANDLE);
     session->inputHandle = win.GetStdHandle(STD_INPUT_HANDLE);
-    session->outputRedirected = win.GetFileType(session->outputHandle) != FILE_TYPE_CHAR ? 1 : 0;
+    // NUL is a character device as a console is; only a console has a console mode.
+    DWORD outputMode = 0;
+    bool console = win.GetFileType(session->outputHandle) == FILE_TYPE_CHAR &&
+                   win.GetConsoleMode(session->outputHandle, &outputMode);
+    session->outputRedirected = console ? 0 : 1;
     session->noConsoleWindow = win.GetConsoleWindow() == nullptr;
 
     // Ctrl+C as a control event, keys one by one as input records, no echo. Both calls fail

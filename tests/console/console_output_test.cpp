@@ -199,12 +199,21 @@ TEST(AnsiToWide, ConvertsAndGivesAnEmptyStringForNothing) {
 }
 
 TEST(ConsoleSession, RedirectedInputStillOpensAndOutputIsFlagged) {
-    for (bool console : {true, false}) {
+    // A character device is a console only when it has a console mode: NUL (> NUL in a script)
+    // is a character device too, and nobody watches it.
+    struct {
+        bool charDevice, consoleMode;
+        int32_t redirected;
+    } rows[] = {{true, true, 0}, {true, false, 1}, {false, false, 1}};
+    for (const auto& row : rows) {
+        bool console = row.charDevice;
         OutputCapture capture(console, false);
         static DWORD inputMode;
         static int modeCalls;
+        static bool outputMode;
         inputMode = 0x1F7;
         modeCalls = 0;
+        outputMode = row.consoleMode;
         SeamOverride set(
             win.SetConsoleMode, +[](HANDLE h, DWORD mode) -> BOOL {
                 ++modeCalls;
@@ -214,6 +223,10 @@ TEST(ConsoleSession, RedirectedInputStillOpensAndOutputIsFlagged) {
             });
         SeamOverride get(
             win.GetConsoleMode, +[](HANDLE h, LPDWORD mode) -> BOOL {
+                if (h == OutputCapture::kOut && outputMode) {
+                    *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+                    return TRUE;
+                }
                 if (h != OutputCapture::kIn) return FALSE;
                 *mode = inputMode;
                 return TRUE;
@@ -222,7 +235,7 @@ TEST(ConsoleSession, RedirectedInputStillOpensAndOutputIsFlagged) {
         OpenConsoleSession(&session);
         EXPECT_EQ(session.outputHandle, OutputCapture::kOut);
         EXPECT_EQ(session.inputHandle, OutputCapture::kIn);
-        EXPECT_EQ(session.outputRedirected, console ? 0 : 1);
+        EXPECT_EQ(session.outputRedirected, row.redirected) << row.charDevice << row.consoleMode;
         // Raw key records: processed input for Ctrl+C, no line editing, no echo.
         EXPECT_EQ(inputMode, DWORD{ENABLE_PROCESSED_INPUT | ENABLE_WINDOW_INPUT});
         EXPECT_EQ(modeCalls, 2);

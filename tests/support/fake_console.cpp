@@ -200,8 +200,13 @@ DWORD WINAPI FakeGetFileType(HANDLE handle) {
     return FILE_TYPE_CHAR;
 }
 
-// Only the input mode matters here: opening the session sets it when the input is a console.
+// The output has the mode of a console unless redirected; the input mode is what opening the
+// session sets when the input is a console.
 BOOL WINAPI FakeGetConsoleMode(HANDLE handle, LPDWORD mode) {
+    if (handle == kOutput && !state.outputRedirected) {
+        *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+        return TRUE;
+    }
     if (handle != kInput || !state.inputConsole) return Fail(ERROR_INVALID_HANDLE);
     *mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
     return TRUE;
