@@ -8,6 +8,7 @@
 #include "console/status_line.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
+#include "tree/pairs_in_flight.h"
 #include "tree/tree_walk.h"
 
 namespace {
@@ -115,7 +116,12 @@ StepResult RunFolderComparison(RunState* run) {
     }
     uint32_t start = win.GetTickCount();
     uint32_t hardLinks = 0;
+    // Decided once per run: pairs in flight, or one pair at a time.
+    run->FolderRun = true;
+    run->Pool = StartPairPool(*run, PairWorkersFor(*run));
     uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
+    StopPairPool(run->Pool);
+    run->Pool = nullptr;
     run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     // One file needs no summary of its own, unless the tree held more that could not be compared:
     // its verdict alone would hide the folders behind it.

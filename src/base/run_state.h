@@ -9,6 +9,8 @@
 #include "platform/windows.h"
 
 struct FileIdList;
+struct PairPool;
+struct PrefetchedPair;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
 constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
@@ -95,6 +97,12 @@ struct RunState {
     uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end
     uint32_t LinksFailed;        // links that could not be read or reproduced in tree 2
     bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
+
+    // Pairs in flight: the workers of a folder run (null for one pair at a time), and the pair
+    // that the comparison now takes from them (null when it opens the pair itself).
+    PairPool* Pool;
+    PrefetchedPair* Prefetched;
+    bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
 };
 
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.

@@ -9,9 +9,10 @@ constexpr DWORD kPauseMs = 10;
 
 }  // namespace
 
-void WaitUntilSignalled(HANDLE object) {
+bool WaitUntilSignalled(HANDLE object) {
     for (int attempt = 1; attempt <= kWaitAttempts; ++attempt) {
-        if (win.WaitForSingleObject(object, INFINITE) != WAIT_FAILED) return;
+        if (win.WaitForSingleObject(object, INFINITE) != WAIT_FAILED) return true;
         win.Sleep(kPauseMs);
     }
+    return false;
 }

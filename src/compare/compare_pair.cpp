@@ -17,15 +17,21 @@
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
 
+bool PairKeyWanted(const RunState& run) { return run.HardLinkSupport1 && run.HardLinkSupport2 && run.FileIdLists[0]; }
+
 namespace {
 
 // A pair can come again only when a side has several links: the identities of both sides, from
 // the handles just opened, on volumes that keep hard links. An index of 0 identifies nothing.
 bool ReadPairKey(const RunState& run, FileIdKey* key) {
-    if (!run.HardLinkSupport1 || !run.HardLinkSupport2 || !run.FileIdLists[0]) return false;
+    if (!PairKeyWanted(run)) return false;
     BY_HANDLE_FILE_INFORMATION info1, info2;
-    if (!win.GetFileInformationByHandle(run.SideHandle1, &info1) ||
-        !win.GetFileInformationByHandle(run.SideHandle2, &info2)) {
+    if (const PrefetchedPair* ahead = run.Prefetched) {
+        if (!ahead->infosOk) return false;
+        info1 = ahead->infos[0];
+        info2 = ahead->infos[1];
+    } else if (!win.GetFileInformationByHandle(run.SideHandle1, &info1) ||
+               !win.GetFileInformationByHandle(run.SideHandle2, &info2)) {
         return false;
     }
     if (info1.nNumberOfLinks < 2 && info2.nNumberOfLinks < 2) return false;
@@ -93,6 +99,35 @@ bool OpenSides(RunState* run, const wchar_t* path1, const wchar_t* path2, DWORD*
     }
     return true;
 }
+
+// The sides a worker opened become the pair's own, closed with it; those it closed stay closed.
+void TakePrefetchedSides(RunState* run, const wchar_t* path1, const wchar_t* path2) {
+    run->Side1Path = path1;
+    run->Side2Path = path2;
+    for (int side = 0; side < 2; ++side) {
+        HANDLE* handle = side == 0 ? &run->SideHandle1 : &run->SideHandle2;
+        *handle = run->Prefetched->handles[side];
+        run->Prefetched->handles[side] = INVALID_HANDLE_VALUE;
+    }
+}
+
+// A pair read ahead is compared in the worker's buffers, and the run's own come back afterwards.
+struct PrefetchedBuffers {
+    RunState* run;
+    uint8_t* own[2] = {};
+    explicit PrefetchedBuffers(RunState* r) : run(r) {
+        if (!run->Prefetched || !run->Prefetched->read) return;
+        for (int side = 0; side < 2; ++side) {
+            own[side] = run->CompareBuffers[side];
+            run->CompareBuffers[side] = run->Prefetched->data[side];
+        }
+    }
+    ~PrefetchedBuffers() {
+        if (!own[0]) return;
+        run->CompareBuffers[0] = own[0];
+        run->CompareBuffers[1] = own[1];
+    }
+};
 
 bool OutputRedirected() { return Session && Session->outputRedirected; }
 
@@ -165,6 +200,12 @@ uint32_t LengthToFirstEnd(const RunState& run, uint32_t blockLength, uint64_t bl
 bool ReadBothSides(RunState* run, uint32_t readLength) {
     run->BytesRead[0] = run->BytesRead[1] = 0;
     run->Unread[0].count = run->Unread[1].count = 0;
+    if (run->Prefetched && run->Prefetched->read) {
+        // Read ahead into the buffers the pair now compares.
+        run->BytesRead[0] = run->Prefetched->delivered[0];
+        run->BytesRead[1] = run->Prefetched->delivered[1];
+        return true;
+    }
     uint32_t result1, result2;
     if (run->ParallelReads) {
         StartSideRead(run, 0, readLength);
@@ -343,8 +384,11 @@ bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* 
 // The compared range from the sizes of both sides, -i and -f; false when the pair ends here as
 // different (sizes differ without -i, or the start offset lies beyond the range).
 bool SettleRange(RunState* run) {
-    uint64_t size1 = SizeOfFileOrDevice(run->SideHandle1, run->paths.device1 && !run->Side1IsNull);
-    uint64_t size2 = SizeOfFileOrDevice(run->SideHandle2, run->paths.device2 && !run->Side2IsNull);
+    const PrefetchedPair* ahead = run->Prefetched;
+    uint64_t size1 =
+        ahead ? ahead->sizes[0] : SizeOfFileOrDevice(run->SideHandle1, run->paths.device1 && !run->Side1IsNull);
+    uint64_t size2 =
+        ahead ? ahead->sizes[1] : SizeOfFileOrDevice(run->SideHandle2, run->paths.device2 && !run->Side2IsNull);
     run->LengthUnknown = size1 == kSizeUnknown || size2 == kSizeUnknown;
     if (run->LengthUnknown) {
         // Read until a side ends; the sizes are compared there.
@@ -356,7 +400,9 @@ bool SettleRange(RunState* run) {
         run->CompareLength = size1;
         if (size1 != size2) {
             if (ReportSizeDifference(size1, size2)) {
-                win.Sleep(500);
+                // A moment to read it, for the one pair of a console run; a tree of such files, or
+                // a log, would only wait.
+                if (!run->FolderRun && !OutputRedirected()) win.Sleep(500);
                 return false;
             }
             run->CompareLength = size1 < size2 ? size1 : size2;
@@ -388,8 +434,11 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     PairRun pair;
     pair.startTime = win.GetTickCount();
     SidesClosedAtEnd closer{run};
+    PrefetchedBuffers buffers(run);
     DWORD openError = ERROR_SUCCESS;
-    if (!OpenSides(run, path1, path2, &openError)) {
+    if (run->Prefetched) {
+        TakePrefetchedSides(run, path1, path2);
+    } else if (!OpenSides(run, path1, path2, &openError)) {
         if (!Options.quiet) EndPairLines();
         return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
     }

@@ -6,6 +6,23 @@
 #include "base/run_state.h"
 #include "base/types.h"
 
+// A pair that a worker opened, sized and perhaps read ahead of the walk (see tree/pairs_in_flight).
+// The comparison takes from it what it would otherwise ask the system for, in the same order, so
+// the pair's lines and outcome are those of a pair done from scratch.
+struct PrefetchedPair {
+    HANDLE handles[2];  // open, or INVALID_HANDLE_VALUE where the worker needed them no more
+    uint64_t sizes[2];
+    BY_HANDLE_FILE_INFORMATION infos[2];
+    bool infosRead;    // GetFileInformationByHandle was asked (hard links on both volumes)
+    bool infosOk;      // and answered for both sides
+    bool read;         // the whole pair is in `data`: a single block, equal sizes
+    uint8_t* data[2];  // page-aligned, whole sectors long
+    uint32_t delivered[2];
+};
+
+// Whether a pair's identities are asked: both volumes keep hard links.
+bool PairKeyWanted(const RunState& run);
+
 // Opens both sides, settles the compared range, skips a hard link already compared, compares
 // block by block with the differences listed, prints the verdict and closes both sides.
 // `hardLinkCounter` grows by one for a pair skipped as a hard link. `skipHardLinkCheck` is set

@@ -16,6 +16,7 @@ constexpr size_t kPartitionNumberEnd = offsetof(STORAGE_DEVICE_NUMBER, Partition
 constexpr size_t kBusTypeOffset = offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType);
 constexpr size_t kBusTypeEnd = kBusTypeOffset + sizeof(uint32_t);
 static_assert(kBusTypeOffset == 28);
+constexpr size_t kSeekPenaltyEnd = offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty) + sizeof(BOOLEAN);
 
 }  // namespace
 
@@ -75,6 +76,27 @@ DWORD QueryDeviceDescriptor(HANDLE device, unsigned char* reply) {
         return 0;
     }
     return returned;
+}
+
+bool DiskHasSeekPenalty(int32_t diskNumber, bool* answered) {
+    *answered = false;
+    if (diskNumber < 0) return false;
+    wchar_t path[40];
+    win.wsprintfW(path, L"\\\\.\\PhysicalDrive%d", diskNumber);
+    ScopedHandle handle(OpenDevice(path, 0));
+    if (!handle.valid()) return false;
+    STORAGE_PROPERTY_QUERY query = {};
+    query.PropertyId = StorageDeviceSeekPenaltyProperty;
+    query.QueryType = PropertyStandardQuery;
+    DEVICE_SEEK_PENALTY_DESCRIPTOR reply = {};
+    DWORD returned = 0;
+    if (!win.DeviceIoControl(handle.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), &reply, sizeof(reply),
+                             &returned, nullptr) ||
+        returned < kSeekPenaltyEnd) {
+        return false;
+    }
+    *answered = true;
+    return reply.IncursSeekPenalty != 0;
 }
 
 bool QueryBusType(const wchar_t* devicePath, uint32_t* busType) {

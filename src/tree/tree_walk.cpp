@@ -16,6 +16,7 @@
 #include "storage/drive_identity.h"
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
+#include "tree/pairs_in_flight.h"
 #include "tree/reparse_points.h"
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
@@ -69,7 +70,93 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
     return true;
 }
 
-uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter) {
+// The entries of a tree-1 folder read ahead of the one being compared, so that the pairs behind
+// it can be in flight; each file to compare gets a job when one is free. Without workers it holds
+// one entry: the walk reads the folder as it always did.
+struct EntryWindow {
+    static constexpr uint32_t kMost = 16;
+    HANDLE find;
+    uint32_t capacity;
+    uint32_t first;
+    uint32_t count;
+    bool ended;      // the enumeration said no more, or failed
+    DWORD endError;  // ERROR_NO_MORE_FILES, or why it failed
+    WIN32_FIND_DATAW entries[kMost];
+    PairJob* jobs[kMost];
+};
+
+// Whether the walk will compare this entry as a file pair: the same tests, in the same order, as
+// the walk makes when it reaches it.
+bool WillCompare(const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength) {
+    const wchar_t* name = entry.cFileName;
+    if (IsDotEntry(name) || IsExcluded(name)) return false;
+    if (folderLength + wcslen(name) >= static_cast<size_t>(kMaxTreePathChars)) return false;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    if (Options.recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    return WildcardMatch(name, mask);
+}
+
+void Admit(EntryWindow* window, uint32_t slot, const Level& level, const wchar_t* mask) {
+    window->jobs[slot] = nullptr;
+    PairPool* pool = level.run->Pool;
+    if (!pool || !WillCompare(window->entries[slot], mask, level.folder1Length)) return;
+    PairPaths paths{level.path1, level.folder1Length, level.path2, level.folder2Length,
+                    window->entries[slot].cFileName};
+    window->jobs[slot] = QueuePair(pool, *level.run, paths);
+}
+
+// Reads entries until the window is full or the folder ends.
+void FillWindow(EntryWindow* window, const Level& level, const wchar_t* mask) {
+    while (!window->ended && window->count < window->capacity && !StopRequested()) {
+        uint32_t slot = (window->first + window->count) % EntryWindow::kMost;
+        if (!win.FindNextFileW(window->find, &window->entries[slot])) {
+            window->ended = true;
+            window->endError = win.GetLastError();
+            return;
+        }
+        ++window->count;
+        Admit(window, slot, level, mask);
+    }
+}
+
+EntryWindow* OpenWindow(HANDLE find, const WIN32_FIND_DATAW& firstEntry, const Level& level, const wchar_t* mask) {
+    auto* window = static_cast<EntryWindow*>(AllocZeroed(sizeof(EntryWindow)));
+    window->find = find;
+    window->capacity = level.run->Pool ? EntryWindow::kMost : 1;
+    window->entries[0] = firstEntry;
+    window->count = 1;
+    Admit(window, 0, level, mask);
+    return window;
+}
+
+// The next entry and its job (null for none); false at the end of the folder.
+bool TakeEntry(EntryWindow* window, const Level& level, const wchar_t* mask, WIN32_FIND_DATAW* entry, PairJob** job) {
+    if (window->count == 0) FillWindow(window, level, mask);
+    if (window->count == 0) return false;
+    *entry = window->entries[window->first];
+    *job = window->jobs[window->first];
+    window->first = (window->first + 1) % EntryWindow::kMost;
+    --window->count;
+    // The next entries go in flight while this one is compared; one at a time, the next is read
+    // only when it is wanted, after this one.
+    if (window->capacity > 1) FillWindow(window, level, mask);
+    return true;
+}
+
+// Jobs the walk did not reach (a stop, a limit) are waited for and handed back.
+void CloseWindow(EntryWindow* window, PairPool* pool) {
+    for (; window->count != 0; --window->count) {
+        PairJob* job = window->jobs[window->first];
+        if (job) {
+            AwaitPair(pool, job);
+            ReleasePair(pool, job);
+        }
+        window->first = (window->first + 1) % EntryWindow::kMost;
+    }
+    FreeBlock(window);
+}
+
+uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter, PairJob* job) {
     if (!Options.quiet) {
         const wchar_t* shown1 = RelativeToBase(level.path1, level.run->BaseFolder1);
         const wchar_t* shown2 = RelativeToBase(level.path2, level.run->BaseFolder2);
@@ -82,7 +169,11 @@ uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter) {
             PrintOutLongPath(" with %S\n", shown2);
         }
     }
+    PairPool* pool = level.run->Pool;
+    level.run->Prefetched = job ? AwaitPair(pool, job) : nullptr;
     CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, hardLinkCounter, false);
+    level.run->Prefetched = nullptr;
+    if (job) ReleasePair(pool, job);
     ++level.run->ResultCounters[outcome];
     CheckPauseKey();
     return 1;
@@ -163,7 +254,20 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         win.CloseHandle(listingThread);
     }
     if (find != INVALID_HANDLE_VALUE) {
-        do {
+        EntryWindow* window = OpenWindow(find, entry, level, mask);
+        PairJob* job = nullptr;
+        while (!StopRequested() && TakeEntry(window, level, mask, &entry, &job)) {
+            // A job that this entry does not use after all goes back at the end of the step.
+            struct Unused {
+                PairPool* pool;
+                PairJob** job;
+                ~Unused() {
+                    if (*job) {
+                        AwaitPair(pool, *job);
+                        ReleasePair(pool, *job);
+                    }
+                }
+            } unused{run->Pool, &job};
             const wchar_t* name = entry.cFileName;
             if (IsDotEntry(name)) continue;
             if (IsExcluded(name)) {
@@ -185,14 +289,20 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
                 continue;
             }
             if (!isFolder) {
-                if (WildcardMatch(name, mask)) count += CompareFile(level, hardLinkCounter);
+                if (WildcardMatch(name, mask)) {
+                    count += CompareFile(level, hardLinkCounter, job);
+                    job = nullptr;
+                }
             } else if (Options.recurse) {
                 count += EnterFolder(&level, name, nameLength, listing, mask, hardLinkCounter, depth);
             }
-        } while (!StopRequested() && win.FindNextFileW(find, &entry));
+        }
         // Anything but the end of the folder leaves its other entries unseen.
-        if (!StopRequested() && win.GetLastError() != ERROR_NO_MORE_FILES) {
-            PrintCannotOpen(SkipLongPathPrefix(level.path1), win.GetLastError());
+        bool failed = window->ended && window->endError != ERROR_NO_MORE_FILES;
+        DWORD error = window->endError;
+        CloseWindow(window, run->Pool);
+        if (!StopRequested() && failed) {
+            PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
             ++run->FoldersUnreadable;
         }
         win.FindClose(find);

@@ -379,6 +379,25 @@ TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {
     EXPECT_FALSE(fc::DeadlineHit());
 }
 
+TEST_F(ReadErrors, ASizeDifferencePausesOnlyForOnePairOnAConsole) {
+    std::wstring a = folder.Write(L"a", "short"), b = folder.Write(L"b", "longer");
+    struct {
+        bool folderRun, unattended, paused;
+    } rows[] = {{false, false, true}, {true, false, false}, {false, true, false}};
+    for (const auto& row : rows) {
+        Restart();
+        Session = &session;
+        fc::SetOutputRedirected(row.unattended);
+        session.outputRedirected = row.unattended;
+        TestRun().FolderRun = row.folderRun;
+        EXPECT_EQ(Compare(a, b), Different);
+        bool paused = false;
+        for (int i = 0; i < fc::SleepCount(); ++i) paused |= fc::SleepAt(i) == 500;
+        EXPECT_EQ(paused, row.paused) << row.folderRun << row.unattended;
+    }
+    TestRun().FolderRun = false;
+}
+
 TEST_F(ReadErrors, ProgressIsWrittenInPlaceAndClearedAtTheEnd) {
     std::string data = Bytes(3 * 1048576, 6);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);

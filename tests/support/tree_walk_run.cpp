@@ -15,6 +15,7 @@ WalkResult Walk(const std::wstring& tree1, const std::wstring& tree2, const wcha
     wcscpy(TestRun().BaseFolder2, folder2);
     for (uint32_t& c : TestRun().ResultCounters) c = 0;
     TestRun().FoldersMissing = TestRun().FoldersUnreadable = TestRun().LinksFailed = 0;
+    TestRun().FolderRun = true;
     OutputCapture capture(false, false);
     uint32_t hardLinks = 0;
     WalkResult r;

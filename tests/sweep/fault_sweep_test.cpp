@@ -6,6 +6,7 @@
 // disk and volume listings of a simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -108,7 +109,13 @@ protected:
             EXPECT_FALSE(fc::DeadlineHit());
             for (const auto& [name, recovered] : unverifiedBy) {
                 if (failed < 0 || name != fault::EntryName(failed)) continue;
-                if (recovered.empty() || r.out.find(recovered) == std::string::npos) {
+                // A pair that a worker could not read is read again from the start by the walk:
+                // the call was made once more than in the unfaulted run, and nothing stayed unread.
+                bool redone = std::count(fault::Calls().begin(), fault::Calls().end(), failed) >
+                                  std::count(calls.begin(), calls.end(), failed) &&
+                              r.out.find(" failed") == std::string::npos &&
+                              r.out.find("not read in file") == std::string::npos;
+                if ((recovered.empty() || r.out.find(recovered) == std::string::npos) && !redone) {
                     EXPECT_NE(r.exitCode, 0) << r.out << r.err;
                 }
             }

@@ -19,6 +19,7 @@
 #include "support/tree_walk_run.h"
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
+#include "tree/pairs_in_flight.h"
 #include "tree/tree_strings.h"
 #include "tree/tree_walk.h"
 
@@ -177,6 +178,50 @@ TEST_F(TreeWalk, SeamCallsPerSmallIdenticalPair) {
     // Two opens, two sizes, two reads, two closes and a step of each folder enumeration.
     EXPECT_LE(calls, 10) << shown;
     printf("seam calls per identical 4 KiB pair: %d\n%s", calls, shown.c_str());
+}
+
+// Pairs in flight change nothing a run shows: the same bytes on both streams, the same counts,
+// with workers and with one pair at a time, over a tree of every kind of pair.
+TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
+    const size_t sizes[] = {0, 1, 511, 4096, 5000, 65535, 65536, 65537, 200000};
+    for (int i = 0; i < 40; ++i) {
+        std::string data(sizes[i % std::size(sizes)], static_cast<char>('a' + i % 26));
+        std::wstring name = L"f" + std::to_wstring(i);
+        t1.Write(name, data);
+        if (i % 7 == 3) continue;  // missing in tree 2
+        if (i % 11 == 5 && !data.empty()) data[data.size() / 2] ^= 1;
+        if (i % 13 == 6) data += "longer";
+        t2.Write(name, data);
+    }
+    MakeFolder(t1.File(L"sub"));
+    MakeFolder(t2.File(L"sub"));
+    MakeFolder(t1.File(L"only1"));
+    t1.Write(L"only1\\x", "x");
+    for (int i = 0; i < 10; ++i) {
+        t1.Write(L"sub\\g" + std::to_wstring(i), std::string(3000, static_cast<char>('0' + i)));
+        t2.Write(L"sub\\g" + std::to_wstring(i), std::string(3000, static_cast<char>(i == 4 ? 'z' : '0' + i)));
+    }
+    for (bool ignoreSizes : {false, true}) {
+        Options.ignoreSizes = ignoreSizes;
+        WalkResult r[2];
+        uint32_t counters[2][5];
+        for (int pooled = 0; pooled < 2; ++pooled) {
+            TestRun().Pool = pooled ? StartPairPool(TestRun(), 2) : nullptr;
+            if (pooled) {
+                ASSERT_NE(TestRun().Pool, nullptr);
+            }
+            r[pooled] = Walk(t1.path(), t2.path());
+            StopPairPool(TestRun().Pool);
+            TestRun().Pool = nullptr;
+            memcpy(counters[pooled], TestRun().ResultCounters, sizeof counters[pooled]);
+        }
+        EXPECT_EQ(r[0].out, r[1].out) << ignoreSizes;
+        EXPECT_EQ(r[0].err, r[1].err) << ignoreSizes;
+        EXPECT_EQ(r[0].count, r[1].count);
+        EXPECT_EQ(memcmp(counters[0], counters[1], sizeof counters[0]), 0);
+        EXPECT_EQ(counters[1][Identical] + counters[1][Different] + counters[1][Missing], r[1].count);
+        EXPECT_GE(counters[1][Different], 3u);
+    }
 }
 
 TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {

@@ -1,0 +1,307 @@
+#include "tree/pairs_in_flight.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "base/memory.h"
+#include "base/run_options.h"
+#include "base/waits.h"
+#include "compare/device_size.h"
+#include "console/control_handler.h"
+#include "paths/path_strings.h"
+#include "platform/win_api.h"
+#include "storage/device_queries.h"
+#include "storage/drive_identity.h"
+
+namespace {
+
+constexpr uint32_t kMostWorkers = 8;
+constexpr uint32_t kJobsPerWorker = 2;
+// Workers and waiters look at the job states at least this often: a lost SetEvent or a failed
+// wait costs a moment, never a hang.
+constexpr DWORD kPollMs = 50;
+
+enum class JobState { kFree, kQueued, kRunning, kDone };
+
+}  // namespace
+
+struct PairJob {
+    JobState state;  // under the pool's lock
+    bool declined;   // kDone without a usable result
+    PairJob* next;   // in the queue
+    HANDLE done;     // a hint that the state may have changed; the state decides
+    // Copied from the run when queued: a worker never reads the run state, which the walk writes.
+    uint32_t openFlags;
+    uint32_t sectorSize;
+    uint32_t readLimit;
+    bool wantInfos;
+    bool keepWhenSizesDiffer;  // -i: a pair of other sizes is still read, by the walk
+    wchar_t* paths[2];
+    PrefetchedPair result;
+};
+
+struct PairPool {
+    CRITICAL_SECTION lock;
+    HANDLE work;  // auto-reset: jobs are queued
+    HANDLE threads[kMostWorkers];
+    uint32_t threadCount;
+    PairJob* jobs;
+    uint32_t jobCount;
+    PairJob* head;
+    PairJob* tail;
+    bool quit;
+};
+
+namespace {
+
+void CloseJobHandles(PairJob* job) {
+    for (HANDLE& handle : job->result.handles) {
+        if (handle != INVALID_HANDLE_VALUE) win.CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+// Reads a side whole, as the comparison's reader does: a short read before the end is no end.
+bool ReadWhole(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t readLength, uint32_t* delivered) {
+    uint32_t filled = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!win.ReadFile(handle, buffer + filled, readLength - filled, &got, nullptr)) return false;
+        filled += got;
+        if (got == 0 || filled >= length) break;
+    }
+    *delivered = filled;
+    return true;
+}
+
+// Opens, sizes and perhaps reads the pair. Anything that fails leaves the job declined, with
+// nothing open: the walk does the pair again from the start, with its recovery and its messages.
+void RunJob(PairJob* job) {
+    PrefetchedPair& r = job->result;
+    uint8_t* data[2] = {r.data[0], r.data[1]};
+    r = PrefetchedPair{};
+    r.handles[0] = r.handles[1] = INVALID_HANDLE_VALUE;
+    r.data[0] = data[0];
+    r.data[1] = data[1];
+    job->declined = true;
+    if (StopRequested()) return;
+    for (int side = 0; side < 2; ++side) {
+        r.handles[side] =
+            win.CreateFileW(job->paths[side], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, job->openFlags, nullptr);
+        if (r.handles[side] == INVALID_HANDLE_VALUE) {
+            CloseJobHandles(job);
+            return;
+        }
+        r.sizes[side] = SizeOfFileOrDevice(r.handles[side], false);
+    }
+    if (job->wantInfos) {
+        r.infosRead = true;
+        r.infosOk = win.GetFileInformationByHandle(r.handles[0], &r.infos[0]) &&
+                    win.GetFileInformationByHandle(r.handles[1], &r.infos[1]);
+    }
+    bool sameSize = r.sizes[0] == r.sizes[1];
+    if (sameSize && r.sizes[0] <= job->readLimit) {
+        uint32_t length = static_cast<uint32_t>(r.sizes[0]);
+        uint32_t readLength = RoundUp(length, job->sectorSize);
+        for (int side = 0; side < 2 && length != 0; ++side) {
+            if (!ReadWhole(r.handles[side], r.data[side], length, readLength, &r.delivered[side])) {
+                CloseJobHandles(job);
+                return;
+            }
+        }
+        r.read = true;
+        CloseJobHandles(job);
+    } else if (!sameSize && !job->keepWhenSizesDiffer) {
+        CloseJobHandles(job);  // the pair ends at its sizes
+    }
+    job->declined = false;
+}
+
+// Takes the first queued job, or null; under the lock.
+PairJob* TakeQueued(PairPool* pool) {
+    PairJob* job = pool->head;
+    if (!job) return nullptr;
+    pool->head = job->next;
+    if (!pool->head) pool->tail = nullptr;
+    job->next = nullptr;
+    return job;
+}
+
+DWORD WINAPI WorkerMain(LPVOID parameter) {
+    auto* pool = static_cast<PairPool*>(parameter);
+    for (;;) {
+        win.EnterCriticalSection(&pool->lock);
+        bool quit = pool->quit;
+        PairJob* job = quit ? nullptr : TakeQueued(pool);
+        if (job) job->state = JobState::kRunning;
+        bool more = pool->head != nullptr;
+        win.LeaveCriticalSection(&pool->lock);
+        if (quit) return 0;
+        if (!job) {
+            win.WaitForSingleObject(pool->work, kPollMs);
+            continue;
+        }
+        // Another worker takes the next job at once.
+        if (more) win.SetEvent(pool->work);
+        RunJob(job);
+        win.EnterCriticalSection(&pool->lock);
+        job->state = JobState::kDone;
+        win.LeaveCriticalSection(&pool->lock);
+        win.SetEvent(job->done);
+    }
+}
+
+void FreeJobs(PairPool* pool) {
+    for (uint32_t i = 0; i < pool->jobCount; ++i) {
+        PairJob* job = &pool->jobs[i];
+        CloseJobHandles(job);
+        if (job->done) win.CloseHandle(job->done);
+        for (int side = 0; side < 2; ++side) {
+            FreeBlock(job->paths[side]);
+            ReleaseBuffer(job->result.data[side]);
+        }
+    }
+    FreeBlock(pool->jobs);
+}
+
+bool MakeJobs(PairPool* pool, uint32_t count) {
+    pool->jobs = static_cast<PairJob*>(AllocZeroed(uint64_t{count} * sizeof(PairJob)));
+    pool->jobCount = count;
+    for (uint32_t i = 0; i < count; ++i) {
+        pool->jobs[i].result.handles[0] = pool->jobs[i].result.handles[1] = INVALID_HANDLE_VALUE;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        PairJob* job = &pool->jobs[i];
+        job->done = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!job->done) return false;
+        for (int side = 0; side < 2; ++side) {
+            job->paths[side] = static_cast<wchar_t*>(AllocZeroed(kPathChars * sizeof(wchar_t)));
+            job->result.data[side] = static_cast<uint8_t*>(ReserveBuffer(kPrefetchBytes + 1));
+            if (!job->result.data[side]) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t PairWorkersFor(const RunState& run) {
+    // A range that does not start at the first byte, or ends before the last, is the walk's.
+    if (Options.startOffset != 0 || Options.firstBytes != 0) return 0;
+    if (!run.ParallelReads) {
+        // Both trees on one drive: a rotating one would seek between the pairs in flight.
+        DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);
+        if (drive >= 0 && ClassOfDrive(drive) != DiskDriveClass) return 0;
+        bool answered = false;
+        if (drive >= 0 && DiskHasSeekPenalty(drive, &answered)) return 0;
+    }
+    SYSTEM_INFO system = {};
+    win.GetSystemInfo(&system);
+    uint32_t processors = system.dwNumberOfProcessors;
+    if (processors == 0) processors = 1;
+    return processors < kMostWorkers ? processors : kMostWorkers;
+}
+
+PairPool* StartPairPool(const RunState& run, uint32_t workers) {
+    (void)run;
+    if (workers == 0) return nullptr;
+    if (workers > kMostWorkers) workers = kMostWorkers;
+    auto* pool = static_cast<PairPool*>(AllocZeroed(sizeof(PairPool)));
+    win.InitializeCriticalSection(&pool->lock);
+    pool->work = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (pool->work && MakeJobs(pool, workers * kJobsPerWorker)) {
+        for (uint32_t i = 0; i < workers; ++i) {
+            HANDLE thread = win.CreateThread(nullptr, 0, WorkerMain, pool, 0, nullptr);
+            if (!thread) break;
+            pool->threads[pool->threadCount++] = thread;
+        }
+    }
+    if (pool->threadCount == 0) {
+        StopPairPool(pool);
+        return nullptr;
+    }
+    return pool;
+}
+
+void StopPairPool(PairPool* pool) {
+    if (!pool) return;
+    win.EnterCriticalSection(&pool->lock);
+    pool->quit = true;
+    win.LeaveCriticalSection(&pool->lock);
+    for (uint32_t i = 0; i < pool->threadCount; ++i) win.SetEvent(pool->work);
+    bool allEnded = true;
+    for (uint32_t i = 0; i < pool->threadCount; ++i) {
+        allEnded = WaitUntilSignalled(pool->threads[i]) && allEnded;
+        win.CloseHandle(pool->threads[i]);
+    }
+    // A worker that did not end may still write into its job: its memory stays.
+    if (!allEnded) return;
+    if (pool->jobs) FreeJobs(pool);
+    if (pool->work) win.CloseHandle(pool->work);
+    win.DeleteCriticalSection(&pool->lock);
+    FreeBlock(pool);
+}
+
+PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) {
+    if (!pool || StopRequested()) return nullptr;
+    size_t nameLength = wcslen(paths.name);
+    if (paths.length1 + nameLength >= kPathChars || paths.length2 + nameLength >= kPathChars) return nullptr;
+    PairJob* job = nullptr;
+    win.EnterCriticalSection(&pool->lock);
+    for (uint32_t i = 0; i < pool->jobCount && !job; ++i) {
+        if (pool->jobs[i].state == JobState::kFree) job = &pool->jobs[i];
+    }
+    if (job) {
+        memcpy(job->paths[0], paths.folder1, paths.length1 * sizeof(wchar_t));
+        memcpy(job->paths[0] + paths.length1, paths.name, (nameLength + 1) * sizeof(wchar_t));
+        memcpy(job->paths[1], paths.folder2, paths.length2 * sizeof(wchar_t));
+        memcpy(job->paths[1] + paths.length2, paths.name, (nameLength + 1) * sizeof(wchar_t));
+        job->openFlags = run.OpenFlags;
+        job->sectorSize = LargerSectorSize(run);
+        job->readLimit = run.BlockSize < kPrefetchBytes ? run.BlockSize : kPrefetchBytes;
+        job->wantInfos = PairKeyWanted(run);
+        job->keepWhenSizesDiffer = Options.ignoreSizes;
+        job->state = JobState::kQueued;
+        if (pool->tail) {
+            pool->tail->next = job;
+        } else {
+            pool->head = job;
+        }
+        pool->tail = job;
+    }
+    win.LeaveCriticalSection(&pool->lock);
+    if (job) win.SetEvent(pool->work);
+    return job;
+}
+
+PrefetchedPair* AwaitPair(PairPool* pool, PairJob* job) {
+    for (;;) {
+        win.EnterCriticalSection(&pool->lock);
+        JobState state = job->state;
+        if (state == JobState::kQueued) {
+            // No worker has started it: the walk does it now rather than wait.
+            PairJob** link = &pool->head;
+            PairJob* previous = nullptr;
+            while (*link != job) {
+                previous = *link;
+                link = &(*link)->next;
+            }
+            *link = job->next;
+            if (pool->tail == job) pool->tail = previous;
+            job->next = nullptr;
+            job->declined = true;
+            job->state = state = JobState::kDone;
+        }
+        win.LeaveCriticalSection(&pool->lock);
+        if (state == JobState::kDone) return job->declined ? nullptr : &job->result;
+        if (win.WaitForSingleObject(job->done, kPollMs) == WAIT_FAILED) win.Sleep(1);
+    }
+}
+
+void ReleasePair(PairPool* pool, PairJob* job) {
+    CloseJobHandles(job);
+    win.EnterCriticalSection(&pool->lock);
+    job->state = JobState::kFree;
+    win.LeaveCriticalSection(&pool->lock);
+}
