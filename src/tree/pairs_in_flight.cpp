@@ -30,6 +30,7 @@ struct PairJob {
     bool declined;   // kDone without a usable result
     PairJob* next;   // in the queue
     HANDLE done;     // a hint that the state may have changed; the state decides
+    bool awaited;    // the walk waits on `done`: only then is it set
     // Copied from the run when queued: a worker never reads the run state, which the walk writes.
     uint32_t openFlags;
     uint32_t sectorSize;
@@ -49,6 +50,7 @@ struct PairPool {
     uint32_t jobCount;
     PairJob* head;
     PairJob* tail;
+    uint32_t idle;  // workers waiting on `work`: only then is it set
     bool quit;
 };
 
@@ -139,16 +141,25 @@ DWORD WINAPI WorkerMain(LPVOID parameter) {
         win.LeaveCriticalSection(&pool->lock);
         if (quit) return 0;
         if (!job) {
+            win.EnterCriticalSection(&pool->lock);
+            ++pool->idle;
+            win.LeaveCriticalSection(&pool->lock);
             win.WaitForSingleObject(pool->work, kPollMs);
+            win.EnterCriticalSection(&pool->lock);
+            --pool->idle;
+            win.LeaveCriticalSection(&pool->lock);
             continue;
         }
-        // Another worker takes the next job at once.
-        if (more) win.SetEvent(pool->work);
+        // Another worker takes the next job at once. Events cost a system call each (under Wine a
+        // round trip to its server, which every open and close needs too): only those that
+        // someone waits for are set.
+        if (more && pool->idle != 0) win.SetEvent(pool->work);
         RunJob(job);
         win.EnterCriticalSection(&pool->lock);
         job->state = JobState::kDone;
+        bool awaited = job->awaited;
         win.LeaveCriticalSection(&pool->lock);
-        win.SetEvent(job->done);
+        if (awaited) win.SetEvent(job->done);
     }
 }
 
@@ -269,9 +280,11 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
             pool->head = job;
         }
         pool->tail = job;
+        job->awaited = false;
     }
+    bool wake = job && pool->idle != 0;
     win.LeaveCriticalSection(&pool->lock);
-    if (job) win.SetEvent(pool->work);
+    if (wake) win.SetEvent(pool->work);
     return job;
 }
 
@@ -293,6 +306,7 @@ PrefetchedPair* AwaitPair(PairPool* pool, PairJob* job) {
             job->declined = true;
             job->state = state = JobState::kDone;
         }
+        if (state != JobState::kDone) job->awaited = true;
         win.LeaveCriticalSection(&pool->lock);
         if (state == JobState::kDone) return job->declined ? nullptr : &job->result;
         if (win.WaitForSingleObject(job->done, kPollMs) == WAIT_FAILED) win.Sleep(1);

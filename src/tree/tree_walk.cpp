@@ -83,6 +83,7 @@ struct EntryWindow {
     DWORD endError;  // ERROR_NO_MORE_FILES, or why it failed
     WIN32_FIND_DATAW entries[kMost];
     PairJob* jobs[kMost];
+    bool wanted[kMost];  // a file the walk will compare, still without a job
 };
 
 // Whether the walk will compare this entry as a file pair: the same tests, in the same order, as
@@ -98,11 +99,20 @@ bool WillCompare(const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t fold
 
 void Admit(EntryWindow* window, uint32_t slot, const Level& level, const wchar_t* mask) {
     window->jobs[slot] = nullptr;
-    PairPool* pool = level.run->Pool;
-    if (!pool || !WillCompare(window->entries[slot], mask, level.folder1Length)) return;
-    PairPaths paths{level.path1, level.folder1Length, level.path2, level.folder2Length,
-                    window->entries[slot].cFileName};
-    window->jobs[slot] = QueuePair(pool, *level.run, paths);
+    window->wanted[slot] = level.run->Pool && WillCompare(window->entries[slot], mask, level.folder1Length);
+}
+
+// Jobs go to the nearest entries first: those the walk reaches next.
+void QueueWanted(EntryWindow* window, const Level& level) {
+    for (uint32_t i = 0; i < window->count; ++i) {
+        uint32_t slot = (window->first + i) % EntryWindow::kMost;
+        if (!window->wanted[slot]) continue;
+        PairPaths paths{level.path1, level.folder1Length, level.path2, level.folder2Length,
+                        window->entries[slot].cFileName};
+        window->jobs[slot] = QueuePair(level.run->Pool, *level.run, paths);
+        if (!window->jobs[slot]) return;  // none free: the next release makes room
+        window->wanted[slot] = false;
+    }
 }
 
 // Reads entries until the window is full or the folder ends.
@@ -126,6 +136,10 @@ EntryWindow* OpenWindow(HANDLE find, const WIN32_FIND_DATAW& firstEntry, const L
     window->entries[0] = firstEntry;
     window->count = 1;
     Admit(window, 0, level, mask);
+    if (window->capacity > 1) {
+        FillWindow(window, level, mask);
+        QueueWanted(window, level);
+    }
     return window;
 }
 
@@ -139,7 +153,10 @@ bool TakeEntry(EntryWindow* window, const Level& level, const wchar_t* mask, WIN
     --window->count;
     // The next entries go in flight while this one is compared; one at a time, the next is read
     // only when it is wanted, after this one.
-    if (window->capacity > 1) FillWindow(window, level, mask);
+    if (window->capacity > 1) {
+        FillWindow(window, level, mask);
+        QueueWanted(window, level);
+    }
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include "storage/sector_size.h"
 #include "storage/virtual_disk.h"
 #include "support/machine_scenario.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -173,6 +174,9 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
 
         uint32_t busType = 0;
         QueryBusType(L"\\\\.\\PhysicalDrive1", &busType);
+        bool answered = false;
+        bool penalty = DiskHasSeekPenalty(0, &answered);
+        EXPECT_TRUE(answered || !penalty);
         int32_t number = QueryDeviceNumber(m.volumes[0].guid.c_str());
         EXPECT_TRUE(number >= -1 && number <= kLargestDriveNumber) << number;
         uint32_t sector = DeviceSectorSize(L"\\\\.\\PhysicalDrive0");
@@ -185,6 +189,41 @@ TEST(RandomReplies, NoReplyReachesOutsideABuffer) {
         EXPECT_TRUE(regions.empty()) << "every reply buffer is freed";
         ForgetStorageEntryPoints();  // loaded again each round, through the guarded heap too
     }
+}
+
+// The seek-penalty answer counts only where the reply reaches its flag.
+TEST(SeekPenalty, TrustedOnlyAsFarAsTheReplyReaches) {
+    struct Row {
+        BOOL ok;
+        DWORD returned;
+        BOOLEAN incurs;
+        bool answered, penalty;
+    } rows[] = {{TRUE, 12, TRUE, true, true}, {TRUE, 12, FALSE, true, false}, {TRUE, 8, TRUE, false, false},
+                {FALSE, 12, TRUE, false, false}};
+    static Row current;
+    SeamOverride open(
+        win.CreateFileW, +[](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+            return reinterpret_cast<HANDLE>(0x4242);
+        });
+    SeamOverride close(win.CloseHandle, +[](HANDLE) -> BOOL { return TRUE; });
+    SeamOverride ioctl(
+        win.DeviceIoControl,
+        +[](HANDLE, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED) -> BOOL {
+            EXPECT_EQ(code, DWORD{IOCTL_STORAGE_QUERY_PROPERTY});
+            EXPECT_EQ(static_cast<STORAGE_PROPERTY_QUERY*>(in)->PropertyId, StorageDeviceSeekPenaltyProperty);
+            static_cast<DEVICE_SEEK_PENALTY_DESCRIPTOR*>(out)->IncursSeekPenalty = current.incurs;
+            *returned = current.returned;
+            return current.ok;
+        });
+    for (const Row& row : rows) {
+        current = row;
+        bool answered = false;
+        EXPECT_EQ(DiskHasSeekPenalty(3, &answered), row.penalty) << row.returned;
+        EXPECT_EQ(answered, row.answered) << row.returned;
+    }
+    bool answered = true;
+    EXPECT_FALSE(DiskHasSeekPenalty(-1, &answered));
+    EXPECT_FALSE(answered);
 }
 
 }  // namespace
