@@ -72,7 +72,7 @@ StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** 
     DWORD capability = OsVersion.code >= 0x601 ? FILE_SUPPORTS_HARD_LINKS : FILE_SUPPORTS_REPARSE_POINTS;
     DWORD maxComponent = 0, flags = 0;
     wchar_t fileSystem[32];
-    if (!win.GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponent, &flags, fileSystem, 32)) {
+    if (!ReadVolumeFlags(root, &flags, &maxComponent, fileSystem, 32)) {
         PrintOut(message, root, LastErrorName());
         return EndRunWith(exitCode);
     }

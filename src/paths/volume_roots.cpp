@@ -5,6 +5,7 @@
 
 #include "base/memory.h"
 #include "paths/path_strings.h"
+#include "platform/entry_points.h"
 #include "platform/win_api.h"
 
 namespace {
@@ -30,11 +31,28 @@ bool IsStreamOnVolumeWithoutStreams(const wchar_t* path) {
     wchar_t root[MAX_PATH];
     DWORD flags = 0;
     return win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH) &&
-           win.GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           ReadVolumeFlags(root, &flags, nullptr, nullptr, 0) &&
            !(flags & FILE_NAMED_STREAMS);
 }
 
 }  // namespace
+
+bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem, DWORD fileSystemChars) {
+    using ByHandle = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
+    const ByHandle byHandle = FindLoadedEntryPoint<ByHandle>(L"kernel32.dll", "GetVolumeInformationByHandleW");
+    if (byHandle) {
+        // No access rights: the handle only names the volume.
+        HANDLE handle = win.CreateFileW(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            BOOL ok = byHandle(handle, nullptr, 0, nullptr, maxComponent, flags, fileSystem, fileSystemChars);
+            win.CloseHandle(handle);
+            if (ok) return true;
+        }
+    }
+    // Without the call, or where it does not answer: the error comes from the classic one.
+    return win.GetVolumeInformationW(root, nullptr, 0, nullptr, maxComponent, flags, fileSystem, fileSystemChars);
+}
 
 bool QueryDosTarget(const wchar_t* deviceName, wchar_t* target) {
     target[0] = 0;
@@ -144,6 +162,11 @@ bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity) {
     // The volume path may be a folder of a volume rather than a root (a substituted or mounted
     // place): go up until the system accepts it as the root of a volume.
     for (;;) {
+        // A drive's root is a root whenever its volume answers; the classic call is kept for the
+        // folders it must tell from roots, and for its error.
+        bool driveRoot = IsAsciiLetter(out[0]) && out[1] == L':' && out[2] == L'\\' && out[3] == 0;
+        DWORD flags = 0;
+        if (driveRoot && ReadVolumeFlags(out, &flags, nullptr, nullptr, 0)) return true;
         if (win.GetVolumeInformationW(out, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0)) return true;
         if (win.GetLastError() != ERROR_DIR_NOT_ROOT) return false;
         RemoveTrailingChar(out, L'\\');

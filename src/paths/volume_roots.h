@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "base/types.h"
+#include "platform/windows.h"
 
 // The size of the buffers that receive QueryDosDeviceW answers.
 constexpr int kDosDeviceChars = 260;
@@ -43,6 +44,12 @@ bool ResolveDrivePath(const wchar_t* path, wchar_t* out, size_t capacity = kPath
 // backslash: a drive root, a network drive's root, or the folder another volume is mounted on.
 // False, with the thread's last error telling why, when there is none.
 bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity);
+
+// The flags, longest name and file-system name of the volume whose root is `root`, as
+// GetVolumeInformationW gives them. Asked through a handle to the root where the system has
+// GetVolumeInformationByHandleW: the same answer, without reading the volume's label (which
+// makes Wine open the device and complain on standard error). `fileSystem` may be null.
+bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem, DWORD fileSystemChars);
 
 // Whether the first side of a file comparison exists: a device that opens, or a file or folder
 // whose attributes can be read or that exists but may not be queried. A stream name on a volume

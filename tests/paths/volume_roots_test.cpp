@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/win_api.h"
 #include "platform/windows.h"
+#include "support/seam.h"
 #include "support/temp_folder.h"
 #include "support/volume_scenario.h"
 
@@ -165,6 +167,45 @@ std::wstring FolderOfLength(std::wstring path, size_t length) {
         EXPECT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
     }
     return path;
+}
+
+// Volume flags through a handle to the root where the system has the call (no label read), the
+// classic call where it has not or the handle call fails; the answer is the same.
+TEST(ReadVolumeFlags, ByHandleWhereItCanElseTheClassicCall) {
+    static int classic;
+    SeamOverride counted(
+        win.GetVolumeInformationW,
+        +[](LPCWSTR root, LPWSTR label, DWORD labelChars, LPDWORD serial, LPDWORD longest, LPDWORD flags, LPWSTR fs,
+            DWORD fsChars) -> BOOL {
+            ++classic;
+            return ::GetVolumeInformationW(root, label, labelChars, serial, longest, flags, fs, fsChars);
+        });
+    struct {
+        bool lookupFails, openFails;
+        int classicCalls;
+    } rows[] = {{false, false, 0}, {true, false, 1}, {false, true, 1}};
+    DWORD expected = 0;
+    ASSERT_TRUE(::GetVolumeInformationW(L"Z:\\", nullptr, 0, nullptr, nullptr, &expected, nullptr, 0));
+    for (const auto& row : rows) {
+        classic = 0;
+        std::optional<SeamOverride<decltype(win.GetProcAddress)>> lookup;
+        std::optional<SeamOverride<decltype(win.CreateFileW)>> open;
+        if (row.lookupFails) lookup.emplace(win.GetProcAddress, +[](HMODULE, LPCSTR) -> FARPROC { return nullptr; });
+        if (row.openFails) {
+            open.emplace(
+                win.CreateFileW, +[](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) -> HANDLE {
+                    ::SetLastError(ERROR_ACCESS_DENIED);
+                    return INVALID_HANDLE_VALUE;
+                });
+        }
+        DWORD flags = 0, longest = 0;
+        wchar_t fs[32] = {};
+        EXPECT_TRUE(ReadVolumeFlags(L"Z:\\", &flags, &longest, fs, 32));
+        EXPECT_EQ(flags, expected);
+        EXPECT_GT(longest, 0u);
+        EXPECT_NE(fs[0], 0);
+        EXPECT_EQ(classic, row.classicCalls) << row.lookupFails << row.openFails;
+    }
 }
 
 TEST(SourceFileExists, RealFilesFoldersAndDevices) {
