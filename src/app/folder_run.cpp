@@ -32,8 +32,9 @@ void PrintLongSummary(const RunState& run, uint32_t files, uint32_t hardLinks, u
     }
     if (elapsed > 2000) PrintOut("with %s", SpeedText(run.BytesComparedTotal, elapsed));
     if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
+        // What was read, whether compared or found zero: only holes were not.
         uint64_t total = run.BytesComparedTotal;
-        uint64_t read = total - run.SkippedBytes;
+        uint64_t read = total - run.HoleBytes;
         uint64_t percent = total ? read * 100 / total : 0;
         if (percent > 0) {
             PrintOut("\n %u%% actually read", static_cast<uint32_t>(percent));

@@ -91,7 +91,8 @@ struct RunState {
     // Run totals.
     uint64_t BytesComparedTotal;
     uint32_t LastProgressTime;   // ms since the start of a pair; never reset between pairs
-    uint64_t SkippedBytes;       // zero-block skipping is not done, so this stays 0
+    uint64_t SkippedBytes;       // not compared: zero blocks left out by -sz, -sz1 or -sz2
+    uint64_t HoleBytes;          // of those, not read at all: holes of sparse files
     uint32_t ResultCounters[5];  // indexed by CompareOutcome
     uint32_t FoldersMissing;     // tree-1 folders that tree 2 lacks
     uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/run_options.h"
+#include "compare/allocated_ranges.h"
 #include "compare/device_size.h"
 #include "compare/diff_block.h"
 #include "compare/error_names.h"
@@ -147,9 +148,12 @@ struct PairRun {
     bool readBytesDiffer = false;  // a difference among bytes that both sides delivered
     uint32_t startTime = 0;
     LoopEnd end = LoopEnd::Completed;
-    uint64_t comparedTo = 0;    // where the compared bytes end, start offset included
-    uint64_t sideEnds[2] = {};  // of a pair of unknown length: where each side ended or, if it went
-                                // on, the bytes it delivered; 0 while none ended
+    uint64_t comparedTo = 0;        // where the compared bytes end, start offset included
+    uint64_t sideEnds[2] = {};      // of a pair of unknown length: where each side ended or, if it went
+                                    // on, the bytes it delivered; 0 while none ended
+    uint64_t skippedBytes = 0;      // not compared: zero blocks (-sz, -sz1, -sz2), holes included
+    uint64_t holeBytes = 0;         // of those, not even read: holes of a sparse side
+    AllocatedRanges holes[2] = {};  // of the sides the option names
 };
 
 void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
@@ -267,6 +271,28 @@ void AccountUnread(const RunState& run, uint32_t length, uint64_t blockOffset, P
     }
 }
 
+// -sz1 and -sz2 leave out blocks that are all zero in file 1 or file 2, -sz those of either. A
+// block with unread bytes is always compared: zeros in their place are no data.
+bool SkippedAsZero(const RunState& run, uint32_t length) {
+    bool first = Options.skipZero || Options.skipZero1;
+    bool second = Options.skipZero || Options.skipZero2;
+    return (first && IsAllZero(run.CompareBuffers[0], length)) || (second && IsAllZero(run.CompareBuffers[1], length));
+}
+
+bool InHoleOfNamedSide(PairRun* pair, uint64_t begin, uint64_t end) {
+    return InHole(&pair->holes[0], begin, end) || InHole(&pair->holes[1], begin, end);
+}
+
+// The holes of the sparse sides that the option names, where the file system tells them. Files
+// only: devices and the null device are read as they are.
+void FindHoles(const RunState& run, PairRun* pair) {
+    if (run.Prefetched || run.LengthUnknown || run.paths.device1 || run.paths.device2) return;
+    bool first = Options.skipZero || Options.skipZero1;
+    bool second = Options.skipZero || Options.skipZero2;
+    if (first) StartAllocatedRanges(&pair->holes[0], run.SideHandle1, run.CompareLength);
+    if (second) StartAllocatedRanges(&pair->holes[1], run.SideHandle2, run.CompareLength);
+}
+
 void CompareBlocks(RunState* run, PairRun* pair) {
     const uint32_t sectorSize = LargerSectorSize(*run);
     const bool showProgress = !Options.quiet && !OutputRedirected();
@@ -283,6 +309,21 @@ void CompareBlocks(RunState* run, PairRun* pair) {
             readLength = RoundUp(blockLength, sectorSize);
         }
         run->BlockPosition = Options.startOffset + blockOffset;
+        if (InHoleOfNamedSide(pair, run->BlockPosition, run->BlockPosition + blockLength)) {
+            // Zero by definition: neither side is read, and both move on to the next block.
+            pair->skippedBytes += blockLength;
+            pair->holeBytes += blockLength;
+            SeekTo(run->SideHandle1, run->BlockPosition + readLength);
+            SeekTo(run->SideHandle2, run->BlockPosition + readLength);
+            pair->comparedTo = run->BlockPosition + blockLength;
+            blockOffset += run->BlockSize;
+            if (showProgress) position += blockLength;
+            if (StopRequested()) {
+                pair->end = LoopEnd::Stopped;
+                return;
+            }
+            continue;
+        }
         if (!ReadBothSides(run, readLength)) {
             PrintErr("\n aborted\n");
             pair->end = LoopEnd::ReaderGaveUp;
@@ -290,9 +331,14 @@ void CompareBlocks(RunState* run, PairRun* pair) {
         }
         uint32_t length = run->LengthUnknown ? LengthToFirstEnd(*run, blockLength, blockOffset, pair)
                                              : DeliveredLength(*run, blockLength, blockOffset);
-        pair->differences +=
-            DiffBlock(run->CompareBuffers[0], run->CompareBuffers[1], length, blockOffset, run->CompareLength);
-        if (run->Unread[0].count != 0 || run->Unread[1].count != 0) AccountUnread(*run, length, blockOffset, pair);
+        bool unread = run->Unread[0].count != 0 || run->Unread[1].count != 0;
+        if (!unread && SkippedAsZero(*run, length)) {
+            pair->skippedBytes += length;
+        } else {
+            pair->differences +=
+                DiffBlock(run->CompareBuffers[0], run->CompareBuffers[1], length, blockOffset, run->CompareLength);
+            if (unread) AccountUnread(*run, length, blockOffset, pair);
+        }
         pair->comparedTo = Options.startOffset + blockOffset + length;
         if (length < blockLength) {
             pair->end = run->LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
@@ -314,9 +360,9 @@ void PrintVerdict(const RunState& run, const PairRun& pair) {
     if (pair.differences == 0 && pair.unreadBytes == 0) {
         PrintOut("\r");
         if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
-            // Below 1 MiB the share has no whole MiB to divide by; nothing is skipped anyway.
-            uint64_t whole = static_cast<uint64_t>(run.CompareLengthMiB) * 1048576;
-            PrintOut("Files are identical (%I64i%% skipped)", whole ? run.SkippedBytes * 100 / whole : 0);
+            // The share of the pair's own range, which may be far below a MiB.
+            uint64_t range = run.CompareLength - Options.startOffset;
+            PrintOut("Files are identical (%I64i%% skipped)", range ? pair.skippedBytes * 100 / range : 0);
         } else {
             PrintOut("Files are identical");
         }
@@ -456,6 +502,7 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     uint64_t range = run->CompareLength - Options.startOffset;
     run->BlockCount = range / run->BlockSize + (range % run->BlockSize ? 1 : 0);
     pair.comparedTo = Options.startOffset;
+    FindHoles(*run, &pair);
     CompareBlocks(run, &pair);
     if (!AbortFlag.load(std::memory_order_relaxed)) ClearStatusLine();
     if (run->LengthUnknown) SettleFirstEnd(run, &pair);
@@ -463,6 +510,8 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     if (!Options.quiet) EndPairLines();
     closer.CloseNow();
     run->BytesComparedTotal += run->CompareLength;
+    run->SkippedBytes += pair.skippedBytes;
+    run->HoleBytes += pair.holeBytes;
     // A pair that was not compared to its end is never reported identical: what was found
     // differs, otherwise the pair could not be read, or the run was stopped.
     // Unread bytes decide before anything else: zeros in their place prove nothing either way.

@@ -124,3 +124,16 @@ void PrintUnreadRange(uint64_t first, uint64_t last, int side, uint64_t compareL
     *p++ = '\n';
     WriteOut(line, static_cast<uint32_t>(p - line));
 }
+
+bool IsAllZero(const uint8_t* bytes, uint32_t length) {
+    uint32_t at = 0;
+    for (; at + 64 <= length; at += 64) {
+        uint64_t words[8];
+        memcpy(words, bytes + at, sizeof words);
+        if ((words[0] | words[1] | words[2] | words[3] | words[4] | words[5] | words[6] | words[7]) != 0) return false;
+    }
+    for (; at < length; ++at) {
+        if (bytes[at] != 0) return false;
+    }
+    return true;
+}

@@ -16,3 +16,6 @@ uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t leng
 // One line, in the listing's offset format, for bytes [first, last] that side `side` (1 or 2)
 // could not read: they are zero in its buffer, and listed lines among them are no data.
 void PrintUnreadRange(uint64_t first, uint64_t last, int side, uint64_t compareLength);
+
+// Whether all `length` bytes are zero, tested a cache line at a time.
+bool IsAllZero(const uint8_t* bytes, uint32_t length);

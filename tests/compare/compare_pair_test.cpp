@@ -313,6 +313,95 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
     TestRun().Side2IsNull = false;
 }
 
+// Zero blocks left out by -sz1 (zero in file 1), -sz2 (in file 2) and -sz (in either), tested on
+// the blocks as read; the verdict's share is that of the pair's own range.
+TEST_F(ComparePair, ZeroBlocksAreLeftOutAsTheOptionSays) {
+    // Four blocks of 4096 and a short one of 1000: zero only in file 1, only in file 2, in both,
+    // in neither (equal), and the short last one zero in file 1 only.
+    auto filled = [](size_t size, uint32_t salt) {  // no zero byte in it
+        std::string bytes = Pattern(size, salt);
+        for (char& c : bytes) c = c ? c : 1;
+        return bytes;
+    };
+    std::string same = filled(4096, 2);
+    std::string one = std::string(4096, 0) + filled(4096, 1) + std::string(4096, 0) + same + std::string(1000, 0);
+    std::string two = filled(4096, 3) + std::string(4096, 0) + std::string(4096, 0) + same + filled(1000, 4);
+    std::wstring a = folder.Write(L"a", one), b = folder.Write(L"b", two);
+    struct Row {
+        bool sz, sz1, sz2;
+        CompareOutcome outcome;
+        bool block0Listed, block1Listed, lastListed;
+        const char* verdict;
+    } rows[] = {
+        {false, false, false, Different, true, true, true, nullptr},
+        {false, true, false, Different, false, true, false, nullptr},
+        {false, false, true, Different, true, false, true, nullptr},
+        {true, false, false, Identical, false, false, false, "Files are identical (76% skipped)"},
+    };
+    for (const Row& row : rows) {
+        Options = kDefaultRunOptions;
+        Options.skipZero = row.sz;
+        Options.skipZero1 = row.sz1;
+        Options.skipZero2 = row.sz2;
+        PairResult r = Compare(a, b);
+        EXPECT_EQ(r.outcome, row.outcome) << row.sz << row.sz1 << row.sz2;
+        EXPECT_EQ(r.out.find("\r00000000: ") != std::string::npos, row.block0Listed) << row.sz1 << row.sz2;
+        EXPECT_EQ(r.out.find("\r00001000: ") != std::string::npos, row.block1Listed) << row.sz1 << row.sz2;
+        EXPECT_EQ(r.out.find("\r00004000: ") != std::string::npos, row.lastListed) << row.sz1 << row.sz2;
+        if (row.verdict) {
+            EXPECT_NE(r.out.find(row.verdict), std::string::npos) << r.out;
+        }
+    }
+    // Below a MiB the share is still the pair's: an identical all-zero pair is wholly skipped.
+    Options = kDefaultRunOptions;
+    Options.skipZero1 = true;
+    std::wstring z1 = folder.Write(L"z1", std::string(5000, 0)), z2 = folder.Write(L"z2", std::string(5000, 0));
+    EXPECT_EQ(Compare(z1, z2).out, "\rFiles are identical (100% skipped)\r\n");
+    Options = kDefaultRunOptions;
+}
+
+// Holes of a sparse side, as the file system reports its allocated ranges a window at a time, are
+// neither read nor compared.
+TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
+    std::string data = Pattern(4 * 4096 + 1000, 7);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    static int reads, queries;
+    reads = queries = 0;
+    SeamOverride read(
+        win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+            ++reads;
+            return ::ReadFile(h, buffer, length, got, o);
+        });
+    // Allocated: [0, 4096) and [12288, 17384), one range per answer, with ERROR_MORE_DATA between.
+    SeamOverride ioctl(
+        win.DeviceIoControl,
+        +[](HANDLE h, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED) -> BOOL {
+            if (code != FSCTL_QUERY_ALLOCATED_RANGES || h != TestRun().SideHandle1) {
+                ::SetLastError(ERROR_INVALID_FUNCTION);
+                return FALSE;
+            }
+            ++queries;
+            auto* query = static_cast<FILE_ALLOCATED_RANGE_BUFFER*>(in);
+            auto* range = static_cast<FILE_ALLOCATED_RANGE_BUFFER*>(out);
+            bool first = query->FileOffset.QuadPart < 4096;
+            range->FileOffset.QuadPart = first ? 0 : 12288;
+            range->Length.QuadPart = first ? 4096 : 5096;
+            *returned = sizeof *range;
+            if (!first) return TRUE;
+            ::SetLastError(ERROR_MORE_DATA);
+            return FALSE;
+        });
+    Options.skipZero1 = true;
+    PairResult r = Compare(a, b);
+    Options = kDefaultRunOptions;
+    EXPECT_EQ(r.outcome, Identical);
+    EXPECT_EQ(r.out, "\rFiles are identical (47% skipped)\r\n");
+    EXPECT_EQ(reads, 2 * 3);  // blocks 0, 3 and 4 on both sides
+    EXPECT_EQ(queries, 2);
+    EXPECT_EQ(TestRun().HoleBytes, 8192u);
+    TestRun().SkippedBytes = TestRun().HoleBytes = 0;
+}
+
 TEST_F(ComparePair, PairsThatStopEarlyAreNeverIdentical) {
     std::string data = Pattern(20000, 5);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
