@@ -31,7 +31,7 @@ void PrintLongSummary(const RunState& run, uint32_t files, uint32_t hardLinks, u
         PrintOut("%i files%s compared ", files, suffix);
     }
     if (elapsed > 2000) PrintOut("with %s", SpeedText(run.BytesComparedTotal, elapsed));
-    if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
+    if (SkipsZeroBlocks()) {
         // What was read, whether compared or found zero: only holes were not.
         uint64_t total = run.BytesComparedTotal;
         uint64_t read = total - run.HoleBytes;
@@ -119,7 +119,7 @@ StepResult RunFolderComparison(RunState* run) {
     uint32_t hardLinks = 0;
     // Decided once per run: pairs in flight, or one pair at a time.
     run->FolderRun = true;
-    run->Pool = StartPairPool(*run, PairWorkersFor(*run));
+    run->Pool = StartPairPool(PairWorkersFor(*run));
     uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
     StopPairPool(run->Pool);
     run->Pool = nullptr;

@@ -23,3 +23,9 @@ constexpr RunOptions kDefaultRunOptions = {false, false, false, false, false, fa
                                            false, false, false, 0,     0,     kDefaultRetryCount};
 
 extern RunOptions Options;
+
+// Whether zero blocks of side 0 (file 1) or side 1 (file 2) are left out: -sz names both.
+inline bool SkipsZeroBlocksOf(int side) {
+    return Options.skipZero || (side == 0 ? Options.skipZero1 : Options.skipZero2);
+}
+inline bool SkipsZeroBlocks() { return SkipsZeroBlocksOf(0) || SkipsZeroBlocksOf(1); }

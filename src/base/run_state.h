@@ -109,6 +109,8 @@ struct RunState {
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.
 void SetRunStateDefaults(RunState* run);
 
+inline bool SideIsNull(const RunState& run, int side) { return side == 0 ? run.Side1IsNull : run.Side2IsNull; }
+
 // The larger sector size of the two sides: what every unbuffered read must be a multiple of.
 inline uint32_t LargerSectorSize(const RunState& run) {
     return run.SectorSize1 > run.SectorSize2 ? run.SectorSize1 : run.SectorSize2;

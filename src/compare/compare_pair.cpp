@@ -172,7 +172,7 @@ void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
 uint32_t DeliveredLength(const RunState& run, uint32_t blockLength, uint64_t blockOffset) {
     uint32_t length = blockLength;
     for (int side = 0; side < 2; ++side) {
-        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        bool isNull = SideIsNull(run, side);
         if (isNull || run.BytesRead[side] >= blockLength) continue;
         PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, run.BytesRead[side],
                  blockLength, blockOffset + Options.startOffset);
@@ -186,13 +186,13 @@ uint32_t DeliveredLength(const RunState& run, uint32_t blockLength, uint64_t blo
 uint32_t LengthToFirstEnd(const RunState& run, uint32_t blockLength, uint64_t blockOffset, PairRun* pair) {
     uint32_t got[2];
     for (int side = 0; side < 2; ++side) {
-        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        bool isNull = SideIsNull(run, side);
         got[side] = isNull || run.BytesRead[side] > blockLength ? blockLength : run.BytesRead[side];
     }
     uint32_t length = got[0] < got[1] ? got[0] : got[1];
     if (length == blockLength) return length;
     for (int side = 0; side < 2; ++side) {
-        bool isNull = side == 0 ? run.Side1IsNull : run.Side2IsNull;
+        bool isNull = SideIsNull(run, side);
         // The null device ends with the other side.
         pair->sideEnds[side] = Options.startOffset + blockOffset + (isNull ? length : got[side]);
     }
@@ -274,9 +274,10 @@ void AccountUnread(const RunState& run, uint32_t length, uint64_t blockOffset, P
 // -sz1 and -sz2 leave out blocks that are all zero in file 1 or file 2, -sz those of either. A
 // block with unread bytes is always compared: zeros in their place are no data.
 bool SkippedAsZero(const RunState& run, uint32_t length) {
-    bool first = Options.skipZero || Options.skipZero1;
-    bool second = Options.skipZero || Options.skipZero2;
-    return (first && IsAllZero(run.CompareBuffers[0], length)) || (second && IsAllZero(run.CompareBuffers[1], length));
+    for (int side = 0; side < 2; ++side) {
+        if (SkipsZeroBlocksOf(side) && IsAllZero(run.CompareBuffers[side], length)) return true;
+    }
+    return false;
 }
 
 bool InHoleOfNamedSide(PairRun* pair, uint64_t begin, uint64_t end) {
@@ -287,10 +288,8 @@ bool InHoleOfNamedSide(PairRun* pair, uint64_t begin, uint64_t end) {
 // only: devices and the null device are read as they are.
 void FindHoles(const RunState& run, PairRun* pair) {
     if (run.Prefetched || run.LengthUnknown || run.paths.device1 || run.paths.device2) return;
-    bool first = Options.skipZero || Options.skipZero1;
-    bool second = Options.skipZero || Options.skipZero2;
-    if (first) StartAllocatedRanges(&pair->holes[0], run.SideHandle1, run.CompareLength);
-    if (second) StartAllocatedRanges(&pair->holes[1], run.SideHandle2, run.CompareLength);
+    if (SkipsZeroBlocksOf(0)) StartAllocatedRanges(&pair->holes[0], run.SideHandle1, run.CompareLength);
+    if (SkipsZeroBlocksOf(1)) StartAllocatedRanges(&pair->holes[1], run.SideHandle2, run.CompareLength);
 }
 
 void CompareBlocks(RunState* run, PairRun* pair) {
@@ -359,7 +358,7 @@ void CompareBlocks(RunState* run, PairRun* pair) {
 void PrintVerdict(const RunState& run, const PairRun& pair) {
     if (pair.differences == 0 && pair.unreadBytes == 0) {
         PrintOut("\r");
-        if (Options.skipZero || Options.skipZero1 || Options.skipZero2) {
+        if (SkipsZeroBlocks()) {
             // The share of the pair's own range, which may be far below a MiB.
             uint64_t range = run.CompareLength - Options.startOffset;
             PrintOut("Files are identical (%I64i%% skipped)", range ? pair.skippedBytes * 100 / range : 0);
@@ -403,7 +402,7 @@ void SettleFirstEnd(RunState* run, PairRun* pair) {
     if (pair->comparedTo != Options.startOffset) return;
     PrintErr("\n");
     for (int side = 0; side < 2; ++side) {
-        bool isNull = side == 0 ? run->Side1IsNull : run->Side2IsNull;
+        bool isNull = SideIsNull(*run, side);
         if (isNull || pair->sideEnds[side] != Options.startOffset) continue;
         PrintErr("file%i ended early: 0 of %u bytes read at offset %I64u -> abort\n", side + 1, run->BlockSize,
                  Options.startOffset);

@@ -13,7 +13,6 @@ struct PrefetchedPair {
     HANDLE handles[2];  // open, or INVALID_HANDLE_VALUE where the worker needed them no more
     uint64_t sizes[2];
     BY_HANDLE_FILE_INFORMATION infos[2];
-    bool infosRead;    // GetFileInformationByHandle was asked (hard links on both volumes)
     bool infosOk;      // and answered for both sides
     bool read;         // the whole pair is in `data`: a single block, equal sizes
     uint8_t* data[2];  // page-aligned, whole sectors long

@@ -98,7 +98,6 @@ void RunJob(PairJob* job) {
         r.sizes[side] = SizeOfFileOrDevice(r.handles[side], false);
     }
     if (job->wantInfos) {
-        r.infosRead = true;
         r.infosOk = win.GetFileInformationByHandle(r.handles[0], &r.infos[0]) &&
                     win.GetFileInformationByHandle(r.handles[1], &r.infos[1]);
     }
@@ -214,8 +213,7 @@ uint32_t PairWorkersFor(const RunState& run) {
     return processors < kMostWorkers ? processors : kMostWorkers;
 }
 
-PairPool* StartPairPool(const RunState& run, uint32_t workers) {
-    (void)run;
+PairPool* StartPairPool(uint32_t workers) {
     if (workers == 0) return nullptr;
     if (workers > kMostWorkers) workers = kMostWorkers;
     auto* pool = static_cast<PairPool*>(AllocZeroed(sizeof(PairPool)));

@@ -17,7 +17,7 @@ constexpr uint32_t kPrefetchBytes = 65536;
 
 // The workers for a folder run, or null when none can be made or `workers` is 0. At most twice
 // as many pairs as workers are in flight at once.
-PairPool* StartPairPool(const RunState& run, uint32_t workers);
+PairPool* StartPairPool(uint32_t workers);
 // Waits for every worker to end, closes what is still open and frees the pool.
 void StopPairPool(PairPool* pool);
 

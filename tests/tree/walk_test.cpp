@@ -206,7 +206,7 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
         WalkResult r[2];
         uint32_t counters[2][5];
         for (int pooled = 0; pooled < 2; ++pooled) {
-            TestRun().Pool = pooled ? StartPairPool(TestRun(), 2) : nullptr;
+            TestRun().Pool = pooled ? StartPairPool(2) : nullptr;
             if (pooled) {
                 ASSERT_NE(TestRun().Pool, nullptr);
             }
