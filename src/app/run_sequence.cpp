@@ -86,7 +86,9 @@ StepResult RunFileComparison(RunState* run) {
         target = second.get();
     }
     uint32_t hardLinks = 0;
-    CompareOutcome outcome = CompareFilePair(run, run->path1, target, &hardLinks, HasStreamName(run->path1));
+    // Two streams of one file share its identity, and so do a file and one of its streams.
+    bool streams = HasStreamName(run->path1) || HasStreamName(target);
+    CompareOutcome outcome = CompareFilePair(run, run->path1, target, &hardLinks, streams);
     ++run->ResultCounters[outcome];
     run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     return kGoOn;

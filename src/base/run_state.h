@@ -71,6 +71,9 @@ struct RunState {
     // while the main thread waits, and writes its own BytesRead and Unread.
     HANDLE SideHandle1;
     HANDLE SideHandle2;
+    // The CreateFileW flags each side's handle has: a volume that refuses unbuffered reads refuses
+    // them to every handle opened with FILE_FLAG_NO_BUFFERING, not only to the first to meet it.
+    uint32_t SideOpenFlags[2];
     const wchar_t* Side1Path;
     const wchar_t* Side2Path;
     uint64_t CompareLength;  // end of the compared range, start offset included

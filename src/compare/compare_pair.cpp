@@ -22,22 +22,17 @@ bool PairKeyWanted(const RunState& run) { return run.HardLinkSupport1 && run.Har
 
 namespace {
 
-// A pair can come again only when a side has several links: the identities of both sides, from
-// the handles just opened, on volumes that keep hard links. An index of 0 identifies nothing.
-bool ReadPairKey(const RunState& run, FileIdKey* key) {
-    if (!PairKeyWanted(run)) return false;
-    BY_HANDLE_FILE_INFORMATION info1, info2;
+// The identities of both sides, from the handles just opened. In a tree only a side with several
+// links can come again or be the other side itself, and only volumes that keep hard links are
+// asked; the one pair of the command line is always asked, for it may name one file twice.
+bool ReadSidesKey(const RunState& run, bool skipHardLinkCheck, FileIdKey* key) {
     if (const PrefetchedPair* ahead = run.Prefetched) {
-        if (!ahead->infosOk) return false;
-        info1 = ahead->infos[0];
-        info2 = ahead->infos[1];
-    } else if (!win.GetFileInformationByHandle(run.SideHandle1, &info1) ||
-               !win.GetFileInformationByHandle(run.SideHandle2, &info2)) {
-        return false;
+        *key = ahead->key;
+        return ahead->keyOk;
     }
-    if (info1.nNumberOfLinks < 2 && info2.nNumberOfLinks < 2) return false;
-    *key = PairKey(info1, info2);
-    return key->index1 != 0 && key->index2 != 0;
+    if (skipHardLinkCheck || run.paths.device1 || run.paths.device2 || run.Side1IsNull || run.Side2IsNull) return false;
+    if (run.FolderRun && !PairKeyWanted(run)) return false;
+    return ReadPairKey(run.SideHandle1, run.SideHandle2, run.FolderRun, key);
 }
 
 // The same two files, found identical earlier in the run, need no second comparison; another
@@ -48,9 +43,9 @@ bool SkippedAsHardLink(const RunState& run, const FileIdKey& key) {
     return true;
 }
 
-HANDLE OpenSide(const RunState& run, const wchar_t* path) {
-    return win.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, run.OpenFlags, nullptr);
+HANDLE OpenSide(RunState* run, int side, const wchar_t* path) {
+    run->SideOpenFlags[side] = run->OpenFlags;
+    return win.CreateFileW(path, GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run->OpenFlags, nullptr);
 }
 
 void CloseSide(HANDLE* handle) {
@@ -86,13 +81,13 @@ void PrintCannotOpen(int side, const wchar_t* path, DWORD error) {
 bool OpenSides(RunState* run, const wchar_t* path1, const wchar_t* path2, DWORD* openError) {
     run->Side1Path = path1;
     run->Side2Path = path2;
-    run->SideHandle1 = OpenSide(*run, path1);
+    run->SideHandle1 = OpenSide(run, 0, path1);
     if (run->SideHandle1 == INVALID_HANDLE_VALUE) {
         *openError = win.GetLastError();
         PrintCannotOpen(1, path1, *openError);
         return false;
     }
-    run->SideHandle2 = OpenSide(*run, path2);
+    run->SideHandle2 = OpenSide(run, 1, path2);
     if (run->SideHandle2 == INVALID_HANDLE_VALUE) {
         *openError = win.GetLastError();
         PrintCannotOpen(2, path2, *openError);
@@ -109,6 +104,7 @@ void TakePrefetchedSides(RunState* run, const wchar_t* path1, const wchar_t* pat
         HANDLE* handle = side == 0 ? &run->SideHandle1 : &run->SideHandle2;
         *handle = run->Prefetched->handles[side];
         run->Prefetched->handles[side] = INVALID_HANDLE_VALUE;
+        run->SideOpenFlags[side] = run->Prefetched->openFlags;
     }
 }
 
@@ -312,8 +308,11 @@ void CompareBlocks(RunState* run, PairRun* pair) {
             // Zero by definition: neither side is read, and both move on to the next block.
             pair->skippedBytes += blockLength;
             pair->holeBytes += blockLength;
-            SeekTo(run->SideHandle1, run->BlockPosition + readLength);
-            SeekTo(run->SideHandle2, run->BlockPosition + readLength);
+            if (!SeekSide(run->SideHandle1, run->BlockPosition + readLength, 1) ||
+                !SeekSide(run->SideHandle2, run->BlockPosition + readLength, 2)) {
+                pair->end = LoopEnd::ReaderGaveUp;
+                return;
+            }
             pair->comparedTo = run->BlockPosition + blockLength;
             blockOffset += run->BlockSize;
             if (showProgress) position += blockLength;
@@ -426,14 +425,41 @@ bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* 
     return true;
 }
 
-// The compared range from the sizes of both sides, -i and -f; false when the pair ends here as
-// different (sizes differ without -i, or the start offset lies beyond the range).
-bool SettleRange(RunState* run) {
-    const PrefetchedPair* ahead = run->Prefetched;
-    uint64_t size1 =
-        ahead ? ahead->sizes[0] : SizeOfFileOrDevice(run->SideHandle1, run->paths.device1 && !run->Side1IsNull);
-    uint64_t size2 =
-        ahead ? ahead->sizes[1] : SizeOfFileOrDevice(run->SideHandle2, run->paths.device2 && !run->Side2IsNull);
+// "Cannot read the size of fileN" and the error: a size that cannot be told is no size of 0, and
+// nothing of the pair can be compared.
+void PrintCannotSize(int side, const wchar_t* path, DWORD error) {
+    PrintErr("\rCannot read the size of file%i '", side);
+    PrintErrLongPath(SkipLongPathPrefix(path));
+    PrintErr("'\nerr=%s\n", ErrorName(error));
+}
+
+enum class RangeSettled { kCompare, kDifferent, kUnreadable };
+
+// The sizes of both sides, from a worker or asked now; kSizeUnknown of a device means reading to
+// its end. The null device has no size to ask: the other side's stands for it.
+bool ReadSizes(const RunState& run, uint64_t sizes[2]) {
+    const HANDLE handles[2] = {run.SideHandle1, run.SideHandle2};
+    const bool devices[2] = {run.paths.device1, run.paths.device2};
+    const wchar_t* paths[2] = {run.Side1Path, run.Side2Path};
+    for (int side = 0; side < 2; ++side) {
+        sizes[side] = 0;
+        if (SideIsNull(run, side)) continue;
+        sizes[side] = run.Prefetched ? run.Prefetched->sizes[side] : SizeOfFileOrDevice(handles[side], devices[side]);
+        if (sizes[side] == kSizeUnknown && !devices[side]) {
+            PrintCannotSize(side + 1, paths[side], win.GetLastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The compared range from the sizes of both sides, -i and -f; the pair ends here as different
+// (sizes differ without -i, or the start offset lies beyond the range) or unreadable (a size
+// cannot be told).
+RangeSettled SettleRange(RunState* run) {
+    uint64_t sizes[2];
+    if (!ReadSizes(*run, sizes)) return RangeSettled::kUnreadable;
+    uint64_t size1 = sizes[0], size2 = sizes[1];
     run->LengthUnknown = size1 == kSizeUnknown || size2 == kSizeUnknown;
     if (run->LengthUnknown) {
         // Read until a side ends; the sizes are compared there.
@@ -448,7 +474,7 @@ bool SettleRange(RunState* run) {
                 // A moment to read it, for the one pair of a console run; a tree of such files, or
                 // a log, would only wait.
                 if (!run->FolderRun && !OutputRedirected()) win.Sleep(500);
-                return false;
+                return RangeSettled::kDifferent;
             }
             run->CompareLength = size1 < size2 ? size1 : size2;
         }
@@ -460,14 +486,14 @@ bool SettleRange(RunState* run) {
                          "Error: StartPos (%I64u) > FileSize2 (%I64u) -> abort") ||
         !StartOffsetFits(*run, run->SideHandle1, run->Side1IsNull,
                          "Error: StartPos (%I64u) > FileSize (%I64u) -> abort")) {
-        return false;
+        return RangeSettled::kDifferent;
     }
     // Two null devices have no end to check against but the range itself, which must not wrap.
     if (Options.startOffset > run->CompareLength) {
         PrintErr("Error: StartPos (%I64u) > FileSize (%I64u) -> abort", Options.startOffset, run->CompareLength);
-        return false;
+        return RangeSettled::kDifferent;
     }
-    return true;
+    return RangeSettled::kCompare;
 }
 
 }  // namespace
@@ -488,12 +514,26 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
         return openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
     }
     FileIdKey pairKey = {};
-    bool linked = !skipHardLinkCheck && ReadPairKey(*run, &pairKey);
-    if (linked && SkippedAsHardLink(*run, pairKey)) {
+    bool keyed = ReadSidesKey(*run, skipHardLinkCheck, &pairKey);
+    if (keyed && IsOneFile(pairKey)) {
+        // Two names of one file: reading it twice would prove nothing more.
+        if (!Options.quiet) {
+            PrintOut("\rFiles are identical (same file)");
+            EndPairLines();
+        }
+        return Identical;
+    }
+    if (keyed && run->FolderRun && SkippedAsHardLink(*run, pairKey)) {
         ++*hardLinkCounter;
         return Identical;
     }
-    if (!SettleRange(run)) return Different;
+    switch (SettleRange(run)) {
+        case RangeSettled::kCompare: break;
+        case RangeSettled::kDifferent: return Different;
+        case RangeSettled::kUnreadable:
+            if (!Options.quiet) EndPairLines();
+            return Unreadable;
+    }
     // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
     // comparing with it lists every nonzero byte of the other side.
     if (run->Side1IsNull) memset(run->CompareBuffers[0], 0, run->BlockSize);
@@ -518,7 +558,7 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     if (pair.differences != 0) return Different;
     switch (pair.end) {
         case LoopEnd::Completed:
-            if (linked) RememberFileIdKey(run->FileIdLists[0], pairKey, 2);
+            if (keyed && run->FolderRun) RememberFileIdKey(run->FileIdLists[0], pairKey, 2);
             return Identical;
         case LoopEnd::Stopped: return OtherProblem;
         case LoopEnd::ReaderGaveUp:

@@ -5,15 +5,17 @@
 
 #include "base/run_state.h"
 #include "base/types.h"
+#include "compare/file_identity.h"
 
 // A pair that a worker opened, sized and perhaps read ahead of the walk (see tree/pairs_in_flight).
 // The comparison takes from it what it would otherwise ask the system for, in the same order, so
 // the pair's lines and outcome are those of a pair done from scratch.
 struct PrefetchedPair {
-    HANDLE handles[2];  // open, or INVALID_HANDLE_VALUE where the worker needed them no more
+    HANDLE handles[2];   // open, or INVALID_HANDLE_VALUE where the worker needed them no more
+    uint32_t openFlags;  // the CreateFileW flags both handles were opened with
     uint64_t sizes[2];
-    BY_HANDLE_FILE_INFORMATION infos[2];
-    bool infosOk;      // and answered for both sides
+    FileIdKey key;
+    bool keyOk;        // the key was asked for and both identities read
     bool read;         // the whole pair is in `data`: a single block, equal sizes
     uint8_t* data[2];  // page-aligned, whole sectors long
     uint32_t delivered[2];

@@ -9,8 +9,10 @@
 // finds it.
 constexpr uint64_t kSizeUnknown = UINT64_MAX;
 
-// The size in bytes behind an open handle. 0 when a file's size cannot be told; for a `device`
-// (a volume or disk, not the null device) kSizeUnknown, and a reported size of 0 counts as untold.
+// The size in bytes behind an open handle; kSizeUnknown when it cannot be told, with the thread's
+// last error saying why. For a `device` (a volume or disk, not the null device) a reported size of
+// 0 counts as untold, and untold means reading to its end; a file whose size cannot be told cannot
+// be compared.
 uint64_t SizeOfFileOrDevice(HANDLE handle, bool device);
 
 // `multiple` is a power of two.

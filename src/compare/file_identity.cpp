@@ -1,5 +1,7 @@
 #include "compare/file_identity.h"
 
+#include <cstring>
+
 #include "base/memory.h"
 #include "platform/win_api.h"
 
@@ -30,13 +32,17 @@ uint64_t Mix(uint64_t x) {
     return x ^ (x >> 33);
 }
 
+bool SameId(const FileId& a, const FileId& b) { return a.volume == b.volume && a.low == b.low && a.high == b.high; }
+
 bool SameKey(const FileIdKey& a, const FileIdKey& b) {
-    return a.index1 == b.index1 && a.index2 == b.index2 && a.volumes == b.volumes;
+    return SameId(a.sides[0], b.sides[0]) && SameId(a.sides[1], b.sides[1]);
 }
+
+uint64_t HashOf(const FileId& id) { return Mix(id.low ^ Mix(id.high ^ Mix(id.volume))); }
 
 FileIdSlot* SlotFor(FileIdSlot* slots, uint32_t capacity, const FileIdKey& key) {
     uint32_t mask = capacity - 1;
-    uint64_t hash = Mix(key.index1 ^ Mix(key.index2 ^ Mix(key.volumes)));
+    uint64_t hash = HashOf(key.sides[0]) ^ Mix(HashOf(key.sides[1]));
     for (uint32_t at = static_cast<uint32_t>(hash) & mask;; at = (at + 1) & mask) {
         if (!slots[at].used || SameKey(slots[at].key, key)) return &slots[at];
     }
@@ -72,14 +78,49 @@ bool HasFileIdKey(const FileIdList* list, const FileIdKey& key) {
 }
 
 int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh) {
-    return RememberFileIdKey(list, {(uint64_t{indexHigh} << 32) | indexLow, 0, 0}, linkCount);
+    FileIdKey key = {};
+    key.sides[0].low = (uint64_t{indexHigh} << 32) | indexLow;
+    return RememberFileIdKey(list, key, linkCount);
 }
 
-FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2) {
-    return {(uint64_t{side1.nFileIndexHigh} << 32) | side1.nFileIndexLow,
-            (uint64_t{side2.nFileIndexHigh} << 32) | side2.nFileIndexLow,
-            (uint64_t{side1.dwVolumeSerialNumber} << 32) | side2.dwVolumeSerialNumber};
+namespace {
+
+FileId IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0};
 }
+
+}  // namespace
+
+FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2) {
+    return {{IndexOf(side1), IndexOf(side2)}};
+}
+
+bool ReadFileId(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, FileId* id) {
+    FILE_ID_INFO full = {};
+    if (win.GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full)) {
+        id->volume = full.VolumeSerialNumber;
+        memcpy(&id->low, full.FileId.Identifier, sizeof id->low);
+        memcpy(&id->high, full.FileId.Identifier + sizeof id->low, sizeof id->high);
+        return id->low != 0 || id->high != 0;
+    }
+    // Before Windows 8 the information class is unknown, and no volume has 128-bit ids: the
+    // index is the identity. Any other failure leaves the file without one.
+    DWORD error = win.GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
+        return false;
+    }
+    *id = IndexOf(info);
+    return id->low != 0;
+}
+
+bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key) {
+    BY_HANDLE_FILE_INFORMATION info1, info2;
+    if (!win.GetFileInformationByHandle(side1, &info1) || !win.GetFileInformationByHandle(side2, &info2)) return false;
+    if (linkedOnly && info1.nNumberOfLinks < 2 && info2.nNumberOfLinks < 2) return false;
+    return ReadFileId(side1, info1, &key->sides[0]) && ReadFileId(side2, info2, &key->sides[1]);
+}
+
+bool IsOneFile(const FileIdKey& key) { return SameId(key.sides[0], key.sides[1]); }
 
 void FreeFileIdSlots(FileIdList* list) {
     FreeBlock(list->slots);

@@ -5,14 +5,19 @@
 
 #include "platform/windows.h"
 
-// The identities seen on one side, in an open-addressing table: a tree with many hard links
-// would cost a scan of every earlier identity per file otherwise. A zeroed list is empty.
-// A key is one identity (a file index) or a pair of them: side 1 and side 2 of a compared pair,
-// each with its volume serial number, since indexes are unique per volume only.
+// One file's identity: its volume's serial number and its id on that volume. Ids are unique per
+// volume only, and only in their 128-bit form: ReFS hands out 64-bit indexes that repeat.
+struct FileId {
+    uint64_t volume;
+    uint64_t low;
+    uint64_t high;
+};
+
+// The identities seen in a run, in an open-addressing table: a tree with many hard links would
+// cost a scan of every earlier identity per file otherwise. A zeroed list is empty.
+// A key is the pair of identities of a compared pair, side 1 and side 2.
 struct FileIdKey {
-    uint64_t index1;
-    uint64_t index2;
-    uint64_t volumes;  // serial 1 : serial 2
+    FileId sides[2];
 };
 
 struct FileIdSlot {
@@ -36,8 +41,20 @@ uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHi
 // 0 when the identity is already in the list; otherwise appends it and returns 1.
 int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh);
 
-// The pair of identities of two open files, side 1 and side 2.
+// The pair of identities of two open files, side 1 and side 2, from their 64-bit indexes.
 FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2);
+
+// The identity of an open file: the 128-bit id where the system tells it, the 64-bit index of
+// `info` (already asked for the handle) only where the system has no 128-bit ids. False when no
+// identity can be trusted.
+bool ReadFileId(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, FileId* id);
+
+// The identities of both sides of an open pair. With `linkedOnly` only where a side has several
+// links (only then can the pair come again in a tree). False when there is none to trust.
+bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key);
+
+// Both sides of the key are one file.
+bool IsOneFile(const FileIdKey& key);
 
 // Whether the key is in the list.
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key);

@@ -46,33 +46,25 @@ struct SideOfPair {
     uint32_t sectorSize;
     UnreadRanges* unread;
     uint32_t* bytesRead;
-    int number;  // 1 or 2, as the messages name the files
+    uint32_t* openFlags;  // those its handle was opened with
+    int number;           // 1 or 2, as the messages name the files
 };
 
 SideOfPair SideOf(RunState* run, int side) {
     if (side == 0) {
-        return {&run->SideHandle1,
-                run->Side1Path,
-                run->CompareBuffers[0],
-                run->SectorSize1,
-                &run->Unread[0],
-                &run->BytesRead[0],
-                1};
+        return {&run->SideHandle1, run->Side1Path,     run->CompareBuffers[0], run->SectorSize1,
+                &run->Unread[0],   &run->BytesRead[0], &run->SideOpenFlags[0], 1};
     }
-    return {&run->SideHandle2,
-            run->Side2Path,
-            run->CompareBuffers[1],
-            run->SectorSize2,
-            &run->Unread[1],
-            &run->BytesRead[1],
-            2};
+    return {&run->SideHandle2, run->Side2Path,     run->CompareBuffers[1], run->SectorSize2,
+            &run->Unread[1],   &run->BytesRead[1], &run->SideOpenFlags[1], 2};
 }
 
-// Opens the side's path again until it works or the user gives up.
+// Opens the side's path again, as the first open did, until it works or the user gives up.
 bool Reopen(const RunState& run, const SideOfPair& side) {
     for (;;) {
-        *side.handle = win.CreateFileW(side.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, run.OpenFlags, nullptr);
+        *side.openFlags = run.OpenFlags;
+        *side.handle =
+            win.CreateFileW(side.path, GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run.OpenFlags, nullptr);
         if (*side.handle != INVALID_HANDLE_VALUE) return true;
         PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), side.number);
         bool abort = AnswerYesNo(L'Y');
@@ -106,6 +98,12 @@ BOOL SeekTo(HANDLE handle, uint64_t position) {
     return win.SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
 }
 
+bool SeekSide(HANDLE handle, uint64_t position, int sideNumber) {
+    if (SeekTo(handle, position)) return true;
+    PrintErr("\nerror %s positioning file%i at offset %I64u -> abort\n", LastErrorName(), sideNumber, position);
+    return false;
+}
+
 bool IsReopenableError(DWORD code) {
     switch (code) {
         case ERROR_PATH_NOT_FOUND:
@@ -121,14 +119,33 @@ bool IsReopenableError(DWORD code) {
     }
 }
 
+namespace {
+
+bool IsEndOfMedium(DWORD code) { return code == ERROR_SECTOR_NOT_FOUND || code == ERROR_INVALID_PARAMETER; }
+
+// Whether a medium of untold length really ends where a sector read failed as at its end: the
+// sector after it ends too. A bad sector inside the medium would otherwise be taken for its end,
+// and everything behind it would go unread without a word. The probe reads into `scratch`.
+bool EndConfirmed(HANDLE handle, uint64_t after, uint8_t* scratch, uint32_t sector) {
+    if (!SeekTo(handle, after)) return false;
+    DWORD got = 0;
+    bool read = win.ReadFile(handle, scratch, sector, &got, nullptr) != 0;
+    DWORD error = read ? 0 : win.GetLastError();
+    memset(scratch, 0, sector);
+    return read ? got == 0 : IsEndOfMedium(error) || error == ERROR_HANDLE_EOF;
+}
+
+}  // namespace
+
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart, uint32_t* mediumEnd) {
+                       uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
     const uint32_t sector = sectorSize;
     int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
     const bool watched = !Unattended();
     int successes = 0, failures = 0;
+    bool placed = true;  // a failed seek leaves the handle elsewhere: nothing more may be read
     ClearStatusLine();
     int s = 0;
     for (; s < sectors; ++s) {
@@ -161,7 +178,6 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
             ++successes;
             if (mediumEnd) {
                 *mediumEnd = s * sector + have;
-                SeekTo(handle, blockStart + length);
                 return 1;
             }
             AddUnreadRange(unread, s * sector + have, length);
@@ -173,20 +189,26 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
         } else {
             ++failures;
             if (watched) PrintOut("  %i failed", failures);
-            if (error == ERROR_SECTOR_NOT_FOUND || error == ERROR_INVALID_PARAMETER) {
-                // The end of the medium. What was not read must not keep the previous block's bytes,
+            const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
+            if (IsEndOfMedium(error) && mediumEnd && EndConfirmed(handle, next, target, sector)) {
+                // What was not read must not keep the previous block's bytes.
+                memset(target, 0, length - static_cast<size_t>(s) * sector);
+                *mediumEnd = s * sector;
+                return 1;
+            }
+            if (IsEndOfMedium(error) && !mediumEnd) {
+                // The end of the medium inside the compared range: the rest of the block is unread,
                 // and the next block must not start inside this one.
                 memset(target, 0, length - static_cast<size_t>(s) * sector);
-                SeekTo(handle, blockStart + length);
-                if (mediumEnd) {
-                    *mediumEnd = s * sector;
-                    return 1;
-                }
                 AddUnreadRange(unread, s * sector, length);
-                return successes > 0 ? 1 : 0;
+                return successes > 0 && SeekSide(handle, blockStart + length, sideNumber) ? 1 : 0;
             }
             AddUnreadRange(unread, s * sector, (s + 1) * sector);
-            SeekTo(handle, blockStart + static_cast<uint64_t>(s + 1) * sector);  // step over the bad sector
+            if (!SeekTo(handle, next)) {  // step over the bad sector
+                placed = false;
+                ++s;
+                break;
+            }
         }
         if (AbortFlag.load(std::memory_order_relaxed)) {
             ++s;
@@ -196,11 +218,15 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     if (s * sector < length) {
         memset(buffer + static_cast<size_t>(s) * sector, 0, length - static_cast<size_t>(s) * sector);
         AddUnreadRange(unread, s * sector, length);
-        SeekTo(handle, blockStart + length);
+        if (placed) placed = SeekTo(handle, blockStart + length) != 0;
     }
     ClearStatusLine();
     if (!AbortFlag.load(std::memory_order_relaxed)) {
         PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
+    }
+    if (!placed) {
+        PrintErr("error %s positioning file%i -> abort\n", LastErrorName(), sideNumber);
+        return 0;
     }
     // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
     // add as many seconds.
@@ -260,22 +286,22 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         }
         if (IsMediaError(error) || reopenedEnough) {
             if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
-            if (filled != 0) SeekTo(*side.handle, position);  // the whole block, sector by sector
+            // The whole block, sector by sector.
+            if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return 0;
             // Where the length is known only by reading to the end, the end of the medium is that end.
             uint32_t end = readLength;
             int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position,
-                                          run->LengthUnknown ? &end : nullptr);
+                                          run->LengthUnknown ? &end : nullptr, side.number);
             *side.bytesRead = end;
             return static_cast<uint32_t>(read);
         }
-        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (run->OpenFlags & FILE_FLAG_NO_BUFFERING);
+        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (*side.openFlags & FILE_FLAG_NO_BUFFERING);
         if (IsReopenableError(error) || unbufferedRefused) {
             win.CloseHandle(*side.handle);
             *side.handle = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
             if (unbufferedRefused) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!Reopen(*run, side)) return 0;
-            SeekTo(*side.handle, position);
+            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) return 0;
             filled = 0;
             continue;
         }

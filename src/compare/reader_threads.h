@@ -21,11 +21,21 @@ uint32_t ReadSide2(RunState* run, uint32_t readLength);
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after
 // the end of the medium or a stop. 1 when at least one sector was read.
 // `blockStart` is where the block begins in the file. With `mediumEnd`, the end of the medium
-// (or of the file) is no unread range but the side's end: its offset in the block is stored there.
+// (or of the file) is no unread range but the side's end: its offset in the block is stored there;
+// a sector that fails as at the end counts as the end only when the sector after it ends too.
+// 0 also when a seek failed: the handle no longer stands where the next read must begin.
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart, uint32_t* mediumEnd);
+                       uint64_t blockStart, uint32_t* mediumEnd, int sideNumber);
+
+// Every open of a side shares as the first: a reopen that asked for less could fail where the
+// first open worked.
+constexpr DWORD kSideShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 BOOL SeekTo(HANDLE handle, uint64_t position);
+
+// SeekTo, with "error ... positioning file%i" on standard error when it fails: whatever the
+// side reads after a failed seek would be compared against the wrong bytes.
+bool SeekSide(HANDLE handle, uint64_t position, int sideNumber);
 
 // A lost network name, a changed or missing medium: the open handle is worth replacing.
 bool IsReopenableError(DWORD code);

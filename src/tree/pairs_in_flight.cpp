@@ -7,6 +7,8 @@
 #include "base/run_options.h"
 #include "base/waits.h"
 #include "compare/device_size.h"
+#include "compare/file_identity.h"
+#include "compare/reader_threads.h"
 #include "console/control_handler.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
@@ -87,20 +89,18 @@ void RunJob(PairJob* job) {
     r.data[1] = data[1];
     job->declined = true;
     if (StopRequested()) return;
+    r.openFlags = job->openFlags;
     for (int side = 0; side < 2; ++side) {
-        r.handles[side] =
-            win.CreateFileW(job->paths[side], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, job->openFlags, nullptr);
-        if (r.handles[side] == INVALID_HANDLE_VALUE) {
+        r.handles[side] = win.CreateFileW(job->paths[side], GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING,
+                                          job->openFlags, nullptr);
+        // A size that cannot be told is the walk's to report.
+        if (r.handles[side] == INVALID_HANDLE_VALUE ||
+            (r.sizes[side] = SizeOfFileOrDevice(r.handles[side], false)) == kSizeUnknown) {
             CloseJobHandles(job);
             return;
         }
-        r.sizes[side] = SizeOfFileOrDevice(r.handles[side], false);
     }
-    if (job->wantInfos) {
-        r.infosOk = win.GetFileInformationByHandle(r.handles[0], &r.infos[0]) &&
-                    win.GetFileInformationByHandle(r.handles[1], &r.infos[1]);
-    }
+    if (job->wantInfos) r.keyOk = ReadPairKey(r.handles[0], r.handles[1], true, &r.key);
     bool sameSize = r.sizes[0] == r.sizes[1];
     if (sameSize && r.sizes[0] <= job->readLimit) {
         uint32_t length = static_cast<uint32_t>(r.sizes[0]);

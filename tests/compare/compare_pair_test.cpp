@@ -185,6 +185,26 @@ TEST_F(ComparePair, SidesThatCannotBeOpened) {
     CloseHandle(lock);
     EXPECT_EQ(r.outcome, Unreadable);
     EXPECT_NE(r.err.find("err=SHARING_VIOLATION"), std::string::npos) << r.err;
+
+    // A size that cannot be told is no size of 0: two such sides, or one against an empty file,
+    // are never identical.
+    std::wstring empty = folder.Write(L"e", "");
+    static std::wstring failing;
+    SeamOverride size(
+        win.GetFileSize, +[](HANDLE h, LPDWORD high) -> DWORD {
+            if (h == TestRun().SideHandle1 || failing == L"both") {
+                ::SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_FILE_SIZE;
+            }
+            return ::GetFileSize(h, high);
+        });
+    for (const wchar_t* which : {L"one", L"both"}) {
+        failing = which;
+        r = Compare(present, empty);
+        EXPECT_EQ(r.outcome, Unreadable) << r.out;
+        EXPECT_EQ(r.err, "\rCannot read the size of file1 '" + std::string(present.begin(), present.end()) +
+                             "'\nerr=ACCESS_DENIED\n");
+    }
 }
 
 TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
@@ -194,6 +214,7 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     FileIdList list1 = {};
     TestRun().FileIdLists[0] = &list1;
     TestRun().HardLinkSupport1 = TestRun().HardLinkSupport2 = true;
+    TestRun().FolderRun = true;  // pairs come again only in a tree
     EXPECT_EQ(Compare(a, b).outcome, Identical);
     PairResult r = Compare(a2, b);
     EXPECT_EQ(r.outcome, Identical);
@@ -218,6 +239,34 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
         r = Compare(row.side1, row.side2);
         EXPECT_EQ(r.outcome, row.outcome) << r.out;
         EXPECT_EQ(r.hardLinks, row.hardLinks) << r.out;
+    }
+    // Where the system tells 128-bit ids, they decide: 64-bit indexes repeat on ReFS, and a pair
+    // that was never compared must not pass for one that was.
+    static uint64_t idSalt;
+    {
+        SeamOverride ids(
+            win.GetFileInformationByHandleEx,
+            +[](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID out, DWORD size) -> BOOL {
+                if (!::GetFileInformationByHandleEx(h, c, out, size)) return FALSE;
+                static_cast<FILE_ID_INFO*>(out)->FileId.Identifier[15] = static_cast<BYTE>(idSalt);
+                return TRUE;
+            });
+        idSalt = 1;
+        EXPECT_EQ(Compare(a, b2).outcome, Identical);  // remembered with the ids of now
+        idSalt = 2;
+        r = Compare(a2, b);
+        EXPECT_EQ(r.hardLinks, 0u) << r.out;
+        EXPECT_EQ(r.out, "\rFiles are identical\r\n");
+    }
+
+    // Two names of one file, in a tree (a link between tree 1 and tree 2) or on the command line:
+    // one file, identical without being read.
+    for (bool tree : {true, false}) {
+        TestRun().FolderRun = tree;
+        r = Compare(a2, a);
+        EXPECT_EQ(r.outcome, Identical);
+        EXPECT_EQ(r.out.find("\rFiles are identical (same file)\r\n"), 0u) << r.out;
+        EXPECT_EQ(r.hardLinks, 0u);
     }
     FreeFileIdSlots(&list1);
 }
@@ -310,6 +359,23 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
     PairResult r = Compare(zeros, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Identical);
     EXPECT_EQ(TestRun().CompareLength, 13288u);
+
+    // A sector inside the medium that fails as its end would is no end unless the next one ends
+    // too: what follows is read, and that sector is unread.
+    SeamOverride bad(
+        win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+            LARGE_INTEGER zero = {}, at = {};
+            ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
+            if (h == TestRun().SideHandle1 && at.QuadPart <= 6000 && 6000 < at.QuadPart + length) {
+                ::SetLastError(ERROR_SECTOR_NOT_FOUND);
+                return FALSE;
+            }
+            return ::ReadFile(h, buffer, length, got, o);
+        });
+    r = Compare(zeros, L"\\\\.\\NUL");
+    EXPECT_EQ(r.outcome, Unreadable);
+    EXPECT_EQ(TestRun().CompareLength, 13288u);
+    EXPECT_NE(r.out.find("0000000000001600-00000000000017FF: not read in file1"), std::string::npos) << r.out;
     TestRun().Side2IsNull = false;
 }
 
@@ -399,6 +465,18 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     EXPECT_EQ(reads, 2 * 3);  // blocks 0, 3 and 4 on both sides
     EXPECT_EQ(queries, 2);
     EXPECT_EQ(TestRun().HoleBytes, 8192u);
+
+    // A side that cannot be moved past a hole would compare what lies elsewhere.
+    SeamOverride seek(
+        win.SetFilePointerEx, +[](HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD) -> BOOL {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        });
+    Options.skipZero1 = true;
+    r = Compare(a, b);
+    Options = kDefaultRunOptions;
+    EXPECT_EQ(r.outcome, Unreadable);
+    EXPECT_NE(r.err.find("positioning file1 at offset 8192 -> abort"), std::string::npos) << r.err;
     TestRun().SkippedBytes = TestRun().HoleBytes = 0;
 }
 

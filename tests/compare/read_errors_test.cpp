@@ -222,6 +222,75 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
     }
 }
 
+TEST_F(ReadErrors, AVolumeThatRefusesUnbufferedReadsRefusesThemToEveryHandle) {
+    // Both sides opened unbuffered on such a volume: each handle that meets the refusal is opened
+    // again without the flag, the second as the first, and nothing is asked.
+    std::string data = Bytes(2 * 1048576, 9);
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    static std::set<HANDLE> unbuffered;
+    unbuffered.clear();
+    SeamOverride open(
+        win.CreateFileW, +[](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+            HANDLE h = ::CreateFileW(p, a, s, sa, d, f, t);
+            // Handle values come again after a close.
+            if (f & FILE_FLAG_NO_BUFFERING) {
+                unbuffered.insert(h);
+            } else {
+                unbuffered.erase(h);
+            }
+            return h;
+        });
+    win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+        if (unbuffered.count(h)) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return ::ReadFile(h, buffer, length, got, o);
+    };
+    fc::SetOutputRedirected(true);
+    session.outputRedirected = true;
+    TestRun().OpenFlags = kDefaultOpenFlags;
+    EXPECT_EQ(Compare(a, b), Identical) << fc::Output();
+    EXPECT_EQ(Count(fc::Output(), "abort?"), 0u);
+    EXPECT_EQ(TestRun().OpenFlags & FILE_FLAG_NO_BUFFERING, 0u);
+}
+
+TEST_F(ReadErrors, AFailedSeekEndsTheSideUnread) {
+    // After a reopen, and over a bad sector: a handle left elsewhere would compare other bytes,
+    // which in a file of repeating or zero blocks look the same.
+    std::string data(3 * 1048576, 'z');
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    SeamOverride seek(
+        win.SetFilePointerEx, +[](HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD) -> BOOL {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        });
+    fc::SetOutputRedirected(true);
+    session.outputRedirected = true;
+    for (DWORD error : {ERROR_NETNAME_DELETED, ERROR_CRC}) {
+        Restart();
+        Session = &session;
+        fc::SetOutputRedirected(true);
+        BadMedium::badSectors = {300};
+        BadMedium::error = error;
+        static int reads;
+        reads = 0;
+        // Only the first read of the second block fails: a reopened handle reads it fine.
+        win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+            if (h == TestRun().SideHandle1 && length == 1048576 && ++reads == 2) {
+                return BadMedium::Read(h, buffer, length, got, o);
+            }
+            if (h == TestRun().SideHandle1 && length != 1048576 && BadMedium::error == ERROR_CRC) {
+                return BadMedium::Read(h, buffer, length, got, o);
+            }
+            return ::ReadFile(h, buffer, length, got, o);
+        };
+        EXPECT_EQ(Compare(a, b), Unreadable) << error;
+        EXPECT_EQ(Count(fc::Output(), "Files are identical"), 0u) << error;
+        EXPECT_FALSE(fc::DeadlineHit());
+    }
+}
+
 TEST_F(ReadErrors, AReadThatKeepsFailingAfterEveryReopenIsReadSectorBySector) {
     // Every open works and the block's read always fails the same reopenable way: bounded, said
     // on one line, and what can be read is still compared.

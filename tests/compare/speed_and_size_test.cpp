@@ -138,7 +138,7 @@ struct FakeDevice {
 };
 
 TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
-    // `size` as a file's; a device that tells nothing has an unknown size, never 0.
+    // `size` as a file's; a file or device that tells nothing has an unknown size, never 0.
     struct Case {
         DWORD fileSize;
         DWORD sizeError;
@@ -151,11 +151,11 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         {4096, 0, TRUE, 0, 8, FixedMedia, 4096},                                            // a plain file
         {0, ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},               // a disk
         {0, ERROR_INVALID_PARAMETER, TRUE, 0, 8, FixedMedia, 500107862016ull},              // a volume
-        {0, ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, 0},                            // a length of no bytes
-        {0, ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, 0},                                // not a device at all
+        {0, ERROR_INVALID_PARAMETER, TRUE, 0, 0, FixedMedia, kSizeUnknown},                 // a length of no bytes
+        {0, ERROR_ACCESS_DENIED, TRUE, 0, 8, FixedMedia, kSizeUnknown},                     // not a device at all
         {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
-        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},
-        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, 0},
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, kSizeUnknown},
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, kSizeUnknown},
         {0, 0, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},  // a block device under Wine: 0, no error
         {0, 0, TRUE, 0, 8, FixedMedia, 0},                     // ... whose driver does answer
     };
@@ -170,6 +170,8 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         FakeDevice::media = c.media;
         HANDLE handle = reinterpret_cast<HANDLE>(0x99);
         EXPECT_EQ(SizeOfFileOrDevice(handle, false), c.size) << c.sizeError << "/" << c.lengthError;
+        // The size query's own error names what failed, not the driver's answer to a file.
+        if (c.size == kSizeUnknown) EXPECT_EQ(GetLastError(), c.sizeError);
         bool driverAnswers = c.lengthOk && c.lengthReturned == 8;
         uint64_t asDevice = c.size != 0 ? c.size : c.sizeError == 0 && driverAnswers ? 500107862016ull : kSizeUnknown;
         EXPECT_EQ(SizeOfFileOrDevice(handle, true), asDevice) << c.sizeError << "/" << c.lengthError;

@@ -44,6 +44,15 @@ TEST_F(FileRuns, IdenticalDifferentAndEmptyPairs) {
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, kSameDrive + CompareLine(c, d) + "\r00000006: 6E 6D\r\n\r0000000E: 21 3F\r\n\r\n");
 
+    // Two names of one file (a hard link, another spelling): one file, not read twice.
+    std::wstring a2 = folder.File(L"a2.bin");
+    ASSERT_TRUE(CreateHardLinkW(a2.c_str(), a.c_str(), nullptr));
+    for (const std::wstring& other : {a2, folder.File(L"A.BIN")}) {
+        r = Run(Quoted(a) + L" " + Quoted(other));
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.out, kSameDrive + CompareLine(a, other) + "\rFiles are identical (same file)\r\n");
+    }
+
     std::wstring e1 = folder.Write(L"e1", ""), e2 = folder.Write(L"e2", "");
     r = Run(L"-q " + Quoted(e1) + L" " + Quoted(e2));
     EXPECT_EQ(r.exitCode, 0u);
