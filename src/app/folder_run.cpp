@@ -115,6 +115,12 @@ StepResult RunFolderComparison(RunState* run) {
         PrintOutLongPath("folder2 not found: %S\n", run->path2);
         return EndRunWith(kExitMissing);
     }
+    // With a mask of its own the target still needs its folder, even when tree 1 has no entry
+    // that would look for it.
+    if (HasWildcards(run->path2) && !IsExistingFolder(paths.folder2)) {
+        PrintOutLongPath("folder2 not found: %S\n", paths.folder2);
+        return EndRunWith(kExitMissing);
+    }
     uint32_t start = win.GetTickCount();
     uint32_t hardLinks = 0;
     // Decided once per run: pairs in flight, or one pair at a time.

@@ -233,6 +233,24 @@ bool TargetBelowSource(const RunState& run, const wchar_t* resolved1, const wcha
            !SameTextNoCase(resolved1, resolved2) && win.StrStrIW(resolved2, resolved1);
 }
 
+// The identity of a folder, opened without any access to its contents.
+bool ReadFolderId(const wchar_t* folder, FileId* id) {
+    ScopedHandle handle(win.CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    return handle && win.GetFileInformationByHandle(handle.get(), &info) && ReadFileId(handle.get(), info, id);
+}
+
+// Both roots of a folder run name one folder: the same path once drive letters are resolved, or
+// the same folder reached another way (a share of a local folder, a link, a second mount). The
+// run would compare every file with itself and call the copy verified.
+bool SameFolder(const wchar_t* folder1, const wchar_t* folder2, const wchar_t* resolved1, const wchar_t* resolved2) {
+    if (!IsExistingFolder(folder2)) return false;
+    if (resolved1[0] && SameTextNoCase(resolved1, resolved2)) return true;
+    FileId ids[2];
+    return ReadFolderId(folder1, &ids[0]) && ReadFolderId(folder2, &ids[1]) && IsOneFile({{ids[0], ids[1]}});
+}
+
 // The block size: no megabyte of buffer for a single small file, 64 KiB for a floppy. Ends the
 // run when tree 2 lies inside tree 1.
 StepResult ChooseBlockSize(RunState* run) {
@@ -252,6 +270,11 @@ StepResult ChooseBlockSize(RunState* run) {
     ScopedBlock<wchar_t> resolved2 = ScopedPathBuffer();
     if (!ResolveDrivePath(run->paths.folder1, resolved1.get(), kPathChars)) resolved1.get()[0] = 0;
     if (!ResolveDrivePath(run->paths.folder2, resolved2.get(), kPathChars)) resolved2.get()[0] = 0;
+    if (HasWildcards(run->path1) &&
+        SameFolder(run->paths.folder1, run->paths.folder2, resolved1.get(), resolved2.get())) {
+        PrintOut("target folder is the source folder -> abort\n");
+        return EndRunWith(kExitRecursion);
+    }
     if (TargetBelowSource(*run, resolved1.get(), resolved2.get())) {
         PrintOut("target path is below source path (recursion) -> abort\n");
         return EndRunWith(kExitRecursion);

@@ -34,6 +34,19 @@ bool HasLongPathPrefix(const wchar_t* path) {
 
 const wchar_t* SkipLongPathPrefix(const wchar_t* path) { return HasLongPathPrefix(path) ? path + 4 : path; }
 
+wchar_t UpperCaseChar(wchar_t c) {
+    if (c < 0x80) return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c;
+    // One character passed in the low word is converted and handed back in place.
+    return static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(win.CharUpperW(reinterpret_cast<LPWSTR>(c))));
+}
+
+bool SameNameNoCase(const wchar_t* a, const wchar_t* b) {
+    for (; *a && *b; ++a, ++b) {
+        if (*a != *b && UpperCaseChar(*a) != UpperCaseChar(*b)) return false;
+    }
+    return *a == *b;
+}
+
 wchar_t DriveLetterOf(const wchar_t* path) {
     if (!path) return 0;
     path = SkipLongPathPrefix(path);

@@ -13,6 +13,15 @@ bool HasLongPathPrefix(const wchar_t* path);
 // A to Z or a to z: the letters a drive can have.
 inline bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
+// The character upper-cased as the file system folds names: Unicode's simple mapping, one
+// character for one, so U+00E4 and U+00C4 are one letter and "@" and "`" are two. ASCII is
+// folded here, everything else by the system.
+wchar_t UpperCaseChar(wchar_t c);
+
+// Equal without regard to case, character by character as above (no linguistic rules: "ss" and
+// U+00DF are different names).
+bool SameNameNoCase(const wchar_t* a, const wchar_t* b);
+
 // The upper-case ASCII drive letter the path begins with, behind a leading "\\?\"; 0 for none.
 wchar_t DriveLetterOf(const wchar_t* path);
 

@@ -21,19 +21,10 @@ struct NameBlock {
 namespace {
 
 // FNV-1a over the upper-case form of each character: names that differ only in case meet in one
-// chain, where lstrcmpiW decides.
+// chain, where the same folding decides.
 uint32_t FoldedHash(const wchar_t* name) {
     uint32_t hash = 2166136261u;
-    for (; *name; ++name) {
-        wchar_t c = *name;
-        if (c >= L'a' && c <= L'z') {
-            c = static_cast<wchar_t>(c - 32);
-        } else if (c >= 0x80) {
-            // One character passed in the low word is converted and handed back in place.
-            c = static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(win.CharUpperW(reinterpret_cast<LPWSTR>(c))));
-        }
-        hash = (hash ^ c) * 16777619u;
-    }
+    for (; *name; ++name) hash = (hash ^ UpperCaseChar(*name)) * 16777619u;
     return hash;
 }
 
@@ -65,6 +56,7 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     AppendCharIfMissing(listing->folder, L'\\', wcslen(folder) + 2);
     listing->mask = DuplicateString(mask);
     listing->names = nullptr;
+    listing->isFolder = nullptr;
     listing->count = 0;
     listing->capacity = 0;
     listing->nameBlocks = nullptr;
@@ -112,7 +104,7 @@ uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete) {
     return count;
 }
 
-void AddListingName(FolderListing* listing, const wchar_t* name) {
+void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder) {
     size_t chars = wcslen(name) + 1;
     NameBlock* block = listing->nameBlocks;
     if (!block || block->used + chars > kNameBlockChars) {
@@ -123,14 +115,21 @@ void AddListingName(FolderListing* listing, const wchar_t* name) {
     if (listing->count == listing->capacity) {
         uint64_t capacity = listing->capacity ? listing->capacity * 2 : kFirstCapacity;
         auto** names = static_cast<wchar_t**>(AllocZeroed(capacity * sizeof(wchar_t*)));
-        if (listing->count) memcpy(names, listing->names, listing->count * sizeof(wchar_t*));
+        auto* folders = static_cast<bool*>(AllocZeroed(capacity * sizeof(bool)));
+        if (listing->count) {
+            memcpy(names, listing->names, listing->count * sizeof(wchar_t*));
+            memcpy(folders, listing->isFolder, listing->count * sizeof(bool));
+        }
         FreeBlock(listing->names);
+        FreeBlock(listing->isFolder);
         listing->names = names;
+        listing->isFolder = folders;
         listing->capacity = capacity;
     }
     wchar_t* stored = block->Chars() + block->used;
     memcpy(stored, name, chars * sizeof(wchar_t));
     block->used += chars;
+    listing->isFolder[listing->count] = isFolder;
     listing->names[listing->count++] = stored;
 }
 
@@ -152,7 +151,7 @@ uint64_t ReadFolderListing(FolderListing* listing) {
             if (IsDotEntry(name)) continue;
             bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
-            AddListingName(listing, name);
+            AddListingName(listing, name, isFolder);
         } while (!(interrupted = InterruptFlag.load(std::memory_order_relaxed) != 0) && win.FindNextFileW(find, &data));
         // Stopped by an interrupt or an error, it may lack names.
         listing->complete = !interrupted && win.GetLastError() == ERROR_NO_MORE_FILES;
@@ -163,22 +162,27 @@ uint64_t ReadFolderListing(FolderListing* listing) {
     return listing->count;
 }
 
-const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name) {
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder) {
+    uint64_t place = listing->count;
     if (listing->slotCount != 0) {
         // Names of one hash share a chain in the order they were listed: the first that compares
         // equal is the first of the listing.
         uint32_t hash = FoldedHash(name);
         uint32_t mask = listing->slotCount - 1;
         for (uint32_t at = hash & mask; listing->slots[at].place != 0; at = (at + 1) & mask) {
-            const wchar_t* stored = listing->names[listing->slots[at].place - 1];
-            if (listing->slots[at].hash == hash && win.lstrcmpiW(stored, name) == 0) return stored;
+            const ListingSlot& slot = listing->slots[at];
+            if (slot.hash == hash && SameNameNoCase(listing->names[slot.place - 1], name)) {
+                place = slot.place - 1;
+                break;
+            }
         }
-        return nullptr;
+    } else {
+        for (place = 0; place < listing->count && !SameNameNoCase(listing->names[place], name); ++place) {
+        }
     }
-    for (uint64_t i = 0; i < listing->count; ++i) {
-        if (win.lstrcmpiW(listing->names[i], name) == 0) return listing->names[i];
-    }
-    return nullptr;
+    if (place == listing->count) return nullptr;
+    if (isFolder) *isFolder = listing->isFolder[place];
+    return listing->names[place];
 }
 
 void FreeFolderListing(FolderListing* listing) {
@@ -187,10 +191,12 @@ void FreeFolderListing(FolderListing* listing) {
         FreeBlock(block);
     }
     FreeBlock(listing->names);
+    FreeBlock(listing->isFolder);
     FreeBlock(listing->slots);
     FreeBlock(listing->folder);
     FreeBlock(listing->mask);
     listing->names = nullptr;
+    listing->isFolder = nullptr;
     listing->slots = nullptr;
     listing->folder = listing->mask = nullptr;
     listing->count = listing->capacity = 0;

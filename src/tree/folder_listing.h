@@ -19,6 +19,7 @@ struct FolderListing {
     wchar_t* folder;  // with a trailing backslash
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
+    bool* isFolder;   // of each name: the entry is a folder (a link to one included)
     uint64_t count;
     uint64_t capacity;      // of names; it doubles as it fills
     NameBlock* nameBlocks;  // the characters of the names, many names a block
@@ -36,7 +37,7 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
 uint64_t ReadFolderListing(FolderListing* listing);
 
 // Adds a name behind those stored: no allocation per name, and none at all for most.
-void AddListingName(FolderListing* listing, const wchar_t* name);
+void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder = false);
 
 // Entries of `pattern` other than "." and ".."; 0 when it cannot be opened. `complete` tells
 // whether the count reached the end of the folder (an empty folder included).
@@ -47,8 +48,9 @@ uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete = nullptr);
 void IndexListingNames(FolderListing* listing);
 
 // The first stored name equal to `name` without regard to case, file or folder alike; null if none.
-// Only names whose case-folded hash is that of `name` are compared.
-const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name);
+// Only names whose case-folded hash is that of `name` are compared. `isFolder`, when given, tells
+// whether the entry found is a folder.
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder = nullptr);
 
 // Frees what the listing holds, not the listing itself.
 void FreeFolderListing(FolderListing* listing);

@@ -8,6 +8,7 @@
 #include "base/run_state.h"
 #include "base/scoped_handles.h"
 #include "base/types.h"
+#include "compare/device_size.h"
 #include "console/console_output.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
@@ -21,8 +22,9 @@ namespace {
 constexpr uint32_t kHeaderBytes = 8;
 constexpr uint32_t kJunctionNamesAt = 16;
 constexpr uint32_t kSymlinkNamesAt = 20;
-constexpr uint32_t kTargetBufferBytes = 65536;
-constexpr uint32_t kCopyBufferBytes = 1024;
+// The largest reparse data the system keeps: a smaller buffer fails with ERROR_MORE_DATA on a
+// link whose target is a few hundred characters long.
+constexpr uint32_t kReparseBufferBytes = MAXIMUM_REPARSE_DATA_BUFFER_SIZE;
 
 uint16_t Word(const uint8_t* data, uint32_t at) {
     uint16_t value;
@@ -63,8 +65,30 @@ wchar_t* CopyName(const wchar_t* name, uint32_t chars, size_t room) {
     return copy;
 }
 
-// An entry of tree 2 that a link would hide or destroy: a file with content, or a folder with
-// entries. An earlier link of that name, or an empty entry, may be replaced.
+// A reparse point of tree 2 that an earlier run may have made: a symbolic link, or a junction that
+// is no volume mount point. A mount point is a whole volume, and other tags are files that a file
+// system filter keeps (deduplicated, compressed, cloud files): those hold data.
+bool IsReplaceableLink(const wchar_t* path) {
+    ScopedHandle handle(OpenLink(path));
+    if (!handle) return false;
+    ScopedBlock<uint8_t> buffer(static_cast<uint8_t*>(AllocZeroed(kReparseBufferBytes)));
+    uint32_t bytes = 0;
+    LinkData link;
+    if (!ReadReparseData(handle.get(), buffer.get(), kReparseBufferBytes, &bytes) ||
+        !ParseLinkData(buffer.get(), bytes, &link)) {
+        return false;
+    }
+    if (link.tag == IO_REPARSE_TAG_SYMLINK) return true;
+    static const wchar_t kVolume[] = L"\\??\\Volume{";
+    const uint32_t prefixChars = static_cast<uint32_t>(wcslen(kVolume));
+    return !(link.substituteChars >= prefixChars &&
+             memcmp(link.substitute, kVolume, prefixChars * sizeof(wchar_t)) == 0);
+}
+
+// An entry of tree 2 that a link would hide or destroy: a file with content, a folder with
+// entries or one that cannot be listed to its end, a reparse point that is no earlier link. An
+// earlier link of that name, or an empty entry, may be replaced. Whatever cannot be looked at is
+// kept.
 bool HoldsData(const wchar_t* path) {
     DWORD attributes = win.GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -72,15 +96,18 @@ bool HoldsData(const wchar_t* path) {
         DWORD error = win.GetLastError();
         return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
     }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return !IsReplaceableLink(path);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         ScopedBlock<wchar_t> pattern(JoinStrings(path, L"\\*", L""));
-        return CountFolderEntries(pattern.get()) != 0;
+        bool complete = false;
+        return CountFolderEntries(pattern.get(), &complete) != 0 || !complete;
     }
-    WIN32_FIND_DATAW data;
-    ScopedFind find(win.FindFirstFileW(path, &data));
-    if (!find) return true;  // it exists, yet cannot be looked at: keep it
-    return data.nFileSizeHigh != 0 || data.nFileSizeLow != 0;
+    // The size in a directory entry may be stale: the file itself tells.
+    ScopedHandle file(win.CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return true;
+    return SizeOfFileOrDevice(file.get(), false) != 0;
 }
 
 // The base folders without "\\?\": the form shared by both names of a link ("\??\D:\..." and
@@ -193,42 +220,45 @@ wchar_t LinkDriveLetter(const wchar_t* path) {
 wchar_t* ReadLinkTarget(const wchar_t* path) {
     ScopedHandle handle(OpenLink(path));
     if (!handle) return nullptr;
-    ScopedBlock<uint8_t> buffer(static_cast<uint8_t*>(AllocZeroed(kTargetBufferBytes)));
+    ScopedBlock<uint8_t> buffer(static_cast<uint8_t*>(AllocZeroed(kReparseBufferBytes)));
     uint32_t bytes = 0;
     LinkData link;
-    if (ReadReparseData(handle.get(), buffer.get(), kTargetBufferBytes, &bytes) &&
+    if (ReadReparseData(handle.get(), buffer.get(), kReparseBufferBytes, &bytes) &&
         ParseLinkData(buffer.get(), bytes, &link) && link.substituteChars != 0) {
         return LinkTargetOf(link);
     }
     return nullptr;
 }
 
-LinkOutcome ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
+bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
     ScopedHandle source(OpenLink(path1));
     if (!source) {
         PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
-        return LinkOutcome::kFailed;
+        return false;
     }
     FILETIME times[3];
     bool haveTimes = win.GetFileTime(source.get(), &times[0], &times[1], &times[2]) != 0;
-    uint8_t data[kCopyBufferBytes];
+    ScopedBlock<uint8_t> data(static_cast<uint8_t*>(AllocZeroed(kReparseBufferBytes)));
     uint32_t bytes = 0;
-    if (!ReadReparseData(source.get(), data, sizeof data, &bytes)) {
+    if (!ReadReparseData(source.get(), data.get(), kReparseBufferBytes, &bytes)) {
         PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
-        return LinkOutcome::kFailed;
+        return false;
     }
     LinkToWrite link;
-    if (!PrepareLink(run, path1, path2, data, bytes, &link)) return LinkOutcome::kKept;
+    if (!PrepareLink(run, path1, path2, data.get(), bytes, &link)) {
+        PrintErr("%S cannot be pointed into tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
+        return false;
+    }
     if (HoldsData(path2)) {
         PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
-        return LinkOutcome::kKept;
+        return false;
     }
     bool createdHere = false;
     if (isFolder) {
         createdHere = win.CreateDirectoryW(path2, nullptr) != 0;
         if (!createdHere && win.GetLastError() != ERROR_ALREADY_EXISTS) {
             PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, FileNamePart(path2));
-            return LinkOutcome::kFailed;
+            return false;
         }
     }
     ScopedHandle target(win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
@@ -248,8 +278,8 @@ LinkOutcome ReplicateLink(const RunState& run, const wchar_t* path1, const wchar
         PrintErr("error %u creating %s %S\n", error, link.kind, FileNamePart(path2));
         // What this run made for the link goes again; what was there before stays.
         if (createdHere) isFolder ? win.RemoveDirectoryW(path2) : win.DeleteFileW(path2);
-        return LinkOutcome::kFailed;
+        return false;
     }
     if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), link.kind);
-    return LinkOutcome::kWritten;
+    return true;
 }

@@ -26,17 +26,12 @@ bool ParseLinkData(const uint8_t* data, uint32_t bytes, LinkData* link);
 // the path cannot be opened or read, is another kind of reparse point, or names no target.
 wchar_t* ReadLinkTarget(const wchar_t* path);
 
-enum class LinkOutcome {
-    kWritten,
-    kKept,    // not reproduced on purpose: tree 2 holds data there, or the link is of no known kind
-    kFailed,  // the source could not be read or the link not written; its message is printed
-};
-
 // Reproduces the link at `path1` as `path2`: reparse data, times, the kind printed. A link into
 // tree 1 on another drive is pointed at the same place below the run's tree 2. Never turns an
 // entry of tree 2 that holds data into a link; a link that could not be written leaves nothing
-// behind that this call created.
-LinkOutcome ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder);
+// behind that this call created. False, with its line on standard error, when the link was not
+// reproduced for any reason: whatever tree 2 holds at that name was then not compared.
+bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder);
 
 // The drive letter as written: "\??\D:" or "\\?\D:", else "D:"; 0 when there is none.
 wchar_t LinkDriveLetter(const wchar_t* path);

@@ -58,14 +58,13 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
     if (!reproduce) return false;
     bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!isFolder && !WildcardMatch(entry.cFileName, mask)) return true;
-    switch (ReplicateLink(*level.run, level.path1, level.path2, isFolder)) {
-        case LinkOutcome::kWritten:
-            ++*count;
-            // Attributes go only to what this run reproduced, never to an entry it kept.
-            win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
-            break;
-        case LinkOutcome::kKept: break;
-        case LinkOutcome::kFailed: ++level.run->LinksFailed; break;
+    if (ReplicateLink(*level.run, level.path1, level.path2, isFolder)) {
+        ++*count;
+        // Attributes go only to what this run reproduced, never to an entry it kept.
+        win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
+    } else {
+        // Whatever tree 2 holds at that name was not compared.
+        ++level.run->LinksFailed;
     }
     return true;
 }
@@ -213,11 +212,15 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
     // has room for it behind any name.
     level->path2[level->folder2Length + nameLength] = L'\\';
     level->path2[level->folder2Length + nameLength + 1] = 0;
-    if (!FindListingEntry(&listing, name)) {
-        // A listing that ended early proves nothing: the folder itself is asked.
-        DWORD attributes = listing.complete ? INVALID_FILE_ATTRIBUTES : win.GetFileAttributesW(level->path2);
+    bool listedAsFolder = false;
+    bool listed = FindListingEntry(&listing, name, &listedAsFolder) != nullptr;
+    if (!listedAsFolder) {
+        // A file of that name is no folder. A name that a listing which ended early lacks proves
+        // nothing: the folder itself is asked.
+        bool ask = !listed && !listing.complete;
+        DWORD attributes = ask ? win.GetFileAttributesW(level->path2) : INVALID_FILE_ATTRIBUTES;
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            DWORD error = listing.complete ? ERROR_PATH_NOT_FOUND : win.GetLastError();
+            DWORD error = ask ? win.GetLastError() : ERROR_PATH_NOT_FOUND;
             bool missing =
                 attributes != INVALID_FILE_ATTRIBUTES || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
             if (missing) {

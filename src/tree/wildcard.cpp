@@ -1,13 +1,23 @@
 #include "tree/wildcard.h"
 
+#include "paths/path_strings.h"
+
 namespace {
 
-// Bit 0x20 is the case bit of the ASCII and Latin-1 letters; clearing it on both sides is the
-// whole case rule, so a few non-letters pair up too (@ with `, [ with {). The mask's end (0)
+// Case is folded as the file system folds it, one character for one: clearing bit 0x20 would
+// also pair "@" with "`" and thousands of CJK characters with one another. The mask's end (0)
 // matches nothing, since no name character reaches this test as 0.
 bool CharMatches(wchar_t nameChar, wchar_t maskChar) {
     if (maskChar == L'?') return true;
-    return maskChar != 0 && (nameChar & ~0x20) == (maskChar & ~0x20);
+    return maskChar != 0 && (nameChar == maskChar || UpperCaseChar(nameChar) == UpperCaseChar(maskChar));
+}
+
+// What is left of the mask where the name has ended: stars only, or ".*" and stars, which match
+// a name without an extension as the system's own searches do ("*.*" is every file).
+bool RestMatchesNothing(const wchar_t* mask) {
+    if (mask[0] == L'.' && mask[1] == L'*') ++mask;
+    while (*mask == L'*') ++mask;
+    return *mask == 0;
 }
 
 }  // namespace
@@ -15,7 +25,7 @@ bool CharMatches(wchar_t nameChar, wchar_t maskChar) {
 // Greedy, with one restart point: a later star replaces the restart point of an earlier one,
 // which is enough because a star can absorb whatever an earlier star would have.
 bool WildcardMatch(const wchar_t* name, const wchar_t* mask) {
-    if (mask[0] == L'*' && mask[1] == 0) return true;
+    if (mask[0] == L'*' && (mask[1] == 0 || (mask[1] == L'.' && mask[2] == L'*' && mask[3] == 0))) return true;
     if (name[0] == 0 || mask[0] == 0) return false;
     while (*mask != L'*') {
         if (!CharMatches(*name, *mask)) return false;
@@ -40,6 +50,5 @@ bool WildcardMatch(const wchar_t* name, const wchar_t* mask) {
             name = retryName++;
         }
     }
-    while (*mask == L'*') ++mask;
-    return *mask == 0;
+    return RestMatchesNothing(mask);
 }

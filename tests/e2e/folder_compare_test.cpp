@@ -149,6 +149,20 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
         }
     }
 
+    // A target folder that is missing ends the run in every form, even when no name of tree 1
+    // matched that would have looked for it.
+    r = Run(L"-q " + Quoted(t1 + L"\\Sub\\q*?z*") + L" " + Quoted(folder.File(L"nope\\*")));
+    EXPECT_NE(r.out.find("folder2 not found: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 9u);
+
+    // A file of tree 2 is no folder for the tree-1 folder of its name.
+    CreateDirectoryW((t1 + L"\\Sub\\logs").c_str(), nullptr);
+    folder.Write(L"t2\\SUB\\logs", "a file");
+    r = Run(L"-q " + Quoted(t1 + L"\\Sub") + L" " + Quoted(t2 + L"\\SUB"));
+    EXPECT_EQ(Tail(r.out, 2), "1 files compared\r\n1 folders missing\r\n");
+    EXPECT_EQ(r.exitCode, 9u);
+    RemoveDirectoryW((t1 + L"\\Sub\\logs").c_str());
+
     // A folder into the target folder that holds a sub-folder of its name.
     std::wstring into = folder.File(L"into");
     CreateDirectoryW(into.c_str(), nullptr);
@@ -156,6 +170,29 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
     r = Run(L"-q " + Quoted(t1) + L" " + Quoted(into));
     EXPECT_EQ(r.exitCode, 9u);
     EXPECT_NE(r.err.find("into\\t1\\y.txt'"), std::string::npos) << r.err;
+
+    // A tree compared with itself, spelled alike or reached through the folder that holds it,
+    // would call every file verified.
+    for (const std::wstring& target : {t1, folder.path(), folder.File(L"T1")}) {
+        r = Run(L"-q " + Quoted(t1) + L" " + Quoted(target));
+        EXPECT_EQ(r.out, "target folder is the source folder -> abort\r\n");
+        EXPECT_EQ(r.exitCode, 8u);
+    }
+}
+
+TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
+    // Case folds per character as the file system folds it: an exclude mask of one CJK name
+    // leaves out no other name that differs from it in bit 0x20.
+    Both(L"\u4e00.txt", "1", "1");
+    Both(L"\u4e20.txt", "1", "2");
+    ProcessResult r = Run(L"-q -e:\u4e00.txt " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    // "*.*" is every file, those without an extension too.
+    Both(L"Makefile", "a", "b");
+    DeleteFileW((t1 + L"\\\u4e20.txt").c_str());
+    r = Run(L"-q " + Quoted(t1 + L"\\*.*") + L" " + Quoted(t2));
+    EXPECT_EQ(Tail(r.out, 1), "1 files with differences\r\n");
+    EXPECT_EQ(r.exitCode, 1u);
 }
 
 TEST_F(FolderRuns, PathsBeyondTheFormatterLimitKeepTheirLines) {

@@ -157,6 +157,7 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
     EXPECT_TRUE(Written.empty());
     EXPECT_NE(r.err.find("lnkdir already holds data in tree 2: reparse point not reproduced\n"), std::string::npos)
         << r.err;
+    EXPECT_EQ(TestRun().LinksFailed, 1u);
     // lnkfile does not match the mask: not reproduced and not mentioned.
     EXPECT_EQ(r.err.find("lnkfile"), std::string::npos);
     EXPECT_EQ(r.out.find("lnkfile"), std::string::npos);
@@ -217,11 +218,93 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
         WalkResult r = Walk(false);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("(reparse point)"), std::string::npos) << r.out;
-        EXPECT_EQ(TestRun().LinksFailed, row.fault == kSetFails ? 2u : 0u) << r.err;
+        // Kept or not written, neither link is in tree 2: what is there was never compared.
+        EXPECT_EQ(TestRun().LinksFailed, 2u) << r.err;
         EXPECT_EQ(attributeWrites, 0);
         EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
     }
+}
+
+// What tree 2 already holds at a link's name decides: data is kept (and counted, for it was never
+// compared), an empty entry or an earlier link is replaced. Long targets are reproduced whole.
+TEST_F(Links, WhatTreeTwoHoldsDecides) {
+    enum State { kEmptyFolder, kUnlistableFolder, kMountPoint, kEarlierJunction, kStaleEmptyEntry, kLongTarget };
+    static State state;
+    static std::wstring tree2Dir, tree1Mount;
+    static decltype(win.CreateFileW) opens;
+    static decltype(win.FindFirstFileExW) enumerations;
+    static decltype(win.GetFileAttributesW) attributes;
+    opens = win.CreateFileW;
+    enumerations = win.FindFirstFileExW;
+    attributes = win.GetFileAttributesW;
+    tree2Dir = L"\\\\?\\" + tree2 + L"\\lnkdir";
+    tree1Mount = Tree1(L"lnkmount");
+    SeamOverride open(
+        win.CreateFileW, +[](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+            // The tree-2 entry's own reparse data: a volume mount point or an earlier junction.
+            bool asLink = (state == kMountPoint || state == kEarlierJunction) && (f & FILE_FLAG_OPEN_REPARSE_POINT);
+            if (asLink && a == GENERIC_READ && tree2Dir == p) return opens(tree1Mount.c_str(), a, s, sa, d, f, t);
+            return opens(p, a, s, sa, d, f, t);
+        });
+    SeamOverride list(
+        win.FindFirstFileExW, +[](LPCWSTR p, FINDEX_INFO_LEVELS l, LPVOID d, FINDEX_SEARCH_OPS o, LPVOID f, DWORD x) {
+            if (state == kUnlistableFolder && std::wstring(p).find(tree2Dir) == 0) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return INVALID_HANDLE_VALUE;
+            }
+            return enumerations(p, l, d, o, f, x);
+        });
+    SeamOverride attribute(
+        win.GetFileAttributesW, +[](LPCWSTR p) -> DWORD {
+            DWORD value = attributes(p);
+            bool asLink = state == kMountPoint || state == kEarlierJunction;
+            return asLink && tree2Dir == p && value != INVALID_FILE_ATTRIBUTES ? value | FILE_ATTRIBUTE_REPARSE_POINT
+                                                                               : value;
+        });
+    CreateDirectoryW(Tree1(L"lnkdir").c_str(), nullptr);
+    // Beyond the 1 KiB that reparse data was once read into.
+    std::wstring longTarget = L"\\??\\D:\\" + std::wstring(600, L'x');
+    struct {
+        State state;
+        bool written;
+    } rows[] = {
+        {kEmptyFolder, true},     {kUnlistableFolder, false}, {kMountPoint, false},
+        {kEarlierJunction, true}, {kLongTarget, true},
+    };
+    for (const auto& row : rows) {
+        state = row.state;
+        Written.clear();
+        LinkData_[L"lnkdir"] =
+            Raw(IO_REPARSE_TAG_MOUNT_POINT, row.state == kLongTarget ? longTarget : L"\\??\\D:\\t", L"");
+        LinkData_[L"lnkmount"] =
+            Raw(IO_REPARSE_TAG_MOUNT_POINT,
+                row.state == kEarlierJunction ? L"\\??\\D:\\old" : L"\\??\\Volume{0b1c5e6a}\\", L"");
+        if (row.state != kLongTarget) CreateDirectoryW((tree2 + L"\\lnkdir").c_str(), nullptr);
+        WalkResult r = Walk(false);
+        int line = static_cast<int>(&row - rows);
+        EXPECT_EQ(Written.count(InTree2(false, L"lnkdir")), row.written ? 1u : 0u) << line << r.err;
+        EXPECT_EQ(TestRun().LinksFailed, row.written ? 0u : 1u) << line << r.err;
+        if (!row.written) EXPECT_NE(r.err.find("lnkdir already holds data in tree 2"), std::string::npos) << r.err;
+        RemoveDirectoryW((tree2 + L"\\lnkdir").c_str());
+    }
+    // A file that holds data whatever its directory entry says.
+    static decltype(win.FindFirstFileW) finds;
+    finds = win.FindFirstFileW;
+    SeamOverride stale(
+        win.FindFirstFileW, +[](LPCWSTR p, LPWIN32_FIND_DATAW d) {
+            HANDLE h = finds(p, d);
+            if (h != INVALID_HANDLE_VALUE) d->nFileSizeLow = d->nFileSizeHigh = 0;
+            return h;
+        });
+    state = kStaleEmptyEntry;
+    ::CloseHandle(::CreateFileW(Tree1(L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    LinkData_[L"lnkfile"] = Raw(IO_REPARSE_TAG_SYMLINK, L"\\??\\D:\\t", L"D:\\t");
+    base.Write(L"tree2\\lnkfile", "keep");
+    Written.clear();
+    WalkResult r = Walk(false);
+    EXPECT_EQ(Written.count(InTree2(false, L"lnkfile")), 0u) << r.err;
+    EXPECT_EQ(ReadWholeFile(tree2 + L"\\lnkfile"), "keep");
 }
 
 }  // namespace
