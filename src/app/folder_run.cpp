@@ -55,7 +55,8 @@ void PrintShortSummary(const RunState& run, uint32_t files) {
 }
 
 // A run whose only trouble was pairs it could not read or finish is not "All files identical":
-// those pairs are named instead.
+// those pairs are named instead. Nor is a run that was stopped before its end: its stop message
+// stands for the files it never reached.
 void PrintCounts(const RunState& run) {
     if (run.ResultCounters[Different] > 0) {
         PrintOut("%i files with differences\n", run.ResultCounters[Different]);
@@ -63,7 +64,7 @@ void PrintCounts(const RunState& run) {
     } else if (run.ResultCounters[Missing] > 0) {
         PrintOut("%i files missing\n", run.ResultCounters[Missing]);
     } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0 &&
-               run.FoldersMissing == 0 && run.FoldersUnreadable == 0 && run.LinksFailed == 0) {
+               run.FoldersMissing == 0 && run.FoldersUnreadable == 0 && run.LinksFailed == 0 && !run.WorkStopped) {
         PrintOut("All files identical\n");
         return;
     }

@@ -233,14 +233,6 @@ bool TargetBelowSource(const RunState& run, const wchar_t* resolved1, const wcha
            !SameTextNoCase(resolved1, resolved2) && win.StrStrIW(resolved2, resolved1);
 }
 
-// The identity of a folder, opened without any access to its contents.
-bool ReadFolderId(const wchar_t* folder, FileId* id) {
-    ScopedHandle handle(win.CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    return handle && win.GetFileInformationByHandle(handle.get(), &info) && ReadFileId(handle.get(), info, id);
-}
-
 // Both roots of a folder run name one folder: the same path once drive letters are resolved, or
 // the same folder reached another way (a share of a local folder, a link, a second mount). The
 // run would compare every file with itself and call the copy verified.
@@ -248,7 +240,7 @@ bool SameFolder(const wchar_t* folder1, const wchar_t* folder2, const wchar_t* r
     if (!IsExistingFolder(folder2)) return false;
     if (resolved1[0] && SameTextNoCase(resolved1, resolved2)) return true;
     FileId ids[2];
-    return ReadFolderId(folder1, &ids[0]) && ReadFolderId(folder2, &ids[1]) && IsOneFile({{ids[0], ids[1]}});
+    return ReadPathId(folder1, &ids[0]) && ReadPathId(folder2, &ids[1]) && IsOneFile({{ids[0], ids[1]}});
 }
 
 // The block size: no megabyte of buffer for a single small file, 64 KiB for a floppy. Ends the

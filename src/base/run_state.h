@@ -9,6 +9,7 @@
 #include "platform/windows.h"
 
 struct FileIdList;
+struct FolderOnPath;
 struct PairPool;
 struct PrefetchedPair;
 
@@ -107,6 +108,8 @@ struct RunState {
     PairPool* Pool;
     PrefetchedPair* Prefetched;
     bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
+    // The tree-1 folders from the root to the one being walked, innermost first (tree/tree_walk).
+    const FolderOnPath* FolderPath;
 };
 
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.

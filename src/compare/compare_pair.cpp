@@ -444,6 +444,11 @@ bool ReadSizes(const RunState& run, uint64_t sizes[2]) {
     for (int side = 0; side < 2; ++side) {
         sizes[side] = 0;
         if (SideIsNull(run, side)) continue;
+        // A serial port or a console would block in its first read until someone types.
+        if (devices[side] && win.GetFileType(handles[side]) == FILE_TYPE_CHAR) {
+            PrintErr("file%i is a character device, not a file, volume or disk -> abort\n", side + 1);
+            return false;
+        }
         sizes[side] = run.Prefetched ? run.Prefetched->sizes[side] : SizeOfFileOrDevice(handles[side], devices[side]);
         if (sizes[side] == kSizeUnknown && !devices[side]) {
             PrintCannotSize(side + 1, paths[side], win.GetLastError());
@@ -492,6 +497,11 @@ RangeSettled SettleRange(RunState* run) {
     if (Options.startOffset > run->CompareLength) {
         PrintErr("Error: StartPos (%I64u) > FileSize (%I64u) -> abort", Options.startOffset, run->CompareLength);
         return RangeSettled::kDifferent;
+    }
+    // ... and without -fi no end at all: zeros against zeros up to 2^63 bytes prove nothing.
+    if (run->Side1IsNull && run->Side2IsNull && Options.firstBytes == 0) {
+        PrintErr("both sides are the null device: nothing to compare -> abort\n");
+        return RangeSettled::kUnreadable;
     }
     return RangeSettled::kCompare;
 }

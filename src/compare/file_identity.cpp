@@ -120,6 +120,16 @@ bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key) {
     return ReadFileId(side1, info1, &key->sides[0]) && ReadFileId(side2, info2, &key->sides[1]);
 }
 
+bool ReadPathId(const wchar_t* path, FileId* id) {
+    HANDLE handle = win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = win.GetFileInformationByHandle(handle, &info) && ReadFileId(handle, info, id);
+    win.CloseHandle(handle);
+    return known;
+}
+
 bool IsOneFile(const FileIdKey& key) { return SameId(key.sides[0], key.sides[1]); }
 
 void FreeFileIdSlots(FileIdList* list) {

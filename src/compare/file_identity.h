@@ -53,6 +53,9 @@ bool ReadFileId(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, FileId* i
 // links (only then can the pair come again in a tree). False when there is none to trust.
 bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key);
 
+// The identity of the file or folder at `path`, opened without access to its contents.
+bool ReadPathId(const wchar_t* path, FileId* id);
+
 // Both sides of the key are one file.
 bool IsOneFile(const FileIdKey& key);
 

@@ -1,9 +1,9 @@
 #include "compare/reader_threads.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/run_options.h"
-#include "base/waits.h"
 #include "compare/error_names.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
@@ -15,9 +15,9 @@
 
 namespace {
 
-// Nobody watches a run whose output goes to a file: every prompt takes its default answer, and
-// nothing is drawn that only a console could show.
-bool Unattended() { return Session && Session->outputRedirected; }
+// Nobody watches a run whose output goes to a file: nothing is drawn that only a console could
+// show, and nobody reads a pause.
+bool Unwatched() { return Session && Session->outputRedirected; }
 
 bool IsMediaError(DWORD code) {
     return code == ERROR_CRC || code == ERROR_SECTOR_NOT_FOUND || code == ERROR_SEM_TIMEOUT || code == ERROR_IO_DEVICE;
@@ -26,7 +26,7 @@ bool IsMediaError(DWORD code) {
 // The answer to a yes/no prompt that has just been printed; unattended the default, shown as if
 // it had been typed so that a log says what was decided.
 bool AnswerYesNo(wchar_t defaultKey) {
-    if (!Unattended()) return AskYesNo(defaultKey);
+    if (!NobodyAnswers(Session)) return AskYesNo(defaultKey);
     PrintOut(" %C", defaultKey);
     return defaultKey == L'Y';
 }
@@ -143,7 +143,7 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     int sectors = static_cast<int>(length / sector);
     const int32_t attempts = Options.RetryCount;
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
-    const bool watched = !Unattended();
+    const bool watched = !Unwatched();
     int successes = 0, failures = 0;
     bool placed = true;  // a failed seek leaves the handle elsewhere: nothing more may be read
     ClearStatusLine();
@@ -252,9 +252,9 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     const uint64_t position = run->BlockPosition;
     RecoveryTurn turn;
     // A medium that answers every open and fails every read (a card pulled from its reader, a
-    // share that accepts opens) would be reopened forever; after RetryCount reads failing with the
-    // same error the block is read sector by sector, so that what can be read is still compared.
-    DWORD reopenedFor = ERROR_SUCCESS;
+    // share that accepts opens) would be reopened forever, also when its errors take turns; after
+    // RetryCount reads failing in a reopenable way the block is read sector by sector, so that
+    // what can be read is still compared.
     int32_t reopenRounds = 0;
     const uint32_t due = BytesDue(*run, readLength);
     uint32_t filled = 0;
@@ -273,12 +273,11 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         }
         if (StopRequested()) return 0;
         turn.Take();
+        // The other side's recovery may have ended with a stop: no new prompt after it.
+        if (StopRequested()) return 0;
         ClearStatusLine();
 
-        if (IsReopenableError(error)) {
-            reopenRounds = error == reopenedFor ? reopenRounds + 1 : 1;
-            reopenedFor = error;
-        }
+        if (IsReopenableError(error)) ++reopenRounds;
         // RetryCount reads in all, as for a sector: the first and one after each reopen.
         bool reopenedEnough = IsReopenableError(error) && reopenRounds >= Options.RetryCount;
         if (reopenedEnough) {
@@ -309,7 +308,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         PrintOut(side.number == 1 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)",
                  ErrorName(error));
         if (AnswerYesNo(L'Y')) {
-            if (side.number == 1 || Unattended()) PrintOut("\n");
+            if (side.number == 1 || NobodyAnswers(Session)) PrintOut("\n");
             return 0;
         }
         AnnounceRetry();
@@ -325,28 +324,39 @@ uint32_t ReadSide2(RunState* run, uint32_t readLength) { return ReadSide(run, 1,
 namespace {
 
 // One persistent thread per side: creating two threads per block would cost more than reading
-// a block from the cache.
+// a block from the cache. Counters decide, events only wake: a lost SetEvent or a failed wait
+// costs a poll, never a hang.
 struct SideReader {
     RunState* run;  // of the block being read
     HANDLE thread;
-    HANDLE start;  // auto-reset: a block is waiting
-    HANDLE done;   // auto-reset: the block is read
+    HANDLE start;  // auto-reset: a block may be waiting
+    HANDLE done;   // auto-reset: a block may be read
     uint32_t readLength;
     uint32_t result;
-    bool pending;  // started and not yet waited for
-    bool quit;
+    std::atomic<uint32_t> started;   // blocks handed over
+    std::atomic<uint32_t> finished;  // blocks read; equal to `started` when the reader is idle
+    std::atomic<bool> quit;
     bool inline_;  // no thread could be made: reads run on the caller's thread
 };
 
-SideReader readers[2] = {};
+constexpr DWORD kReaderPollMs = 50;
+// How long the end of the run waits for a reader stuck in a read that does not return.
+constexpr int kQuitPolls = 100;
+
+SideReader readers[2];
 
 DWORD WINAPI ReaderMain(LPVOID parameter) {
     auto* reader = static_cast<SideReader*>(parameter);
     const int side = reader == &readers[0] ? 0 : 1;
     for (;;) {
-        WaitUntilSignalled(reader->start);
-        if (reader->quit) return 0;
+        uint32_t due = reader->started.load(std::memory_order_acquire);
+        if (reader->quit.load(std::memory_order_acquire)) return 0;
+        if (due == reader->finished.load(std::memory_order_relaxed)) {
+            win.WaitForSingleObject(reader->start, kReaderPollMs);
+            continue;
+        }
         reader->result = ReadSide(reader->run, side, reader->readLength);
+        reader->finished.store(due, std::memory_order_release);
         win.SetEvent(reader->done);
     }
 }
@@ -354,7 +364,13 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
 void CloseReader(SideReader* reader) {
     if (reader->start) win.CloseHandle(reader->start);
     if (reader->done) win.CloseHandle(reader->done);
-    *reader = {};
+    reader->run = nullptr;
+    reader->thread = reader->start = reader->done = nullptr;
+    reader->readLength = reader->result = 0;
+    reader->started.store(0);
+    reader->finished.store(0);
+    reader->quit.store(false);
+    reader->inline_ = false;
 }
 
 bool MakeReader(SideReader* reader) {
@@ -384,15 +400,16 @@ void StartSideRead(RunState* run, int side, uint32_t readLength) {
         reader->result = ReadSide(run, side, readLength);
         return;
     }
-    reader->pending = true;
+    reader->started.fetch_add(1, std::memory_order_release);
     win.SetEvent(reader->start);
 }
 
 uint32_t WaitSideRead(int side) {
     SideReader* reader = &readers[side];
-    if (reader->pending) {
-        WaitUntilSignalled(reader->done);
-        reader->pending = false;
+    // The reader writes into the pair's buffer until it is done: a stop is seen by the reader,
+    // at every read and retry, and ends its work; this thread waits for that.
+    while (reader->finished.load(std::memory_order_acquire) != reader->started.load(std::memory_order_relaxed)) {
+        win.WaitForSingleObject(reader->done, kReaderPollMs);
     }
     return reader->result;
 }
@@ -400,9 +417,15 @@ uint32_t WaitSideRead(int side) {
 void StopReaderThreads() {
     for (SideReader& reader : readers) {
         if (reader.thread) {
-            reader.quit = true;
+            reader.quit.store(true, std::memory_order_release);
             win.SetEvent(reader.start);
-            WaitUntilSignalled(reader.thread);
+            bool ended = false;
+            for (int poll = 0; poll < kQuitPolls && !ended; ++poll) {
+                ended = win.WaitForSingleObject(reader.thread, kReaderPollMs) == WAIT_OBJECT_0;
+            }
+            // A reader still inside a read that does not return keeps its state and events: it
+            // ends when the read does, and the process ends without waiting for it.
+            if (!ended) continue;
             win.CloseHandle(reader.thread);
         }
         CloseReader(&reader);

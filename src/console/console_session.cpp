@@ -23,7 +23,8 @@ void OpenConsoleSession(ConsoleSession* session) {
     // harmlessly when standard input is no console.
     win.SetConsoleMode(session->inputHandle, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
     DWORD mode = 0;
-    if (win.GetConsoleMode(session->inputHandle, &mode)) {
+    session->inputNotConsole = !win.GetConsoleMode(session->inputHandle, &mode);
+    if (!session->inputNotConsole) {
         win.SetConsoleMode(session->inputHandle,
                            (mode & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT}) | ENABLE_WINDOW_INPUT);
         // Wine's console leaves the terminal in line mode, echoing keys and keeping them from the

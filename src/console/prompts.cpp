@@ -107,7 +107,8 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
 bool AskYesNo(wchar_t defaultKey) { return WaitForKey(L"YN", defaultKey) == 'Y'; }
 
 bool CheckPauseKey() {
-    if (Session && Session->noConsoleWindow) return false;
+    // No key could end the pause (output to a file still has its console window and keys).
+    if (Session && (Session->noConsoleWindow || Session->inputNotConsole)) return false;
     HWND console = win.GetConsoleWindow();
     if (!console || console != win.GetForegroundWindow()) return false;
     if (!(win.GetAsyncKeyState(VK_PAUSE) & 0x8001)) return false;

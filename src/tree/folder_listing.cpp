@@ -152,7 +152,7 @@ uint64_t ReadFolderListing(FolderListing* listing) {
             bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
             AddListingName(listing, name, isFolder);
-        } while (!(interrupted = InterruptFlag.load(std::memory_order_relaxed) != 0) && win.FindNextFileW(find, &data));
+        } while (!(interrupted = StopRequested()) && win.FindNextFileW(find, &data));
         // Stopped by an interrupt or an error, it may lack names.
         listing->complete = !interrupted && win.GetLastError() == ERROR_NO_MORE_FILES;
         win.FindClose(find);

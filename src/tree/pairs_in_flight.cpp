@@ -33,6 +33,7 @@ struct PairJob {
     PairJob* next;   // in the queue
     HANDLE done;     // a hint that the state may have changed; the state decides
     bool awaited;    // the walk waits on `done`: only then is it set
+    bool abandoned;  // the walk stopped waiting: the worker frees the job when it is done
     // Copied from the run when queued: a worker never reads the run state, which the walk writes.
     uint32_t openFlags;
     uint32_t sectorSize;
@@ -136,27 +137,35 @@ DWORD WINAPI WorkerMain(LPVOID parameter) {
         bool quit = pool->quit;
         PairJob* job = quit ? nullptr : TakeQueued(pool);
         if (job) job->state = JobState::kRunning;
-        bool more = pool->head != nullptr;
+        // Counted idle in the same hold of the lock that found the queue empty, so that a job
+        // queued right after it wakes this worker at once.
+        if (!job && !quit) ++pool->idle;
+        // Another worker takes the next job at once. Events cost a system call each (under Wine a
+        // round trip to its server, which every open and close needs too): only those that
+        // someone waits for are set.
+        bool wake = job && pool->head != nullptr && pool->idle != 0;
         win.LeaveCriticalSection(&pool->lock);
         if (quit) return 0;
         if (!job) {
-            win.EnterCriticalSection(&pool->lock);
-            ++pool->idle;
-            win.LeaveCriticalSection(&pool->lock);
             win.WaitForSingleObject(pool->work, kPollMs);
             win.EnterCriticalSection(&pool->lock);
             --pool->idle;
             win.LeaveCriticalSection(&pool->lock);
             continue;
         }
-        // Another worker takes the next job at once. Events cost a system call each (under Wine a
-        // round trip to its server, which every open and close needs too): only those that
-        // someone waits for are set.
-        if (more && pool->idle != 0) win.SetEvent(pool->work);
+        if (wake) win.SetEvent(pool->work);
         RunJob(job);
         win.EnterCriticalSection(&pool->lock);
-        job->state = JobState::kDone;
-        bool awaited = job->awaited;
+        bool abandoned = job->abandoned;
+        if (abandoned) {
+            // Nobody takes this result: what it holds is closed here, and the job is free.
+            CloseJobHandles(job);
+            job->abandoned = false;
+            job->state = JobState::kFree;
+        } else {
+            job->state = JobState::kDone;
+        }
+        bool awaited = job->awaited && !abandoned;
         win.LeaveCriticalSection(&pool->lock);
         if (awaited) win.SetEvent(job->done);
     }
@@ -304,14 +313,24 @@ PrefetchedPair* AwaitPair(PairPool* pool, PairJob* job) {
             job->declined = true;
             job->state = state = JobState::kDone;
         }
+        // A stop ends the wait for a worker that may be stuck in a slow open or read: the job is
+        // left to it, and the walk takes nothing from it.
+        bool stop = state == JobState::kRunning && StopRequested();
+        if (stop) job->abandoned = true;
         if (state != JobState::kDone) job->awaited = true;
         win.LeaveCriticalSection(&pool->lock);
+        if (stop) return nullptr;
         if (state == JobState::kDone) return job->declined ? nullptr : &job->result;
         if (win.WaitForSingleObject(job->done, kPollMs) == WAIT_FAILED) win.Sleep(1);
     }
 }
 
 void ReleasePair(PairPool* pool, PairJob* job) {
+    win.EnterCriticalSection(&pool->lock);
+    // An abandoned job is the worker's until it is done, and the worker frees it.
+    bool own = !job->abandoned && job->state == JobState::kDone;
+    win.LeaveCriticalSection(&pool->lock);
+    if (!own) return;
     CloseJobHandles(job);
     win.EnterCriticalSection(&pool->lock);
     job->state = JobState::kFree;

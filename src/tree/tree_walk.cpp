@@ -7,6 +7,7 @@
 #include "base/run_options.h"
 #include "base/waits.h"
 #include "compare/compare_pair.h"
+#include "compare/file_identity.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
 #include "console/prompts.h"
@@ -187,6 +188,11 @@ uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter, PairJob* job
     }
     PairPool* pool = level.run->Pool;
     level.run->Prefetched = job ? AwaitPair(pool, job) : nullptr;
+    if (job && !level.run->Prefetched && StopRequested()) {
+        // Stopped while a worker had the pair: it was not compared, and is not counted.
+        ReleasePair(pool, job);
+        return 0;
+    }
     CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, hardLinkCounter, false);
     level.run->Prefetched = nullptr;
     if (job) ReleasePair(pool, job);
@@ -238,6 +244,39 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
 
 }  // namespace
 
+// A tree-1 folder on the way from the root to the one being walked.
+struct FolderOnPath {
+    FileId id;
+    const FolderOnPath* outer;
+};
+
+namespace {
+
+// Puts the folder on the run's path for as long as it is walked, unless it is on it already: a
+// link, junction or mount that leads back up would have the walk go round until the depth limit,
+// and, where a cycle can be reached two ways, down exponentially many paths.
+struct PathEntry {
+    RunState* run;
+    FolderOnPath here;
+    bool entered = false;
+    bool again = false;
+    PathEntry(RunState* r, const wchar_t* folder) : run(r), here{{}, r->FolderPath} {
+        // A folder whose identity cannot be read is walked as before.
+        if (!ReadPathId(folder, &here.id)) return;
+        for (const FolderOnPath* at = run->FolderPath; at && !again; at = at->outer) {
+            again = IsOneFile({{at->id, here.id}});
+        }
+        if (again) return;
+        run->FolderPath = &here;
+        entered = true;
+    }
+    ~PathEntry() {
+        if (entered) run->FolderPath = here.outer;
+    }
+};
+
+}  // namespace
+
 uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2,
                            uint32_t* hardLinkCounter, int32_t depth) {
     size_t length1 = wcslen(folder1), length2 = wcslen(folder2);
@@ -245,6 +284,12 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     AppendCharIfMissing(folder2, L'\\', length2 + 2);
     length1 = wcslen(folder1);
     length2 = wcslen(folder2);
+    PathEntry path(run, folder1);
+    if (path.again) {
+        PrintOutLongPath("folder reached again below itself, not compared: %S\n", SkipLongPathPrefix(folder1));
+        ++run->FoldersUnreadable;
+        return 0;
+    }
 
     FolderListing listing;
     HANDLE listingThread = nullptr;

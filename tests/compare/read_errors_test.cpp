@@ -170,11 +170,13 @@ struct Reopen {
     static inline int failures = 0;
     static inline int opens = 0;
     static inline DWORD flags = 0;
+    static inline DWORD shares = 0;
     static HANDLE WINAPI Create(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how,
                                 DWORD attributes, HANDLE templ) {
         if (TestRun().SideHandle1 == INVALID_HANDLE_VALUE && TestRun().Side1Path &&
             std::wstring(path) == TestRun().Side1Path && opens++ > 0) {
             flags = attributes;
+            shares = share;
             if (failures-- > 0) {
                 ::SetLastError(ERROR_BAD_NETPATH);
                 return INVALID_HANDLE_VALUE;
@@ -218,6 +220,8 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
         EXPECT_EQ(Compare(a, b), c.outcome) << c.error << " " << c.keys;
         EXPECT_EQ(TestRun().OpenFlags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
         EXPECT_EQ(Reopen::flags & FILE_FLAG_NO_BUFFERING, c.buffered ? 0u : DWORD{FILE_FLAG_NO_BUFFERING});
+        // A reopen shares as the first open: asking for less could fail where that worked.
+        EXPECT_EQ(Reopen::shares, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE});
         EXPECT_FALSE(fc::DeadlineHit());
     }
 }
@@ -303,6 +307,19 @@ TEST_F(ReadErrors, AReadThatKeepsFailingAfterEveryReopenIsReadSectorBySector) {
     EXPECT_EQ(Count(out, "error NOT_READY after 10 reopens - try reading single sectors...\r\n"), 1u) << out;
     EXPECT_EQ(Count(out, "255 of 256 sectors successfully read, 1 failed\r\n"), 1u);
     EXPECT_EQ(Count(out, "\r0012C000-0012CFFF: not read in file1\r\n"), 1u);
+    EXPECT_FALSE(fc::DeadlineHit());
+
+    // Errors that take turns are bounded the same way.
+    Restart();
+    Session = &session;
+    static int turns;
+    turns = 0;
+    win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+        BadMedium::error = ++turns % 2 ? ERROR_NOT_READY : ERROR_MEDIA_CHANGED;
+        return BadMedium::Read(h, buffer, length, got, o);
+    };
+    EXPECT_EQ(Compare(a, b), Unreadable);
+    EXPECT_EQ(Count(fc::Output(), "after 10 reopens - try reading single sectors...\r\n"), 1u) << fc::Output();
     EXPECT_FALSE(fc::DeadlineHit());
 }
 
@@ -402,6 +419,22 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
         EXPECT_EQ(paused, !c.unattended && c.error != ERROR_ACCESS_DENIED);
         EXPECT_FALSE(fc::DeadlineHit());
     }
+    // On a console nobody can answer either when it has no window (a scheduled task, a runner
+    // that starts the program without one) or when no key can come from standard input.
+    for (int nobody = 0; nobody < 2; ++nobody) {
+        Restart();
+        Session = &session;
+        fc::SetOutputRedirected(false);
+        session.outputRedirected = 0;
+        session.noConsoleWindow = nobody == 0;
+        session.inputNotConsole = nobody == 1;
+        BadMedium::sides = 1;
+        BadMedium::error = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(Compare(a, b), Unreadable) << nobody;
+        EXPECT_EQ(Count(fc::Output(), "read error ACCESS_DENIED - abort? (Y/N) Y\r\n"), 1u) << fc::Output();
+        EXPECT_FALSE(fc::DeadlineHit());
+    }
+    session.noConsoleWindow = session.inputNotConsole = false;
 }
 
 TEST_F(ReadErrors, BothSidesReadAtOnceRecoverOneAfterTheOther) {
@@ -421,6 +454,20 @@ TEST_F(ReadErrors, BothSidesReadAtOnceRecoverOneAfterTheOther) {
     EXPECT_EQ(Count(out.substr(first, second - first), "Reading sector 1 of 256..."), 1u);
     EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file1\r\n"), 1u);
     EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file2\r\n"), 1u);
+
+    // Hand-overs that lose every SetEvent still end: the readers' counters decide, and a wait
+    // looks again after a moment.
+    Restart();
+    Session = &session;
+    BadMedium::badSectors.clear();
+    SeamOverride lost(
+        win.SetEvent, +[](HANDLE) -> BOOL {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        });
+    EXPECT_EQ(Compare(a, b), Identical);
+    StopReaderThreads();
+    EXPECT_FALSE(fc::DeadlineHit());
 }
 
 TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {

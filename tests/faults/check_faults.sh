@@ -52,6 +52,12 @@ row "other error, side 2" 11 "fail $F 1048576 1049088 EACCES" "$R\\f.bin $M\\f.b
 row "short reads throughout" 0 "short $F 100000" "$M\\f.bin $R\\f.bin" "Files are identical" "ended early"
 row "a folder that cannot be listed" 11 "nolist /tree/sub EACCES" "$M\\tree $R\\tree" "1 folders could not be read" \
   "All files identical"
+# A link that leads back up, shown by Wine as a plain folder: entered once, never walked round.
+mkdir -p "$work/cycle/t1/a" "$work/cycle/t2/a/loop"
+echo same >"$work/cycle/t1/a/f" && cp "$work/cycle/t1/a/f" "$work/cycle/t2/a/f"
+ln -s .. "$work/cycle/t1/a/loop"
+row "a folder reached again below itself" 11 "" "$(winpath "$work/cycle/t1") $(winpath "$work/cycle/t2")" \
+  "folder reached again below itself, not compared|1 folders could not be read" "All files identical"
 
 # On a console: the same recovery, drawn on the screen, and the prompts answered by keys.
 screen_all() { tmux_ capture-pane -p -S - -t "$session" | sed 's/[[:space:]]*$//'; }
@@ -65,7 +71,7 @@ console_start() {  # rules, arguments...
   session=fault$rows
   local env_vars="WINEPREFIX=${WINEPREFIX:-} WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES='${WINEDLLOVERRIDES:-}'"
   tmux_ -f /dev/null new-session -d -s "$session" -x 100 -y 30 \
-    "env $env_vars wine '$qvb' $args; echo \$? >'$work/exit'; sleep 120" || fail "tmux could not start a session"
+    "env $env_vars wine '$qvb' $args ${input:-}; echo \$? >'$work/exit'; sleep 120" || fail "tmux could not start a session"
 }
 console_wait() {  # pattern: true once the screen shows it or the run ended
   local i
@@ -107,5 +113,36 @@ console_start "fail $F 1048576 1049088 EACCES" "$R\\f.bin" "$M\\f.bin"
 console_wait "read error ACCESS_DENIED - abort? (Y/N)"
 answer y
 console_end "console: other error on side 2, answered Y" 11 "read error ACCESS_DENIED - abort? (Y/N) Y| aborted"
+
+
+# Ctrl+C in each phase of a run ends it within its bound, with the incomplete-run exit code.
+stop_within() {  # name, lines shown, texts absent: Ctrl+C now, then the end within two seconds
+  local i start=$SECONDS
+  tmux_ send-keys -t "$session" C-c
+  for ((i = 0; i < 20; i++)); do
+    [ -s "$work/exit" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/exit" ] || fail "$1: no end within 2 s of Ctrl+C"
+  console_end "$1" 11 "$2" "${3:-Files are identical}"
+}
+console_start "fail $F 0 4194304 EIO" "$M\\f.bin" "$R\\f.bin"
+console_wait "Reading sector"
+stop_within "console: Ctrl+C while an error that never heals is recovered" "Ctrl+C pressed -> abort"
+console_start "fail $F 1048576 1049088 EACCES" "$M\\f.bin" "$R\\f.bin"
+console_wait "read error ACCESS_DENIED - abort? (Y/N)"
+# At a prompt Ctrl+C answers it with its default: the pair is given up.
+stop_within "console: Ctrl+C at a prompt" "read error ACCESS_DENIED - abort? (Y/N)"
+mkdir -p "$work/many/t1" "$work/many/t2"
+(cd "$work/many/t1" && for i in $(seq 6000); do echo "$i" >"f$i"; done)
+cp -r "$work/many/t1/." "$work/many/t2/"
+console_start "" "$(winpath "$work/many/t1")" "$(winpath "$work/many/t2")"
+console_wait "Comparing f"
+stop_within "console: Ctrl+C while pairs are in flight" "Ctrl+C pressed -> abort" "All files identical"
+# Nobody can type at input from NUL: the prompt takes its default answer, shown as if typed.
+input='</dev/null'
+console_start "fail $F 1048576 1049088 EACCES" "$M\\f.bin" "$R\\f.bin"
+console_end "console: input from NUL and a read error" 11 "read error ACCESS_DENIED - abort? (Y/N) Y"
+input=
 
 echo "fault file system check: $rows rows"

@@ -197,7 +197,9 @@ HANDLE WINAPI FakeGetStdHandle(DWORD which) {
 DWORD WINAPI FakeGetFileType(HANDLE handle) {
     if (handle == kOutput) return state.outputRedirected ? FILE_TYPE_DISK : FILE_TYPE_CHAR;
     if (handle == kInput) return state.inputConsole ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
-    return FILE_TYPE_CHAR;
+    if (handle == kError) return FILE_TYPE_CHAR;
+    // Files and devices the run opens are what they are.
+    return ::GetFileType(handle);
 }
 
 // The output has the mode of a console unless redirected; the input mode is what opening the
@@ -274,7 +276,8 @@ BOOL WINAPI FakeReadConsoleOutputCharacterW(HANDLE handle, LPWSTR text, DWORD le
     return TRUE;
 }
 
-BOOL WINAPI FakeWriteConsoleOutputW(HANDLE handle, const CHAR_INFO* buffer, COORD size, COORD coord, PSMALL_RECT region) {
+BOOL WINAPI FakeWriteConsoleOutputW(HANDLE handle, const CHAR_INFO* buffer, COORD size, COORD coord,
+                                    PSMALL_RECT region) {
     if (!IsScreen(handle)) return Fail(ERROR_INVALID_HANDLE);
     if (!Clip(region, size, coord)) return TRUE;
     CellWrite* record = state.writeCount < kMaxWrites ? &state.writes[state.writeCount] : nullptr;
@@ -557,7 +560,6 @@ void ScriptPress(uint32_t atMs, WORD key, DWORD controlState) {
 void ScriptControlEvent(uint32_t atMs, DWORD event) {
     if (state.eventCount < kMaxEvents) state.events[state.eventCount++] = TimedEvent{atMs, event, false};
 }
-
 
 void SetConsoleWindow(bool exists, bool foreground, DWORD ownerProcess) {
     state.windowExists = exists;
