@@ -23,18 +23,18 @@ constexpr int64_t kTiB = kGiB * 1024;
 
 void PrintLongSummary(const RunState& run, uint32_t files, uint32_t hardLinks, uint32_t elapsed) {
     ClearStatusLine();
-    PrintOut("%s in ", SizeText(static_cast<int64_t>(run.BytesComparedTotal), true));
+    PrintOut("%s in ", SizeText(static_cast<int64_t>(run.counts.BytesComparedTotal), true));
     const char* suffix = Options.recurse ? " and folders" : "";
     if (hardLinks > 0) {
         PrintOut("%i files%s and %i hardlinks compared ", files - hardLinks, suffix, hardLinks);
     } else {
         PrintOut("%i files%s compared ", files, suffix);
     }
-    if (elapsed > 2000) PrintOut("with %s", SpeedText(run.BytesComparedTotal, elapsed));
+    if (elapsed > 2000) PrintOut("with %s", SpeedText(run.counts.BytesComparedTotal, elapsed));
     if (SkipsZeroBlocks()) {
         // What was read, whether compared or found zero: only holes were not.
-        uint64_t total = run.BytesComparedTotal;
-        uint64_t read = total - run.HoleBytes;
+        uint64_t total = run.counts.BytesComparedTotal;
+        uint64_t read = total - run.counts.HoleBytes;
         uint64_t percent = total ? read * 100 / total : 0;
         if (percent > 0) {
             PrintOut("\n %u%% actually read", static_cast<uint32_t>(percent));
@@ -45,8 +45,8 @@ void PrintLongSummary(const RunState& run, uint32_t files, uint32_t hardLinks, u
 }
 
 void PrintShortSummary(const RunState& run, uint32_t files) {
-    uint32_t compared =
-        files - run.ResultCounters[OtherProblem] - run.ResultCounters[Unreadable] - run.ResultCounters[Missing];
+    uint32_t compared = files - run.counts.ResultCounters[OtherProblem] - run.counts.ResultCounters[Unreadable] -
+                        run.counts.ResultCounters[Missing];
     if (compared == files) {
         PrintOut("%i files compared", files);
     } else {
@@ -58,22 +58,24 @@ void PrintShortSummary(const RunState& run, uint32_t files) {
 // those pairs are named instead. Nor is a run that was stopped before its end: its stop message
 // stands for the files it never reached.
 void PrintCounts(const RunState& run) {
-    if (run.ResultCounters[Different] > 0) {
-        PrintOut("%i files with differences\n", run.ResultCounters[Different]);
-        if (run.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", run.ResultCounters[Missing]);
-    } else if (run.ResultCounters[Missing] > 0) {
-        PrintOut("%i files missing\n", run.ResultCounters[Missing]);
-    } else if (run.ResultCounters[Unreadable] == 0 && run.ResultCounters[OtherProblem] == 0 &&
-               run.FoldersMissing == 0 && run.FoldersUnreadable == 0 && run.LinksFailed == 0 && !run.WorkStopped) {
+    if (run.counts.ResultCounters[Different] > 0) {
+        PrintOut("%i files with differences\n", run.counts.ResultCounters[Different]);
+        if (run.counts.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", run.counts.ResultCounters[Missing]);
+    } else if (run.counts.ResultCounters[Missing] > 0) {
+        PrintOut("%i files missing\n", run.counts.ResultCounters[Missing]);
+    } else if (run.counts.ResultCounters[Unreadable] == 0 && run.counts.ResultCounters[OtherProblem] == 0 &&
+               run.counts.FoldersMissing == 0 && run.counts.FoldersUnreadable == 0 && run.counts.LinksFailed == 0 &&
+               !run.counts.WorkStopped) {
         PrintOut("All files identical\n");
         return;
     }
-    if (run.FoldersMissing > 0) PrintOut("%i folders missing\n", run.FoldersMissing);
-    if (run.ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", run.ResultCounters[Unreadable]);
-    if (run.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", run.FoldersUnreadable);
-    if (run.LinksFailed > 0) PrintOut("%i links could not be reproduced\n", run.LinksFailed);
-    if (run.ResultCounters[OtherProblem] > 0)
-        PrintOut("%i files had another problem\n", run.ResultCounters[OtherProblem]);
+    if (run.counts.FoldersMissing > 0) PrintOut("%i folders missing\n", run.counts.FoldersMissing);
+    if (run.counts.ResultCounters[Unreadable] > 0)
+        PrintOut("%i files could not be read\n", run.counts.ResultCounters[Unreadable]);
+    if (run.counts.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", run.counts.FoldersUnreadable);
+    if (run.counts.LinksFailed > 0) PrintOut("%i links could not be reproduced\n", run.counts.LinksFailed);
+    if (run.counts.ResultCounters[OtherProblem] > 0)
+        PrintOut("%i files had another problem\n", run.counts.ResultCounters[OtherProblem]);
 }
 
 }  // namespace
@@ -123,24 +125,24 @@ StepResult RunFolderComparison(RunState* run) {
         return EndRunWith(kExitMissing);
     }
     uint32_t start = win.GetTickCount();
-    uint32_t hardLinks = 0;
     // Decided once per run: pairs in flight, or one pair at a time.
-    run->FolderRun = true;
-    run->Pool = StartPairPool(PairWorkersFor(*run));
-    uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, &hardLinks, 0);
-    StopPairPool(run->Pool);
-    run->Pool = nullptr;
-    run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
+    run->setup.FolderRun = true;
+    run->setup.Pool = StartPairPool(PairWorkersFor(*run));
+    uint32_t files = CompareFolderTree(run, paths.folder1, paths.mask1, paths.folder2, 0);
+    StopPairPool(run->setup.Pool);
+    run->setup.Pool = nullptr;
+    run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     // One file needs no summary of its own, unless the tree held more that could not be compared:
     // its verdict alone would hide the folders behind it.
-    bool treeTrouble = run->FoldersMissing > 0 || run->FoldersUnreadable > 0 || run->LinksFailed > 0;
+    bool treeTrouble =
+        run->counts.FoldersMissing > 0 || run->counts.FoldersUnreadable > 0 || run->counts.LinksFailed > 0;
     if (Options.totallyQuiet || (static_cast<int32_t>(files) <= 1 && !treeTrouble) ||
         InterruptFlag.load(std::memory_order_relaxed)) {
         return kGoOn;
     }
     uint32_t elapsed = win.GetTickCount() - start;
-    if (elapsed > 1000 || run->BytesComparedTotal > 1048576) {
-        PrintLongSummary(*run, files, hardLinks, elapsed);
+    if (elapsed > 1000 || run->counts.BytesComparedTotal > 1048576) {
+        PrintLongSummary(*run, files, run->counts.HardLinks, elapsed);
     } else {
         PrintShortSummary(*run, files);
     }

@@ -67,8 +67,7 @@ StepResult FindVolumeRoot(const wchar_t* folder, wchar_t* root, const char* mess
 
 // Whether the volume of `root` keeps hard links; the end of the run after its message when the
 // volume cannot be asked.
-StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** list, const char* message,
-                               ExitCode exitCode) {
+StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, const char* message, ExitCode exitCode) {
     DWORD capability = OsVersion.code >= 0x601 ? FILE_SUPPORTS_HARD_LINKS : FILE_SUPPORTS_REPARSE_POINTS;
     DWORD maxComponent = 0, flags = 0;
     wchar_t fileSystem[32];
@@ -77,7 +76,6 @@ StepResult ReadHardLinkSupport(const wchar_t* root, bool* support, FileIdList** 
         return EndRunWith(exitCode);
     }
     *support = (flags & capability) != 0;
-    if (*support) *list = NewFileIdList();
     return kGoOn;
 }
 
@@ -133,10 +131,10 @@ void NormalisePaths(RunState* run, const wchar_t* current) {
     wchar_t* path2 = run->path2;
     RunPaths& p = run->paths;
     MakeFullPaths(run);
-    run->Side1IsNull = SameTextNoCase(path1, L"\\\\.\\NUL");
-    run->Side2IsNull = SameTextNoCase(path2, L"\\\\.\\NUL");
-    p.device1 = IsDeviceSide(path1);
-    p.device2 = IsDeviceSide(path2);
+    run->setup.SideIsNull[0] = SameTextNoCase(path1, L"\\\\.\\NUL");
+    run->setup.SideIsNull[1] = SameTextNoCase(path2, L"\\\\.\\NUL");
+    p.device[0] = IsDeviceSide(path1);
+    p.device[1] = IsDeviceSide(path2);
 
     // A text the system could not complete is taken as relative to the current folder.
     if (!wcschr(path1, L'\\')) {
@@ -151,8 +149,8 @@ void NormalisePaths(RunState* run, const wchar_t* current) {
         MakeFolderMask(path1);
         Options.recurse = true;
     }
-    if (p.device1) ExpandDeviceShortcut(path1);
-    if (p.device2) ExpandDeviceShortcut(path2);
+    if (p.device[0]) ExpandDeviceShortcut(path1);
+    if (p.device[1]) ExpandDeviceShortcut(path2);
     if (OsVersion.major < 6) {
         if (StartsWithNoCase(path1, L"\\\\.\\HarddiskVolume")) LegacyVolumeName(path1);
         if (StartsWithNoCase(path2, L"\\\\.\\HarddiskVolume")) LegacyVolumeName(path2);
@@ -181,14 +179,14 @@ StepResult SplitFoldersAndMasks(RunState* run) {
 StepResult FindVolumeRoots(RunPaths* p) {
     p->volumeRoot1[0] = p->volumeRoot2[0] = 0;
     if (IsDevicePath(p->folder1)) {
-        p->device1 = true;
+        p->device[0] = true;
     } else if (StepResult step =
                    FindVolumeRoot(p->folder1, p->volumeRoot1, "path1 is invalid (%s) -> abort\n", kExitPath1Invalid);
                step.ended) {
         return step;
     }
     if (IsDevicePath(p->folder2)) {
-        p->device2 = true;
+        p->device[1] = true;
     } else if (StepResult step =
                    FindVolumeRoot(p->folder2, p->volumeRoot2, "path2 is invalid (%s) -> abort\n", kExitPath2Invalid);
                step.ended) {
@@ -201,28 +199,30 @@ StepResult FindVolumeRoots(RunPaths* p) {
 StepResult ReadTopology(RunState* run) {
     const RunPaths& p = run->paths;
     // Raw devices are read at the same time without asking; files when they lie on two drives.
-    run->ParallelReads =
-        p.device1 || p.device2 || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
+    run->setup.ParallelReads =
+        p.device[0] || p.device[1] || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
 
-    run->HardLinkSupport1 = run->HardLinkSupport2 = false;
-    if (!p.device1 && p.volumeRoot1[0]) {
+    run->setup.HardLinkSupport[0] = run->setup.HardLinkSupport[1] = false;
+    if (!p.device[0] && p.volumeRoot1[0]) {
         StepResult step =
-            ReadHardLinkSupport(p.volumeRoot1, &run->HardLinkSupport1, &run->FileIdLists[0],
+            ReadHardLinkSupport(p.volumeRoot1, &run->setup.HardLinkSupport[0],
                                 "invalid source1: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume1Unreadable);
         if (step.ended) return step;
     }
-    if (!p.device2 && p.volumeRoot2[0]) {
+    if (!p.device[1] && p.volumeRoot2[0]) {
         StepResult step =
-            ReadHardLinkSupport(p.volumeRoot2, &run->HardLinkSupport2, &run->FileIdLists[1],
+            ReadHardLinkSupport(p.volumeRoot2, &run->setup.HardLinkSupport[1],
                                 "invalid source2: GetVolumeInformation(%S) err=%s -> abort\n", kExitVolume2Unreadable);
         if (step.ended) return step;
     }
+    // A pair can come again only when both volumes keep hard links.
+    if (run->setup.HardLinkSupport[0] && run->setup.HardLinkSupport[1]) run->setup.FileIds = NewFileIdList();
 
-    run->SectorSize1 = SideSectorSize(p.device1, p.folder1);
-    run->SectorSize2 = SideSectorSize(p.device2, p.folder2);
+    run->setup.SectorSize[0] = SideSectorSize(p.device[0], p.folder1);
+    run->setup.SectorSize[1] = SideSectorSize(p.device[1], p.folder2);
     // An offset whose rounding to whole sectors wraps lies beyond every end, not at the start.
     uint64_t rounded = RoundUp64(Options.startOffset, LargerSectorSize(*run));
-    Options.startOffset = rounded < Options.startOffset ? UINT64_MAX : rounded;
+    run->setup.StartOffset = rounded < Options.startOffset ? UINT64_MAX : rounded;
     return kGoOn;
 }
 
@@ -247,16 +247,17 @@ bool SameFolder(const wchar_t* folder1, const wchar_t* folder2, const wchar_t* r
 // run when tree 2 lies inside tree 1.
 StepResult ChooseBlockSize(RunState* run) {
     const uint32_t sectorSize = LargerSectorSize(*run);
-    run->BlockSize = kDefaultBlockSize;
+    run->setup.BlockSize = kDefaultBlockSize;
     if (!HasWildcards(run->path1)) {
         ScopedHandle file(win.CreateFileW(run->path1, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         uint64_t size = 0;
         if (file) {
-            size = SizeOfFileOrDevice(file.get(), run->paths.device1 && !run->Side1IsNull);
+            size = SizeOfFileOrDevice(file.get(), run->paths.device[0] && !run->setup.SideIsNull[0]);
             file.reset();
         }
-        if (size > 0 && size < run->BlockSize) run->BlockSize = RoundUp(static_cast<uint32_t>(size), sectorSize);
+        if (size > 0 && size < run->setup.BlockSize)
+            run->setup.BlockSize = RoundUp(static_cast<uint32_t>(size), sectorSize);
     }
     ScopedBlock<wchar_t> resolved1 = ScopedPathBuffer();
     ScopedBlock<wchar_t> resolved2 = ScopedPathBuffer();
@@ -271,15 +272,15 @@ StepResult ChooseBlockSize(RunState* run) {
         PrintOut("target path is below source path (recursion) -> abort\n");
         return EndRunWith(kExitRecursion);
     }
-    if (IsFloppyPath(resolved1.get()) || IsFloppyPath(resolved2.get())) run->BlockSize = 65536;
+    if (IsFloppyPath(resolved1.get()) || IsFloppyPath(resolved2.get())) run->setup.BlockSize = 65536;
     return kGoOn;
 }
 
 StepResult ReserveCompareBuffers(RunState* run) {
-    for (uint8_t*& buffer : run->CompareBuffers) {
-        buffer = static_cast<uint8_t*>(ReserveBuffer(uint64_t{run->BlockSize} + 1));
+    for (uint8_t*& buffer : run->setup.CompareBuffers) {
+        buffer = static_cast<uint8_t*>(ReserveBuffer(uint64_t{run->setup.BlockSize} + 1));
         if (!buffer) {
-            PrintErr("cannot reserve %u bytes for the compare buffers (%s) -> abort\n", run->BlockSize + 1,
+            PrintErr("cannot reserve %u bytes for the compare buffers (%s) -> abort\n", run->setup.BlockSize + 1,
                      LastErrorName());
             return EndRunWith(kExitNoMemory);
         }

@@ -51,13 +51,13 @@ int EndRun(int code) {
 // not read or finish every pair or folder, or whose work stopped early, which must never pass for
 // a verified copy. A key pressed after the work (at the closing prompt) changes nothing.
 int RunExitCode(const RunState& run) {
-    if (run.ResultCounters[Different] > 0) return kExitDifferent;
-    if (run.ResultCounters[Missing] > 0 || run.FoldersMissing > 0) return kExitMissing;
-    if (run.ResultCounters[Unreadable] > 0 || run.ResultCounters[OtherProblem] > 0 || run.FoldersUnreadable > 0 ||
-        run.LinksFailed > 0) {
+    if (run.counts.ResultCounters[Different] > 0) return kExitDifferent;
+    if (run.counts.ResultCounters[Missing] > 0 || run.counts.FoldersMissing > 0) return kExitMissing;
+    if (run.counts.ResultCounters[Unreadable] > 0 || run.counts.ResultCounters[OtherProblem] > 0 ||
+        run.counts.FoldersUnreadable > 0 || run.counts.LinksFailed > 0) {
         return kExitIncomplete;
     }
-    if (run.WorkStopped) return kExitIncomplete;
+    if (run.counts.WorkStopped) return kExitIncomplete;
     return kExitIdentical;
 }
 
@@ -85,12 +85,11 @@ StepResult RunFileComparison(RunState* run) {
         win.wsprintfW(second.get(), L"%s%s", paths.folder2, paths.mask1);
         target = second.get();
     }
-    uint32_t hardLinks = 0;
     // Two streams of one file share its identity, and so do a file and one of its streams.
     bool streams = HasStreamName(run->path1) || HasStreamName(target);
-    CompareOutcome outcome = CompareFilePair(run, run->path1, target, &hardLinks, streams);
-    ++run->ResultCounters[outcome];
-    run->WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
+    CompareOutcome outcome = CompareFilePair(run, run->path1, target, streams);
+    ++run->counts.ResultCounters[outcome];
+    run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     return kGoOn;
 }
 

@@ -8,10 +8,10 @@ static_assert(std::is_trivially_copyable_v<RunState>);
 
 void SetRunStateDefaults(RunState* run) {
     memset(run, 0, sizeof *run);
-    run->BlockSize = kDefaultBlockSize;
-    run->SectorSize1 = run->SectorSize2 = kUnknownSectorSize;
+    run->setup.BlockSize = kDefaultBlockSize;
+    run->setup.SectorSize[0] = run->setup.SectorSize[1] = kUnknownSectorSize;
     run->OpenFlags = kDefaultOpenFlags;
-    run->SideHandle1 = run->SideHandle2 = INVALID_HANDLE_VALUE;
+    run->pair.SideHandle[0] = run->pair.SideHandle[1] = INVALID_HANDLE_VALUE;
 }
 
 void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end) {

@@ -1,6 +1,6 @@
-// The state of one run: what the run sequence sets up before the first pair, and what the
-// comparison engine writes pair by pair. One plain structure, handed to every function that
-// reads or writes it; only the main thread writes it, except where noted.
+// The state of one run, grouped by meaning: what the setup decides once, the pair being compared,
+// and the counters. One plain structure, handed to every function that reads or writes it; only
+// the main thread writes it, except where noted.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,6 @@
 struct FileIdList;
 struct FolderOnPath;
 struct PairPool;
-struct PrefetchedPair;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
 constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
@@ -26,8 +25,7 @@ struct RunPaths {
     PathBuffer folder2;
     wchar_t volumeRoot1[MAX_PATH + 1];
     wchar_t volumeRoot2[MAX_PATH + 1];
-    bool device1;
-    bool device2;
+    bool device[2];
 };
 
 // The byte ranges of one block that a side could not read, [begin, end) from the block's start,
@@ -42,41 +40,32 @@ struct UnreadRanges {
 
 void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end);
 
-struct RunState {
-    // The two path arguments, rewritten in place as the run sets them up.
-    PathBuffer path1;
-    PathBuffer path2;
-    RunPaths paths;
-    // The root folders of a folder run, in the long-path form with a trailing backslash; paths
-    // are shown relative to them.
-    PathBuffer BaseFolder1;
-    PathBuffer BaseFolder2;
-
-    // Set before the first pair.
+// What the setup decides once, before the first pair; the comparison only reads it.
+struct RunSetup {
     uint32_t BlockSize;
     uint8_t* CompareBuffers[2];  // BlockSize + 1 bytes each in whole pages, zero when reserved
-    uint32_t SectorSize1;
-    uint32_t SectorSize2;
+    uint32_t SectorSize[2];
     bool ParallelReads;
-    bool Side1IsNull;
-    bool Side2IsNull;
-    bool HardLinkSupport1;
-    bool HardLinkSupport2;
-    FileIdList* FileIdLists[2];  // null for a side whose volume has no hard links
+    bool SideIsNull[2];
+    bool HardLinkSupport[2];
+    // The pairs found identical in a run whose volumes both keep hard links; null otherwise.
+    FileIdList* FileIds;
+    // Where every pair's compared range begins: -st rounded up to whole sectors of both sides,
+    // UINT64_MAX where the rounding would wrap.
+    uint64_t StartOffset;
+    bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
+    // Pairs in flight: the workers of a folder run, null for one pair at a time.
+    PairPool* Pool;
+};
 
-    // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
-    // run when a volume refuses unbuffered reads.
-    uint32_t OpenFlags;
-
-    // The pair being compared. Each reader may replace its own handle, reopened from its path,
-    // while the main thread waits, and writes its own BytesRead and Unread.
-    HANDLE SideHandle1;
-    HANDLE SideHandle2;
+// The pair being compared, set afresh at its start. Each reader may replace its own handle,
+// reopened from its path, while the main thread waits, and writes its own BytesRead and Unread.
+struct PairState {
+    HANDLE SideHandle[2];
     // The CreateFileW flags each side's handle has: a volume that refuses unbuffered reads refuses
     // them to every handle opened with FILE_FLAG_NO_BUFFERING, not only to the first to meet it.
     uint32_t SideOpenFlags[2];
-    const wchar_t* Side1Path;
-    const wchar_t* Side2Path;
+    const wchar_t* SidePath[2];
     uint64_t CompareLength;  // end of the compared range, start offset included
     // A device side told no length: CompareLength is only a bound, the pair ends where a side
     // ends, and CompareLength becomes that end.
@@ -91,23 +80,41 @@ struct RunState {
     // Where the current block begins in both sides: the engine knows it, so nothing asks the file
     // position, which could fail and send every later read to the wrong place.
     uint64_t BlockPosition;
+};
 
-    // Run totals.
+// What the run has done so far, for the summary and the exit code.
+struct RunCounters {
     uint64_t BytesComparedTotal;
     uint32_t LastProgressTime;   // ms since the start of a pair; never reset between pairs
     uint64_t SkippedBytes;       // not compared: zero blocks left out by -sz, -sz1 or -sz2
     uint64_t HoleBytes;          // of those, not read at all: holes of sparse files
     uint32_t ResultCounters[5];  // indexed by CompareOutcome
+    uint32_t HardLinks;          // pairs skipped as hard links already compared
     uint32_t FoldersMissing;     // tree-1 folders that tree 2 lacks
     uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end
     uint32_t LinksFailed;        // links that could not be read or reproduced in tree 2
     bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
+};
 
-    // Pairs in flight: the workers of a folder run (null for one pair at a time), and the pair
-    // that the comparison now takes from them (null when it opens the pair itself).
-    PairPool* Pool;
-    PrefetchedPair* Prefetched;
-    bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
+struct RunState {
+    // The two path arguments, rewritten in place as the run sets them up.
+    PathBuffer path1;
+    PathBuffer path2;
+    RunPaths paths;
+    // The root folders of a folder run, in the long-path form with a trailing backslash; paths
+    // are shown relative to them.
+    PathBuffer BaseFolder1;
+    PathBuffer BaseFolder2;
+
+    RunSetup setup;
+    PairState pair;
+    RunCounters counts;
+
+    // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
+    // run when a volume refuses unbuffered reads.
+    uint32_t OpenFlags;
+    // The walk met a path too long to go deeper: no sub-folder is entered after it.
+    bool NoMoreRecursion;
     // The tree-1 folders from the root to the one being walked, innermost first (tree/tree_walk).
     const FolderOnPath* FolderPath;
 };
@@ -115,9 +122,7 @@ struct RunState {
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.
 void SetRunStateDefaults(RunState* run);
 
-inline bool SideIsNull(const RunState& run, int side) { return side == 0 ? run.Side1IsNull : run.Side2IsNull; }
-
 // The larger sector size of the two sides: what every unbuffered read must be a multiple of.
 inline uint32_t LargerSectorSize(const RunState& run) {
-    return run.SectorSize1 > run.SectorSize2 ? run.SectorSize1 : run.SectorSize2;
+    return run.setup.SectorSize[0] > run.setup.SectorSize[1] ? run.setup.SectorSize[0] : run.setup.SectorSize[1];
 }

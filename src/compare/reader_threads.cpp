@@ -51,12 +51,10 @@ struct SideOfPair {
 };
 
 SideOfPair SideOf(RunState* run, int side) {
-    if (side == 0) {
-        return {&run->SideHandle1, run->Side1Path,     run->CompareBuffers[0], run->SectorSize1,
-                &run->Unread[0],   &run->BytesRead[0], &run->SideOpenFlags[0], 1};
-    }
-    return {&run->SideHandle2, run->Side2Path,     run->CompareBuffers[1], run->SectorSize2,
-            &run->Unread[1],   &run->BytesRead[1], &run->SideOpenFlags[1], 2};
+    return {&run->pair.SideHandle[side],     run->pair.SidePath[side],
+            run->setup.CompareBuffers[side], run->setup.SectorSize[side],
+            &run->pair.Unread[side],         &run->pair.BytesRead[side],
+            &run->pair.SideOpenFlags[side],  side + 1};
 }
 
 // Opens the side's path again, as the first open did, until it works or the user gives up.
@@ -240,7 +238,8 @@ namespace {
 // before that point (usual on network and user-mode file systems when an error begins inside the
 // block) has not reached the end: the rest is read, and the read that fails there tells why.
 uint32_t BytesDue(const RunState& run, uint32_t readLength) {
-    uint64_t left = run.CompareLength > run.BlockPosition ? run.CompareLength - run.BlockPosition : 0;
+    uint64_t left =
+        run.pair.CompareLength > run.pair.BlockPosition ? run.pair.CompareLength - run.pair.BlockPosition : 0;
     return left < readLength ? static_cast<uint32_t>(left) : readLength;
 }
 
@@ -249,7 +248,7 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
 // target disk fails as often as a source.
 uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     const SideOfPair side = SideOf(run, sideIndex);
-    const uint64_t position = run->BlockPosition;
+    const uint64_t position = run->pair.BlockPosition;
     RecoveryTurn turn;
     // A medium that answers every open and fails every read (a card pulled from its reader, a
     // share that accepts opens) would be reopened forever, also when its errors take turns; after
@@ -290,7 +289,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             // Where the length is known only by reading to the end, the end of the medium is that end.
             uint32_t end = readLength;
             int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position,
-                                          run->LengthUnknown ? &end : nullptr, side.number);
+                                          run->pair.LengthUnknown ? &end : nullptr, side.number);
             *side.bytesRead = end;
             return static_cast<uint32_t>(read);
         }

@@ -6,12 +6,10 @@
 
 void ReleaseRunResources(RunState* run) {
     StopReaderThreads();
-    for (uint8_t*& buffer : run->CompareBuffers) {
+    for (uint8_t*& buffer : run->setup.CompareBuffers) {
         ReleaseBuffer(buffer);
         buffer = nullptr;
     }
-    for (FileIdList*& list : run->FileIdLists) {
-        FreeFileIdList(list);
-        list = nullptr;
-    }
+    FreeFileIdList(run->setup.FileIds);
+    run->setup.FileIds = nullptr;
 }

@@ -41,7 +41,7 @@ struct PairJob {
     bool wantInfos;
     bool keepWhenSizesDiffer;  // -i: a pair of other sizes is still read, by the walk
     wchar_t* paths[2];
-    PrefetchedPair result;
+    PairSides result;
 };
 
 struct PairPool {
@@ -82,9 +82,9 @@ bool ReadWhole(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t readLen
 // Opens, sizes and perhaps reads the pair. Anything that fails leaves the job declined, with
 // nothing open: the walk does the pair again from the start, with its recovery and its messages.
 void RunJob(PairJob* job) {
-    PrefetchedPair& r = job->result;
+    PairSides& r = job->result;
     uint8_t* data[2] = {r.data[0], r.data[1]};
-    r = PrefetchedPair{};
+    r = PairSides{};
     r.handles[0] = r.handles[1] = INVALID_HANDLE_VALUE;
     r.data[0] = data[0];
     r.data[1] = data[1];
@@ -207,8 +207,8 @@ bool MakeJobs(PairPool* pool, uint32_t count) {
 
 uint32_t PairWorkersFor(const RunState& run) {
     // A range that does not start at the first byte, or ends before the last, is the walk's.
-    if (Options.startOffset != 0 || Options.firstBytes != 0) return 0;
-    if (!run.ParallelReads) {
+    if (run.setup.StartOffset != 0 || Options.firstBytes != 0) return 0;
+    if (!run.setup.ParallelReads) {
         // Both trees on one drive: a rotating one would seek between the pairs in flight.
         DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);
         if (drive >= 0 && ClassOfDrive(drive) != DiskDriveClass) return 0;
@@ -277,7 +277,7 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
         memcpy(job->paths[1] + paths.length2, paths.name, (nameLength + 1) * sizeof(wchar_t));
         job->openFlags = run.OpenFlags;
         job->sectorSize = LargerSectorSize(run);
-        job->readLimit = run.BlockSize < kPrefetchBytes ? run.BlockSize : kPrefetchBytes;
+        job->readLimit = run.setup.BlockSize < kPrefetchBytes ? run.setup.BlockSize : kPrefetchBytes;
         job->wantInfos = PairKeyWanted(run);
         job->keepWhenSizesDiffer = Options.ignoreSizes;
         job->state = JobState::kQueued;
@@ -295,7 +295,7 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
     return job;
 }
 
-PrefetchedPair* AwaitPair(PairPool* pool, PairJob* job) {
+PairSides* AwaitPair(PairPool* pool, PairJob* job) {
     for (;;) {
         win.EnterCriticalSection(&pool->lock);
         JobState state = job->state;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "base/run_state.h"
-#include "compare/compare_pair.h"
+#include "compare/pair_sides.h"
 
 struct PairJob;
 
@@ -38,7 +38,7 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths);
 // Waits for the job. What the worker found, or null when it declined: the walk then compares the
 // pair the normal way. Null at once after a stop, with the job left to its worker. Either way the
 // job goes back with ReleasePair.
-PrefetchedPair* AwaitPair(PairPool* pool, PairJob* job);
+PairSides* AwaitPair(PairPool* pool, PairJob* job);
 
 // Closes what the comparison did not take and frees the job for another pair.
 void ReleasePair(PairPool* pool, PairJob* job);

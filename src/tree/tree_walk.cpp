@@ -24,6 +24,9 @@
 
 namespace {
 
+// Sub-folders are entered, links reproduced: a folder run, until a path too long to go deeper.
+bool Recursing(const RunState& run) { return Options.recurse && !run.NoMoreRecursion; }
+
 // One level of the walk. Both paths of the current entry are built behind their folder in a
 // buffer of the level, so that no entry costs an allocation; a nested level takes them over as
 // its folders.
@@ -65,7 +68,7 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
         win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
     } else {
         // Whatever tree 2 holds at that name was not compared.
-        ++level.run->LinksFailed;
+        ++level.run->counts.LinksFailed;
     }
     return true;
 }
@@ -88,18 +91,19 @@ struct EntryWindow {
 
 // Whether the walk will compare this entry as a file pair: the same tests, in the same order, as
 // the walk makes when it reaches it.
-bool WillCompare(const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength) {
+bool WillCompare(const RunState& run, const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength) {
     const wchar_t* name = entry.cFileName;
     if (IsDotEntry(name) || IsExcluded(name)) return false;
     if (folderLength + wcslen(name) >= static_cast<size_t>(kMaxTreePathChars)) return false;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    if (Options.recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if (Recursing(run) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     return WildcardMatch(name, mask);
 }
 
 void Admit(EntryWindow* window, uint32_t slot, const Level& level, const wchar_t* mask) {
     window->jobs[slot] = nullptr;
-    window->wanted[slot] = level.run->Pool && WillCompare(window->entries[slot], mask, level.folder1Length);
+    window->wanted[slot] =
+        level.run->setup.Pool && WillCompare(*level.run, window->entries[slot], mask, level.folder1Length);
 }
 
 // Jobs go to the nearest entries first: those the walk reaches next.
@@ -109,7 +113,7 @@ void QueueWanted(EntryWindow* window, const Level& level) {
         if (!window->wanted[slot]) continue;
         PairPaths paths{level.path1, level.folder1Length, level.path2, level.folder2Length,
                         window->entries[slot].cFileName};
-        window->jobs[slot] = QueuePair(level.run->Pool, *level.run, paths);
+        window->jobs[slot] = QueuePair(level.run->setup.Pool, *level.run, paths);
         if (!window->jobs[slot]) return;  // none free: the next release makes room
         window->wanted[slot] = false;
     }
@@ -132,7 +136,7 @@ void FillWindow(EntryWindow* window, const Level& level, const wchar_t* mask) {
 EntryWindow* OpenWindow(HANDLE find, const WIN32_FIND_DATAW& firstEntry, const Level& level, const wchar_t* mask) {
     auto* window = static_cast<EntryWindow*>(AllocZeroed(sizeof(EntryWindow)));
     window->find = find;
-    window->capacity = level.run->Pool ? EntryWindow::kMost : 1;
+    window->capacity = level.run->setup.Pool ? EntryWindow::kMost : 1;
     window->entries[0] = firstEntry;
     window->count = 1;
     Admit(window, 0, level, mask);
@@ -173,7 +177,7 @@ void CloseWindow(EntryWindow* window, PairPool* pool) {
     FreeBlock(window);
 }
 
-uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter, PairJob* job) {
+uint32_t CompareFile(const Level& level, PairJob* job) {
     if (!Options.quiet) {
         const wchar_t* shown1 = RelativeToBase(level.path1, level.run->BaseFolder1);
         const wchar_t* shown2 = RelativeToBase(level.path2, level.run->BaseFolder2);
@@ -186,23 +190,22 @@ uint32_t CompareFile(const Level& level, uint32_t* hardLinkCounter, PairJob* job
             PrintOutLongPath(" with %S\n", shown2);
         }
     }
-    PairPool* pool = level.run->Pool;
-    level.run->Prefetched = job ? AwaitPair(pool, job) : nullptr;
-    if (job && !level.run->Prefetched && StopRequested()) {
+    PairPool* pool = level.run->setup.Pool;
+    PairSides* ahead = job ? AwaitPair(pool, job) : nullptr;
+    if (job && !ahead && StopRequested()) {
         // Stopped while a worker had the pair: it was not compared, and is not counted.
         ReleasePair(pool, job);
         return 0;
     }
-    CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, hardLinkCounter, false);
-    level.run->Prefetched = nullptr;
+    CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, false, ahead);
     if (job) ReleasePair(pool, job);
-    ++level.run->ResultCounters[outcome];
+    ++level.run->counts.ResultCounters[outcome];
     CheckPauseKey();
     return 1;
 }
 
 uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const FolderListing& listing,
-                     const wchar_t* mask, uint32_t* hardLinkCounter, int32_t depth) {
+                     const wchar_t* mask, int32_t depth) {
     if (!Options.quiet) {
         ClearStatusLine();
         size_t baseLength = wcslen(level->run->BaseFolder1);
@@ -231,15 +234,15 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
                 attributes != INVALID_FILE_ATTRIBUTES || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
             if (missing) {
                 PrintOutLongPath("folder2 not found: %S\n", level->path2);
-                ++level->run->FoldersMissing;
+                ++level->run->counts.FoldersMissing;
             } else {
                 PrintCannotOpen(level->path2, error);
-                ++level->run->FoldersUnreadable;
+                ++level->run->counts.FoldersUnreadable;
             }
             return 0;
         }
     }
-    return CompareFolderTree(level->run, level->path1, mask, level->path2, hardLinkCounter, depth + 1);
+    return CompareFolderTree(level->run, level->path1, mask, level->path2, depth + 1);
 }
 
 }  // namespace
@@ -277,8 +280,7 @@ struct PathEntry {
 
 }  // namespace
 
-uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2,
-                           uint32_t* hardLinkCounter, int32_t depth) {
+uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, int32_t depth) {
     size_t length1 = wcslen(folder1), length2 = wcslen(folder2);
     AppendCharIfMissing(folder1, L'\\', length1 + 2);
     AppendCharIfMissing(folder2, L'\\', length2 + 2);
@@ -287,7 +289,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     PathEntry path(run, folder1);
     if (path.again) {
         PrintOutLongPath("folder reached again below itself, not compared: %S\n", SkipLongPathPrefix(folder1));
-        ++run->FoldersUnreadable;
+        ++run->counts.FoldersUnreadable;
         return 0;
     }
 
@@ -312,7 +314,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         DWORD error = win.GetLastError();
         PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
         // A folder without a single entry, not even "." (a root), is empty, not unreadable.
-        if (error != ERROR_FILE_NOT_FOUND) ++run->FoldersUnreadable;
+        if (error != ERROR_FILE_NOT_FOUND) ++run->counts.FoldersUnreadable;
     }
     if (listingThread) {
         WaitUntilSignalled(listingThread);
@@ -332,7 +334,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
                         ReleasePair(pool, *job);
                     }
                 }
-            } unused{run->Pool, &job};
+            } unused{run->setup.Pool, &job};
             const wchar_t* name = entry.cFileName;
             if (IsDotEntry(name)) continue;
             if (IsExcluded(name)) {
@@ -343,32 +345,32 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
             if (length1 + nameLength >= static_cast<size_t>(kMaxTreePathChars)) {
                 PrintErr("path too long (max %i) -> abort\n", kMaxTreePathChars);
                 AbortFlag.store(1);
-                Options.recurse = false;
+                level.run->NoMoreRecursion = true;
                 continue;
             }
             PutName(level.path1, length1, name, nameLength);
             PutName(level.path2, length2, name, nameLength);
             bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (Options.recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            if (Recursing(*run) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                 HandledAsLink(level, entry, mask, &count)) {
                 continue;
             }
             if (!isFolder) {
                 if (WildcardMatch(name, mask)) {
-                    count += CompareFile(level, hardLinkCounter, job);
+                    count += CompareFile(level, job);
                     job = nullptr;
                 }
-            } else if (Options.recurse) {
-                count += EnterFolder(&level, name, nameLength, listing, mask, hardLinkCounter, depth);
+            } else if (Recursing(*run)) {
+                count += EnterFolder(&level, name, nameLength, listing, mask, depth);
             }
         }
         // Anything but the end of the folder leaves its other entries unseen.
         bool failed = window->ended && window->endError != ERROR_NO_MORE_FILES;
         DWORD error = window->endError;
-        CloseWindow(window, run->Pool);
+        CloseWindow(window, run->setup.Pool);
         if (!StopRequested() && failed) {
             PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-            ++run->FoldersUnreadable;
+            ++run->counts.FoldersUnreadable;
         }
         win.FindClose(find);
     }

@@ -17,5 +17,4 @@ constexpr int kMaxTreeDepth = 1024;
 // comparison plus the links reproduced, in this folder and below; each pair's outcome is counted
 // in the run's ResultCounters. Paths are shown relative to the run's base folders. Files and
 // folders that only tree 2 has are never reported.
-uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2,
-                           uint32_t* hardLinkCounter, int32_t depth);
+uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, int32_t depth);

@@ -25,11 +25,13 @@ struct PairResult {
 PairResult Compare(const std::wstring& a, const std::wstring& b) {
     OutputCapture capture(false, false);
     PairResult r;
-    r.outcome = CompareFilePair(&TestRun(), a.c_str(), b.c_str(), &r.hardLinks, false);
+    uint32_t before = TestRun().counts.HardLinks;
+    r.outcome = CompareFilePair(&TestRun(), a.c_str(), b.c_str(), false);
+    r.hardLinks = TestRun().counts.HardLinks - before;
     r.out = capture.streams.outBytes;
     r.err = capture.streams.errBytes;
-    EXPECT_EQ(TestRun().SideHandle1, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(TestRun().SideHandle2, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().pair.SideHandle[0], INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().pair.SideHandle[1], INVALID_HANDLE_VALUE);
     return r;
 }
 
@@ -61,7 +63,7 @@ TEST_F(ComparePair, IdenticalAndEmptyFiles) {
         EXPECT_EQ(r.outcome, Identical) << size;
         EXPECT_EQ(r.out, "\rFiles are identical\r\n");
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(TestRun().CompareLength, size);
+        EXPECT_EQ(TestRun().pair.CompareLength, size);
     }
 }
 
@@ -95,7 +97,7 @@ TEST_F(ComparePair, SizesThatDiffer) {
     EXPECT_EQ(r.out,
               "Files have different sizes:\r\nFile1=100 bytes\r\nFile2=200 bytes\r\n"
               "comparing to end of the small file...\r\n\rFiles are identical\r\n");
-    EXPECT_EQ(TestRun().CompareLength, 100u);
+    EXPECT_EQ(TestRun().pair.CompareLength, 100u);
 
     // Quiet: the size lines stay, the rest goes.
     Options.quiet = true;
@@ -125,15 +127,16 @@ TEST_F(ComparePair, FirstBytesAndStartOffset) {
     };
     for (const Case& c : cases) {
         Options.firstBytes = c.first;
-        Options.startOffset = c.start;
+        TestRun().setup.StartOffset = c.start;  // as the setup rounds -st
         PairResult r = Compare(pa, pb);
         EXPECT_EQ(r.outcome, c.outcome) << c.first << "/" << c.start;
-        EXPECT_EQ(TestRun().CompareLength, c.compareLength);
+        EXPECT_EQ(TestRun().pair.CompareLength, c.compareLength);
         EXPECT_EQ(r.out.substr(0, strlen(c.firstLine)), c.firstLine) << r.out;
     }
     Options.firstBytes = 0;
-    Options.startOffset = 10240;
+    TestRun().setup.StartOffset = 10240;
     PairResult r = Compare(pa, pb);
+    TestRun().setup.StartOffset = 0;
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.err, "Error: StartPos (10240) > FileSize2 (10000) -> abort");
     EXPECT_EQ(r.out, "");
@@ -144,24 +147,24 @@ TEST_F(ComparePair, TheNullDeviceAsASide) {
     data[10] = 1;
     data[4999] = 2;
     std::wstring file = folder.Write(L"z", data);
-    TestRun().Side2IsNull = true;
+    TestRun().setup.SideIsNull[1] = true;
     PairResult r = Compare(file, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.out, "\r0000000A: 01 00\r\n\r00001387: 02 00\r\n\r\n");
-    EXPECT_EQ(TestRun().CompareLength, 5000u);
+    EXPECT_EQ(TestRun().pair.CompareLength, 5000u);
 
-    TestRun().Side2IsNull = false;
-    TestRun().Side1IsNull = true;
+    TestRun().setup.SideIsNull[1] = false;
+    TestRun().setup.SideIsNull[0] = true;
     Options.firstBytes = 3000;  // the null side has no end of its own
     r = Compare(L"\\\\.\\NUL", file);
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.out, "\r0000000A: 00 01\r\n\r\n");
 
-    TestRun().Side2IsNull = true;
+    TestRun().setup.SideIsNull[1] = true;
     Options.firstBytes = 8192;
     r = Compare(L"\\\\.\\NUL", L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Identical);
-    EXPECT_EQ(TestRun().CompareLength, 8192u);
+    EXPECT_EQ(TestRun().pair.CompareLength, 8192u);
 }
 
 TEST_F(ComparePair, SidesThatCannotBeOpened) {
@@ -192,7 +195,7 @@ TEST_F(ComparePair, SidesThatCannotBeOpened) {
     static std::wstring failing;
     SeamOverride size(
         win.GetFileSize, +[](HANDLE h, LPDWORD high) -> DWORD {
-            if (h == TestRun().SideHandle1 || failing == L"both") {
+            if (h == TestRun().pair.SideHandle[0] || failing == L"both") {
                 ::SetLastError(ERROR_ACCESS_DENIED);
                 return INVALID_FILE_SIZE;
             }
@@ -212,9 +215,9 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     std::wstring a2 = folder.File(L"a2");
     ASSERT_TRUE(CreateHardLinkW(a2.c_str(), a.c_str(), nullptr));
     FileIdList list1 = {};
-    TestRun().FileIdLists[0] = &list1;
-    TestRun().HardLinkSupport1 = TestRun().HardLinkSupport2 = true;
-    TestRun().FolderRun = true;  // pairs come again only in a tree
+    TestRun().setup.FileIds = &list1;
+    TestRun().setup.HardLinkSupport[0] = TestRun().setup.HardLinkSupport[1] = true;
+    TestRun().setup.FolderRun = true;  // pairs come again only in a tree
     EXPECT_EQ(Compare(a, b).outcome, Identical);
     PairResult r = Compare(a2, b);
     EXPECT_EQ(r.outcome, Identical);
@@ -262,7 +265,7 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     // Two names of one file, in a tree (a link between tree 1 and tree 2) or on the command line:
     // one file, identical without being read.
     for (bool tree : {true, false}) {
-        TestRun().FolderRun = tree;
+        TestRun().setup.FolderRun = tree;
         r = Compare(a2, a);
         EXPECT_EQ(r.outcome, Identical);
         EXPECT_EQ(r.out.find("\rFiles are identical (same file)\r\n"), 0u) << r.out;
@@ -286,7 +289,7 @@ struct ReadFaults {
     static inline bool stopAfterRead = false;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
         if (stopAfterRead) AbortFlag.store(1);
-        if (h != TestRun().SideHandle2 || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
+        if (h != TestRun().pair.SideHandle[1] || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
         if (error) {
             ::SetLastError(error);
             return FALSE;
@@ -340,7 +343,7 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
         Options = kDefaultRunOptions;
         if (std::string(row.options) == "-i") Options.ignoreSizes = true;
         if (std::string(row.options) == "-fi:5000") Options.firstBytes = 5000;
-        if (std::string(row.options) == "-st:13312") Options.startOffset = 13312;
+        TestRun().setup.StartOffset = std::string(row.options) == "-st:13312" ? 13312 : 0;
         PairResult r = Compare(a, row.second);
         EXPECT_EQ(r.outcome, row.outcome) << row.options;
         if (row.out[0] == '*') {
@@ -349,16 +352,17 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
             EXPECT_EQ(r.out, row.out) << row.options;
         }
         EXPECT_EQ(r.err, row.err) << row.options;
-        EXPECT_EQ(TestRun().CompareLength, row.length) << row.options;
+        EXPECT_EQ(TestRun().pair.CompareLength, row.length) << row.options;
     }
 
     // Against the null device: the device's own end ends the pair.
     Options = kDefaultRunOptions;
-    TestRun().paths.device2 = false;
-    TestRun().Side2IsNull = true;
+    TestRun().setup.StartOffset = 0;
+    TestRun().paths.device[1] = false;
+    TestRun().setup.SideIsNull[1] = true;
     PairResult r = Compare(zeros, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Identical);
-    EXPECT_EQ(TestRun().CompareLength, 13288u);
+    EXPECT_EQ(TestRun().pair.CompareLength, 13288u);
 
     // A sector inside the medium that fails as its end would is no end unless the next one ends
     // too: what follows is read, and that sector is unread.
@@ -366,7 +370,7 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
         win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             LARGE_INTEGER zero = {}, at = {};
             ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
-            if (h == TestRun().SideHandle1 && at.QuadPart <= 6000 && 6000 < at.QuadPart + length) {
+            if (h == TestRun().pair.SideHandle[0] && at.QuadPart <= 6000 && 6000 < at.QuadPart + length) {
                 ::SetLastError(ERROR_SECTOR_NOT_FOUND);
                 return FALSE;
             }
@@ -374,9 +378,9 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
         });
     r = Compare(zeros, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Unreadable);
-    EXPECT_EQ(TestRun().CompareLength, 13288u);
+    EXPECT_EQ(TestRun().pair.CompareLength, 13288u);
     EXPECT_NE(r.out.find("0000000000001600-00000000000017FF: not read in file1"), std::string::npos) << r.out;
-    TestRun().Side2IsNull = false;
+    TestRun().setup.SideIsNull[1] = false;
 }
 
 // Zero blocks left out by -sz1 (zero in file 1), -sz2 (in file 2) and -sz (in either), tested on
@@ -442,7 +446,7 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     SeamOverride ioctl(
         win.DeviceIoControl,
         +[](HANDLE h, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED) -> BOOL {
-            if (code != FSCTL_QUERY_ALLOCATED_RANGES || h != TestRun().SideHandle1) {
+            if (code != FSCTL_QUERY_ALLOCATED_RANGES || h != TestRun().pair.SideHandle[0]) {
                 ::SetLastError(ERROR_INVALID_FUNCTION);
                 return FALSE;
             }
@@ -464,7 +468,7 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     EXPECT_EQ(r.out, "\rFiles are identical (47% skipped)\r\n");
     EXPECT_EQ(reads, 2 * 3);  // blocks 0, 3 and 4 on both sides
     EXPECT_EQ(queries, 2);
-    EXPECT_EQ(TestRun().HoleBytes, 8192u);
+    EXPECT_EQ(TestRun().counts.HoleBytes, 8192u);
 
     // A side that cannot be moved past a hole would compare what lies elsewhere.
     SeamOverride seek(
@@ -477,7 +481,7 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     Options = kDefaultRunOptions;
     EXPECT_EQ(r.outcome, Unreadable);
     EXPECT_NE(r.err.find("positioning file1 at offset 8192 -> abort"), std::string::npos) << r.err;
-    TestRun().SkippedBytes = TestRun().HoleBytes = 0;
+    TestRun().counts.SkippedBytes = TestRun().counts.HoleBytes = 0;
 }
 
 TEST_F(ComparePair, PairsThatStopEarlyAreNeverIdentical) {
@@ -546,12 +550,12 @@ TEST(ComparePairCost, NoAllocationAndNoThreadPerBlock) {
     SeamOverride heap(win.HeapAlloc, &Counts::HeapAlloc);
     SeamOverride thread(win.CreateThread, &Counts::CreateThread);
     for (bool parallel : {false, true, true}) {
-        TestRun().ParallelReads = parallel;
+        TestRun().setup.ParallelReads = parallel;
         EXPECT_EQ(Compare(a, b).outcome, Identical);
         // Sequential reading needs no thread; parallel reading one reader per side for the run.
         EXPECT_EQ(Counts::threads, parallel ? 2 : 0);
     }
-    EXPECT_EQ(TestRun().BlockCount, 16u);
+    EXPECT_EQ(TestRun().pair.BlockCount, 16u);
     EXPECT_EQ(Counts::heapAllocs, 0);
 }
 

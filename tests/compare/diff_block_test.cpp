@@ -20,14 +20,14 @@ struct Listing {
 Listing Diff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, uint32_t length, uint64_t offset = 0) {
     OutputCapture capture(false, false);
     Listing listing;
-    listing.count = DiffBlock(a.data(), b.data(), length, offset, TestRun().CompareLength);
+    listing.count = DiffBlock(a.data(), b.data(), length, offset, TestRun().pair.CompareLength);
     listing.out = capture.streams.outBytes;
     return listing;
 }
 
 class DiffBlockTest : public ::testing::Test {
 protected:
-    void SetUp() override { TestRun().CompareLength = 1 << 20; }
+    void SetUp() override { TestRun().pair.CompareLength = 1 << 20; }
     PairSetup setup;
 };
 
@@ -69,7 +69,7 @@ TEST_F(DiffBlockTest, OffsetWidthFollowsTheEndOfTheComparedRange) {
         {0x1000000000000ull, 0x12, "\r0000000000000012: 01 02\r\n"},
     };
     for (const Case& c : cases) {
-        TestRun().CompareLength = c.compareLength;
+        TestRun().pair.CompareLength = c.compareLength;
         std::vector<uint8_t> a(8, 1), b(8, 1);
         b[0] = 2;
         EXPECT_EQ(Diff(a, b, 1, c.offset).out, c.line);

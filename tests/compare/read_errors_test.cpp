@@ -27,7 +27,8 @@ struct BadMedium {
     static inline int sectorReads = 0;
     static inline uint64_t lastPosition = 0;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
-        bool bad = ((sides & 1) && h == TestRun().SideHandle1) || ((sides & 2) && h == TestRun().SideHandle2);
+        bool bad =
+            ((sides & 1) && h == TestRun().pair.SideHandle[0]) || ((sides & 2) && h == TestRun().pair.SideHandle[1]);
         if (!bad) return ::ReadFile(h, buffer, length, got, o);
         LARGE_INTEGER zero = {}, at = {};
         ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
@@ -81,7 +82,7 @@ protected:
     }
     CompareOutcome Compare(const std::wstring& a, const std::wstring& b) {
         uint32_t links = 0;
-        return CompareFilePair(&TestRun(), a.c_str(), b.c_str(), &links, false);
+        return CompareFilePair(&TestRun(), a.c_str(), b.c_str(), false);
     }
     PairSetup* setup = nullptr;
     TempFolder folder;
@@ -171,10 +172,11 @@ struct Reopen {
     static inline int opens = 0;
     static inline DWORD flags = 0;
     static inline DWORD shares = 0;
+    static inline std::wstring side1;
     static HANDLE WINAPI Create(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD how,
                                 DWORD attributes, HANDLE templ) {
-        if (TestRun().SideHandle1 == INVALID_HANDLE_VALUE && TestRun().Side1Path &&
-            std::wstring(path) == TestRun().Side1Path && opens++ > 0) {
+        // Every open of side 1 after the first is a reopen.
+        if (std::wstring(path) == side1 && opens++ > 0) {
             flags = attributes;
             shares = share;
             if (failures-- > 0) {
@@ -190,6 +192,7 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
     std::string data = Bytes(3 * 1048576, 4);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
     win.CreateFileW = &Reopen::Create;
+    Reopen::side1 = a;
     struct Case {
         DWORD error;
         int failures;
@@ -212,7 +215,7 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
         static int reads;
         reads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-            if (h == TestRun().SideHandle1 && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
+            if (h == TestRun().pair.SideHandle[0] && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
             return ::ReadFile(h, buffer, length, got, o);
         };
         uint32_t at = 100;
@@ -281,10 +284,10 @@ TEST_F(ReadErrors, AFailedSeekEndsTheSideUnread) {
         reads = 0;
         // Only the first read of the second block fails: a reopened handle reads it fine.
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-            if (h == TestRun().SideHandle1 && length == 1048576 && ++reads == 2) {
+            if (h == TestRun().pair.SideHandle[0] && length == 1048576 && ++reads == 2) {
                 return BadMedium::Read(h, buffer, length, got, o);
             }
-            if (h == TestRun().SideHandle1 && length != 1048576 && BadMedium::error == ERROR_CRC) {
+            if (h == TestRun().pair.SideHandle[0] && length != 1048576 && BadMedium::error == ERROR_CRC) {
                 return BadMedium::Read(h, buffer, length, got, o);
             }
             return ::ReadFile(h, buffer, length, got, o);
@@ -331,7 +334,8 @@ TEST_F(ReadErrors, AShortReadBeforeTheEndIsNoEnd) {
     static HANDLE (*sideOf)();
     static int shortReads;
     for (int side = 0; side < 2; ++side) {
-        sideOf = side == 0 ? +[] { return TestRun().SideHandle1; } : +[] { return TestRun().SideHandle2; };
+        sideOf =
+            side == 0 ? +[] { return TestRun().pair.SideHandle[0]; } : +[] { return TestRun().pair.SideHandle[1]; };
         shortReads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             // Half of every full block.
@@ -440,7 +444,7 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
 TEST_F(ReadErrors, BothSidesReadAtOnceRecoverOneAfterTheOther) {
     std::string data = Bytes(1048576, 8);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
-    TestRun().ParallelReads = true;
+    TestRun().setup.ParallelReads = true;
     BadMedium::sides = 3;
     BadMedium::badSectors = {7};
     EXPECT_EQ(Compare(a, b), Unreadable);
@@ -476,7 +480,7 @@ TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {
     static int failures;
     failures = 1;
     win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-        if (h == TestRun().SideHandle2 && failures-- > 0) {
+        if (h == TestRun().pair.SideHandle[1] && failures-- > 0) {
             ::SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
@@ -505,13 +509,13 @@ TEST_F(ReadErrors, ASizeDifferencePausesOnlyForOnePairOnAConsole) {
         Session = &session;
         fc::SetOutputRedirected(row.unattended);
         session.outputRedirected = row.unattended;
-        TestRun().FolderRun = row.folderRun;
+        TestRun().setup.FolderRun = row.folderRun;
         EXPECT_EQ(Compare(a, b), Different);
         bool paused = false;
         for (int i = 0; i < fc::SleepCount(); ++i) paused |= fc::SleepAt(i) == 500;
         EXPECT_EQ(paused, row.paused) << row.folderRun << row.unattended;
     }
-    TestRun().FolderRun = false;
+    TestRun().setup.FolderRun = false;
 }
 
 TEST_F(ReadErrors, ProgressIsWrittenInPlaceAndClearedAtTheEnd) {

@@ -18,16 +18,16 @@ PairSetup::PairSetup(uint32_t blockSize, uint32_t sectorSize) {
     ResetStopFlags();
     Options = kDefaultRunOptions;
     SetRunStateDefaults(&run);
-    run.BlockSize = blockSize;
-    for (uint8_t*& buffer : run.CompareBuffers) buffer = static_cast<uint8_t*>(ReserveBuffer(blockSize + 1));
-    run.SectorSize1 = run.SectorSize2 = sectorSize;
+    run.setup.BlockSize = blockSize;
+    for (uint8_t*& buffer : run.setup.CompareBuffers) buffer = static_cast<uint8_t*>(ReserveBuffer(blockSize + 1));
+    run.setup.SectorSize[0] = run.setup.SectorSize[1] = sectorSize;
     session.outputRedirected = 1;
     Session = &session;
 }
 
 PairSetup::~PairSetup() {
     StopReaderThreads();
-    for (uint8_t*& buffer : run.CompareBuffers) {
+    for (uint8_t*& buffer : run.setup.CompareBuffers) {
         ReleaseBuffer(buffer);
         buffer = nullptr;
     }
@@ -51,7 +51,7 @@ UntoldDeviceLengths::UntoldDeviceLengths()
               ::SetLastError(ERROR_NOT_SUPPORTED);
               return FALSE;
           }) {
-    TestRun().paths.device1 = TestRun().paths.device2 = true;
+    TestRun().paths.device[0] = TestRun().paths.device[1] = true;
 }
 
 UntoldDeviceLengths::~UntoldDeviceLengths() { TestRun().paths = {}; }

@@ -13,13 +13,11 @@ WalkResult Walk(const std::wstring& tree1, const std::wstring& tree2, const wcha
     wcscpy(folder2, (L"\\\\?\\" + tree2 + L"\\").c_str());
     wcscpy(TestRun().BaseFolder1, folder1);
     wcscpy(TestRun().BaseFolder2, folder2);
-    for (uint32_t& c : TestRun().ResultCounters) c = 0;
-    TestRun().FoldersMissing = TestRun().FoldersUnreadable = TestRun().LinksFailed = 0;
-    TestRun().FolderRun = true;
+    TestRun().counts = RunCounters{};
+    TestRun().setup.FolderRun = true;
     OutputCapture capture(false, false);
-    uint32_t hardLinks = 0;
     WalkResult r;
-    r.count = CompareFolderTree(&TestRun(), folder1, mask, folder2, &hardLinks, 0);
+    r.count = CompareFolderTree(&TestRun(), folder1, mask, folder2, 0);
     r.out = capture.streams.outBytes;
     r.err = capture.streams.errBytes;
     return r;

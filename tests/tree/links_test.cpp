@@ -82,7 +82,7 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
             Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub((row.upperCaseTarget ? upper : tree1) + L"\\inner"), L"");
         WalkResult r = Walk(row.otherLetter);
         EXPECT_EQ(r.count, 2u);
-        EXPECT_EQ(TestRun().ResultCounters[Identical] + TestRun().ResultCounters[Missing],
+        EXPECT_EQ(TestRun().counts.ResultCounters[Identical] + TestRun().counts.ResultCounters[Missing],
                   0u);  // nothing below or through a link
         EXPECT_NE(r.out.find("lnkdir (reparse point)\r\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(std::string("lnkfile (") + row.fileKind + ")\r\n"), std::string::npos) << r.out;
@@ -112,12 +112,12 @@ TEST_F(Links, WhatIsNoLinkIsAPlainEntry) {
     LinkData_[L"lnkshort"] = shortened;
     WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 3u);
-    EXPECT_EQ(TestRun().ResultCounters[Identical], 3u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Identical], 3u);
     EXPECT_TRUE(Written.empty());
     LinkData_[L"lnkother"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\x", L"");
     Options.recurse = false;
     r = Walk(false);
-    EXPECT_EQ(TestRun().ResultCounters[Identical], 3u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Identical], 3u);
 }
 
 TEST_F(Links, FollowedWithDashPOnlyToAnotherVolume) {
@@ -132,7 +132,7 @@ TEST_F(Links, FollowedWithDashPOnlyToAnotherVolume) {
     LinkData_[L"lnkhere"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(tree2), L"");
     WalkResult r = Walk(false);
     EXPECT_EQ(r.count, 2u);  // the pair below lnkaway, and lnkhere reproduced
-    EXPECT_EQ(TestRun().ResultCounters[Identical], 1u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Identical], 1u);
     EXPECT_EQ(Written.count(InTree2(false, L"lnkhere")), 1u);
     EXPECT_EQ(Written.count(InTree2(false, L"lnkaway")), 0u);
 }
@@ -157,7 +157,7 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
     EXPECT_TRUE(Written.empty());
     EXPECT_NE(r.err.find("lnkdir already holds data in tree 2: reparse point not reproduced\n"), std::string::npos)
         << r.err;
-    EXPECT_EQ(TestRun().LinksFailed, 1u);
+    EXPECT_EQ(TestRun().counts.LinksFailed, 1u);
     // lnkfile does not match the mask: not reproduced and not mentioned.
     EXPECT_EQ(r.err.find("lnkfile"), std::string::npos);
     EXPECT_EQ(r.out.find("lnkfile"), std::string::npos);
@@ -219,7 +219,7 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("(reparse point)"), std::string::npos) << r.out;
         // Kept or not written, neither link is in tree 2: what is there was never compared.
-        EXPECT_EQ(TestRun().LinksFailed, 2u) << r.err;
+        EXPECT_EQ(TestRun().counts.LinksFailed, 2u) << r.err;
         EXPECT_EQ(attributeWrites, 0);
         EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -284,7 +284,7 @@ TEST_F(Links, WhatTreeTwoHoldsDecides) {
         WalkResult r = Walk(false);
         int line = static_cast<int>(&row - rows);
         EXPECT_EQ(Written.count(InTree2(false, L"lnkdir")), row.written ? 1u : 0u) << line << r.err;
-        EXPECT_EQ(TestRun().LinksFailed, row.written ? 0u : 1u) << line << r.err;
+        EXPECT_EQ(TestRun().counts.LinksFailed, row.written ? 0u : 1u) << line << r.err;
         if (!row.written) EXPECT_NE(r.err.find("lnkdir already holds data in tree 2"), std::string::npos) << r.err;
         RemoveDirectoryW((tree2 + L"\\lnkdir").c_str());
     }

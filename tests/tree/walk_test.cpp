@@ -87,9 +87,9 @@ TEST_F(TreeWalk, PairsFilesOfTreeOneOnly) {
     t1.Write(L"lonely\\f", "1");
     WalkResult r = Walk(t1.path(), t2.path());
     EXPECT_EQ(r.count, 4u);
-    EXPECT_EQ(TestRun().ResultCounters[Identical], 2u);
-    EXPECT_EQ(TestRun().ResultCounters[Different], 1u);
-    EXPECT_EQ(TestRun().ResultCounters[Missing], 1u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Identical], 2u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Different], 1u);
+    EXPECT_EQ(TestRun().counts.ResultCounters[Missing], 1u);
     EXPECT_NE(r.out.find("Comparing Sub\\in with Sub\\in\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("processing folder: Sub\n"), std::string::npos);
     std::string notFound = "folder2 not found: \\\\?\\";
@@ -206,14 +206,14 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
         WalkResult r[2];
         uint32_t counters[2][5];
         for (int pooled = 0; pooled < 2; ++pooled) {
-            TestRun().Pool = pooled ? StartPairPool(2) : nullptr;
+            TestRun().setup.Pool = pooled ? StartPairPool(2) : nullptr;
             if (pooled) {
-                ASSERT_NE(TestRun().Pool, nullptr);
+                ASSERT_NE(TestRun().setup.Pool, nullptr);
             }
             r[pooled] = Walk(t1.path(), t2.path());
-            StopPairPool(TestRun().Pool);
-            TestRun().Pool = nullptr;
-            memcpy(counters[pooled], TestRun().ResultCounters, sizeof counters[pooled]);
+            StopPairPool(TestRun().setup.Pool);
+            TestRun().setup.Pool = nullptr;
+            memcpy(counters[pooled], TestRun().counts.ResultCounters, sizeof counters[pooled]);
         }
         EXPECT_EQ(r[0].out, r[1].out) << ignoreSizes;
         EXPECT_EQ(r[0].err, r[1].err) << ignoreSizes;
@@ -261,11 +261,10 @@ TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
     wcscpy(folder1, longFolder.c_str());
     wcscpy(folder2, (L"\\\\?\\" + t2.path() + L"\\").c_str());
     OutputCapture capture(false, false);
-    uint32_t hardLinks = 0;
-    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, &hardLinks, 0), 0u);
+    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, 0), 0u);
     EXPECT_EQ(capture.streams.errBytes, "path too long (max 32768) -> abort\n");
     EXPECT_EQ(AbortFlag.load(), 1);
-    EXPECT_FALSE(Options.recurse);
+    EXPECT_TRUE(TestRun().NoMoreRecursion);
 }
 
 // A real tree 1026 levels deep takes minutes under Wine; entering at depth 1024 is the same case.
@@ -279,8 +278,7 @@ TEST_F(TreeWalk, NestedTooDeepStopsTheWalk) {
     wcscpy(folder2, (L"\\\\?\\" + t2.path()).c_str());
     wcscpy(TestRun().BaseFolder1, (L"\\\\?\\" + t1.path() + L"\\").c_str());
     OutputCapture capture(false, false);
-    uint32_t hardLinks = 0;
-    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, &hardLinks, kMaxTreeDepth), 0u);
+    EXPECT_EQ(CompareFolderTree(&TestRun(), folder1, L"*", folder2, kMaxTreeDepth), 0u);
     EXPECT_EQ(capture.streams.outBytes, "processing folder: d\npath nested too deep (max 1024) -> abort\r\n");
     EXPECT_EQ(AbortFlag.load(), 1);
 }
@@ -342,8 +340,8 @@ TEST_F(TreeWalk, FoldersThatCannotBeListedAreCounted) {
         fault = kNone;
         int line = static_cast<int>(&row - rows);
         EXPECT_EQ(r.count, row.count) << line << r.out;
-        EXPECT_EQ(TestRun().FoldersMissing, row.missing) << line << r.out;
-        EXPECT_EQ(TestRun().FoldersUnreadable, row.unreadable) << line << r.out;
+        EXPECT_EQ(TestRun().counts.FoldersMissing, row.missing) << line << r.out;
+        EXPECT_EQ(TestRun().counts.FoldersUnreadable, row.unreadable) << line << r.out;
     }
 }
 

@@ -1,0 +1,227 @@
+#include "compare/block_loop.h"
+
+#include <cstring>
+
+#include "base/run_options.h"
+#include "compare/device_size.h"
+#include "compare/diff_block.h"
+#include "compare/reader_threads.h"
+#include "compare/speed_text.h"
+#include "console/console_output.h"
+#include "console/console_session.h"
+#include "console/control_handler.h"
+#include "console/status_line.h"
+#include "platform/win_api.h"
+
+namespace {
+
+// One block of the compared range.
+struct BlockPlan {
+    uint64_t position;    // where it begins in both sides
+    uint32_t length;      // the bytes compared
+    uint32_t readLength;  // the bytes read: unbuffered reads take whole sectors
+    bool hole;            // wholly in a hole of a side the option names: zero, not read
+};
+
+bool InHoleOfNamedSide(PairRun* pair, uint64_t begin, uint64_t end) {
+    return InHole(&pair->holes[0], begin, end) || InHole(&pair->holes[1], begin, end);
+}
+
+BlockPlan PlanBlock(const RunState& run, uint64_t block, PairRun* pair) {
+    BlockPlan plan;
+    plan.position = run.setup.StartOffset + block * run.setup.BlockSize;
+    plan.length = plan.readLength = run.setup.BlockSize;
+    if (block == run.pair.BlockCount - 1) {
+        plan.length = static_cast<uint32_t>(run.pair.CompareLength - plan.position);
+        plan.readLength = RoundUp(plan.length, LargerSectorSize(run));
+    }
+    plan.hole = InHoleOfNamedSide(pair, plan.position, plan.position + plan.length);
+    return plan;
+}
+
+void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
+    uint32_t elapsed = win.GetTickCount() - pair.startTime;
+    if (run->counts.LastProgressTime != 0 && elapsed - run->counts.LastProgressTime <= 33) return;
+    run->counts.LastProgressTime = elapsed;
+    if (!((elapsed > 100 && run->pair.CompareLength > 1048576) || elapsed > 1000)) return;
+    uint16_t column = run->pair.LengthUnknown
+                          ? WriteStatusAt(0, " %u MB compared", static_cast<uint32_t>(position >> 20))
+                          : WriteStatusAt(0, " %u MB of %u MB compared", static_cast<uint32_t>(position >> 20),
+                                          run->pair.CompareLengthMiB);
+    WriteStatusAt(column, " (%s)           ", SpeedText(position - run->setup.StartOffset, elapsed));
+}
+
+// A side that is not the null device and delivered less than the block: the file shrank or
+// changed while it was compared. Only what both sides delivered may be compared.
+uint32_t DeliveredLength(const RunState& run, const BlockPlan& plan) {
+    uint32_t length = plan.length;
+    for (int side = 0; side < 2; ++side) {
+        const uint32_t got = run.pair.BytesRead[side];
+        if (run.setup.SideIsNull[side] || got >= plan.length) continue;
+        PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, got, plan.length,
+                 plan.position);
+        if (got < length) length = got;
+    }
+    return length;
+}
+
+// A pair of unknown length ends in the block where a side delivers less than the block: both
+// sides are compared up to the shorter one, and where each ended is kept for the size lines.
+uint32_t LengthToFirstEnd(const RunState& run, const BlockPlan& plan, PairRun* pair) {
+    uint32_t got[2];
+    for (int side = 0; side < 2; ++side) {
+        const uint32_t read = run.pair.BytesRead[side];
+        got[side] = run.setup.SideIsNull[side] || read > plan.length ? plan.length : read;
+    }
+    uint32_t length = got[0] < got[1] ? got[0] : got[1];
+    if (length == plan.length) return length;
+    for (int side = 0; side < 2; ++side) {
+        // The null device ends with the other side.
+        pair->sideEnds[side] = plan.position + (run.setup.SideIsNull[side] ? length : got[side]);
+    }
+    return length;
+}
+
+// Both sides of one block, at the same time when the run reads in parallel; a small pair that a
+// worker read is in its buffers already. False when a reader gave up.
+bool ReadBothSides(RunState* run, const PairSides& sides, uint32_t readLength) {
+    for (int side = 0; side < 2; ++side) {
+        run->pair.BytesRead[side] = sides.read ? sides.delivered[side] : 0;
+        run->pair.Unread[side].count = 0;
+    }
+    if (sides.read) return true;
+    uint32_t result1, result2;
+    if (run->setup.ParallelReads) {
+        StartSideRead(run, 0, readLength);
+        StartSideRead(run, 1, readLength);
+        result1 = WaitSideRead(0);
+        result2 = WaitSideRead(1);
+    } else {
+        // One after the other: the handing over to a thread and back would cost more than it
+        // buys, so this thread reads both, side 1 first, exactly as the readers would.
+        result1 = ReadSide1(run, readLength);
+        result2 = ReadSide2(run, readLength);
+    }
+    return result1 != 0 && result2 != 0;
+}
+
+// Whether the bytes of [0, length) that neither side lacks differ anywhere.
+bool ReadBytesDiffer(const uint8_t* a, const uint8_t* b, uint32_t length, const UnreadRanges& r1,
+                     const UnreadRanges& r2) {
+    uint32_t at = 0, i1 = 0, i2 = 0;
+    while (at < length) {
+        while (i1 < r1.count && r1.end[i1] <= at) ++i1;
+        while (i2 < r2.count && r2.end[i2] <= at) ++i2;
+        uint32_t next = length;
+        if (i1 < r1.count) {
+            if (r1.begin[i1] <= at) {
+                at = r1.end[i1];
+                continue;
+            }
+            if (r1.begin[i1] < next) next = r1.begin[i1];
+        }
+        if (i2 < r2.count) {
+            if (r2.begin[i2] <= at) {
+                at = r2.end[i2];
+                continue;
+            }
+            if (r2.begin[i2] < next) next = r2.begin[i2];
+        }
+        if (memcmp(a + at, b + at, next - at) != 0) return true;
+        at = next;
+    }
+    return false;
+}
+
+// Names what a side could not read of this block and tells whether what was read differs; the
+// listing has shown the unread bytes as zeros. `listedAt` is the block's offset in the listing.
+void AccountUnread(const RunState& run, uint32_t length, uint64_t listedAt, PairRun* pair) {
+    for (int side = 0; side < 2; ++side) {
+        const UnreadRanges& ranges = run.pair.Unread[side];
+        for (uint32_t i = 0; i < ranges.count && ranges.begin[i] < length; ++i) {
+            uint32_t end = ranges.end[i] < length ? ranges.end[i] : length;
+            pair->unreadBytes += end - ranges.begin[i];
+            if (!Options.quiet) {
+                PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side + 1, run.pair.CompareLength);
+            }
+        }
+    }
+    const uint8_t* const* buffers = run.setup.CompareBuffers;
+    if (ReadBytesDiffer(buffers[0], buffers[1], length, run.pair.Unread[0], run.pair.Unread[1])) {
+        pair->readBytesDiffer = true;
+    }
+}
+
+// -sz1 and -sz2 leave out blocks that are all zero in file 1 or file 2, -sz those of either. A
+// block with unread bytes is always compared: zeros in their place are no data.
+bool SkippedAsZero(const RunState& run, uint32_t length) {
+    for (int side = 0; side < 2; ++side) {
+        if (SkipsZeroBlocksOf(side) && IsAllZero(run.setup.CompareBuffers[side], length)) return true;
+    }
+    return false;
+}
+
+// Compares the `length` bytes both sides delivered of the block, or leaves them out as zero.
+void CompareBlock(RunState* run, const BlockPlan& plan, uint32_t length, PairRun* pair) {
+    // Listed offsets count from the start offset.
+    const uint64_t listedAt = plan.position - run->setup.StartOffset;
+    bool unread = run->pair.Unread[0].count != 0 || run->pair.Unread[1].count != 0;
+    if (!unread && SkippedAsZero(*run, length)) {
+        pair->skippedBytes += length;
+        return;
+    }
+    uint8_t* const* buffers = run->setup.CompareBuffers;
+    pair->differences += DiffBlock(buffers[0], buffers[1], length, listedAt, run->pair.CompareLength);
+    if (unread) AccountUnread(*run, length, listedAt, pair);
+}
+
+}  // namespace
+
+void FindHoles(const RunState& run, PairRun* pair) {
+    if (run.pair.LengthUnknown || run.paths.device[0] || run.paths.device[1]) return;
+    for (int side = 0; side < 2; ++side) {
+        HANDLE handle = run.pair.SideHandle[side];
+        if (!SkipsZeroBlocksOf(side) || handle == INVALID_HANDLE_VALUE) continue;
+        StartAllocatedRanges(&pair->holes[side], handle, run.pair.CompareLength);
+    }
+}
+
+void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
+    const bool showProgress = !Options.quiet && !(Session && Session->outputRedirected);
+    for (uint64_t block = 0; block < run->pair.BlockCount; ++block) {
+        if (showProgress) PrintOut("\r");
+        const BlockPlan plan = PlanBlock(*run, block, pair);
+        run->pair.BlockPosition = plan.position;
+        uint32_t length = plan.length;
+        if (plan.hole) {
+            // Zero by definition: neither side is read, and both move on to the next block.
+            pair->skippedBytes += length;
+            pair->holeBytes += length;
+            if (!SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) ||
+                !SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2)) {
+                pair->end = LoopEnd::ReaderGaveUp;
+                return;
+            }
+        } else {
+            if (!ReadBothSides(run, sides, plan.readLength)) {
+                PrintErr("\n aborted\n");
+                pair->end = LoopEnd::ReaderGaveUp;
+                return;
+            }
+            length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(*run, plan);
+            CompareBlock(run, plan, length, pair);
+        }
+        pair->comparedTo = plan.position + length;
+        if (length < plan.length) {
+            pair->end = run->pair.LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
+            return;
+        }
+        if (showProgress && LastControlEvent.load(std::memory_order_relaxed) == 0) {
+            ShowProgress(run, *pair, pair->comparedTo);
+        }
+        if (StopRequested()) {
+            pair->end = LoopEnd::Stopped;
+            return;
+        }
+    }
+}
