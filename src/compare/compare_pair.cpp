@@ -259,7 +259,7 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     }
     CompareOutcome outcome = CompareSides(run, *sides);
     if (outcome == Identical && sides->keyOk && run->setup.FolderRun) {
-        RememberFileIdKey(run->setup.FileIds, sides->key, 2);
+        RememberFileIdKey(run->setup.FileIds, sides->key);
     }
     return outcome;
 }

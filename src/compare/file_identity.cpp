@@ -5,19 +5,6 @@
 #include "base/memory.h"
 #include "platform/win_api.h"
 
-uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHigh) {
-    HANDLE file = win.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    BOOL ok = win.GetFileInformationByHandle(file, &info);
-    win.CloseHandle(file);
-    if (!ok) return 0;
-    *indexLow = info.nFileIndexLow;
-    *indexHigh = info.nFileIndexHigh;
-    return info.nNumberOfLinks;
-}
-
 namespace {
 
 constexpr uint32_t kFirstFileIdSlots = 64;
@@ -64,23 +51,17 @@ void Grow(FileIdList* list) {
 
 FileIdList* NewFileIdList() { return static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList))); }
 
-int RememberFileIdKey(FileIdList* list, const FileIdKey& key, uint32_t linkCount) {
+int RememberFileIdKey(FileIdList* list, const FileIdKey& key) {
     if (uint64_t{list->count + 1} * 4 > uint64_t{list->capacity} * 3) Grow(list);
     FileIdSlot* slot = SlotFor(list->slots, list->capacity, key);
     if (slot->used) return 0;
-    *slot = {key, linkCount, 1};
+    *slot = {key, 1};
     ++list->count;
     return 1;
 }
 
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key) {
     return list->capacity != 0 && SlotFor(list->slots, list->capacity, key)->used;
-}
-
-int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh) {
-    FileIdKey key = {};
-    key.sides[0].low = (uint64_t{indexHigh} << 32) | indexLow;
-    return RememberFileIdKey(list, key, linkCount);
 }
 
 namespace {

@@ -22,7 +22,6 @@ struct FileIdKey {
 
 struct FileIdSlot {
     FileIdKey key;
-    uint32_t linkCount;  // as reported when added; not part of the identity
     uint32_t used;
 };
 
@@ -34,12 +33,6 @@ struct FileIdList {
 
 // An empty list on the heap, for FreeFileIdList.
 FileIdList* NewFileIdList();
-
-// The link count of the file (0 when it cannot be opened or queried) and its file index.
-uint32_t FileIdentity(const wchar_t* path, uint32_t* indexLow, uint32_t* indexHigh);
-
-// 0 when the identity is already in the list; otherwise appends it and returns 1.
-int RememberFileId(FileIdList* list, uint32_t linkCount, uint32_t indexLow, uint32_t indexHigh);
 
 // The pair of identities of two open files, side 1 and side 2, from their 64-bit indexes.
 FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2);
@@ -63,7 +56,7 @@ bool IsOneFile(const FileIdKey& key);
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key);
 
 // 0 when the key is already in the list; otherwise adds it and returns 1.
-int RememberFileIdKey(FileIdList* list, const FileIdKey& key, uint32_t linkCount);
+int RememberFileIdKey(FileIdList* list, const FileIdKey& key);
 
 // Releases the table; FreeFileIdList releases the list head too.
 void FreeFileIdSlots(FileIdList* list);

@@ -79,6 +79,8 @@ DWORD QueryDeviceDescriptor(HANDLE device, unsigned char* reply) {
 }
 
 bool DiskHasSeekPenalty(int32_t diskNumber, bool* answered) {
+    bool told = false;
+    if (!answered) answered = &told;
     *answered = false;
     if (diskNumber < 0) return false;
     wchar_t path[40];

@@ -47,8 +47,8 @@ DWORD QueryDeviceDescriptor(HANDLE device, unsigned char* reply);
 bool QueryBusType(const wchar_t* devicePath, uint32_t* busType);
 
 // Whether the disk `diskNumber` (\\.\PhysicalDriveN) moves a head to reach data: a rotating disk.
-// False, and `*answered` false, when it does not say (Wine, older drivers).
-bool DiskHasSeekPenalty(int32_t diskNumber, bool* answered);
+// False, and `*answered` (where given) false, when it does not say (Wine, older drivers).
+bool DiskHasSeekPenalty(int32_t diskNumber, bool* answered = nullptr);
 
 // IOCTL_DISK_GET_LENGTH_INFO on an open disk or volume. ERROR_SUCCESS with `*length` when the
 // reply holds the whole length; ERROR_INVALID_DATA for a shorter reply; else the call's error.

@@ -212,8 +212,7 @@ uint32_t PairWorkersFor(const RunState& run) {
         // Both trees on one drive: a rotating one would seek between the pairs in flight.
         DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);
         if (drive >= 0 && ClassOfDrive(drive) != DiskDriveClass) return 0;
-        bool answered = false;
-        if (drive >= 0 && DiskHasSeekPenalty(drive, &answered)) return 0;
+        if (drive >= 0 && DiskHasSeekPenalty(drive)) return 0;
     }
     SYSTEM_INFO system = {};
     win.GetSystemInfo(&system);

@@ -155,12 +155,12 @@ TEST_F(ReadErrors, NoPositionQueryDecidesWhereBlocksAreRead) {
     BadMedium::badSectors = {300};
     BadMedium::error = ERROR_SECTOR_NOT_FOUND;
     SeamOverride query(
-        win.SetFilePointer, +[](HANDLE h, LONG distance, PLONG high, DWORD method) -> DWORD {
-            if (distance == 0 && method == FILE_CURRENT) {
+        win.SetFilePointerEx, +[](HANDLE h, LARGE_INTEGER distance, PLARGE_INTEGER at, DWORD method) -> BOOL {
+            if (distance.QuadPart == 0 && method == FILE_CURRENT) {
                 ::SetLastError(ERROR_INVALID_FUNCTION);
-                return INVALID_SET_FILE_POINTER;
+                return FALSE;
             }
-            return ::SetFilePointer(h, distance, high, method);
+            return ::SetFilePointerEx(h, distance, at, method);
         });
     EXPECT_EQ(Compare(a, b), Unreadable);
     EXPECT_EQ(BadMedium::lastPosition, 2u * 1048576);

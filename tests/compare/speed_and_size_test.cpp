@@ -57,31 +57,46 @@ TEST(FileIdentity, HardLinksShareTheirIdentity) {
     std::wstring second = folder.File(L"second.bin");
     ASSERT_TRUE(CreateHardLinkW(second.c_str(), first.c_str(), nullptr));
     std::wstring other = folder.Write(L"other.bin", "data");
-
-    uint32_t low1 = 0, high1 = 0, low2 = 0, high2 = 0, low3 = 0, high3 = 0;
-    EXPECT_EQ(FileIdentity(first.c_str(), &low1, &high1), 2u);
-    EXPECT_EQ(FileIdentity(second.c_str(), &low2, &high2), 2u);
-    EXPECT_EQ(FileIdentity(other.c_str(), &low3, &high3), 1u);
-    EXPECT_EQ(low1, low2);
-    EXPECT_EQ(high1, high2);
-    EXPECT_NE(low1, low3);
-    uint32_t low = 0, high = 0;
-    EXPECT_EQ(FileIdentity(folder.File(L"missing").c_str(), &low, &high), 0u);
+    std::wstring another = folder.Write(L"another.bin", "data");
+    auto open = [](const std::wstring& path) {
+        return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE h1 = open(first), h2 = open(second), h3 = open(other), h4 = open(another);
+    FileIdKey linked = {}, mixed = {}, single = {};
+    EXPECT_TRUE(ReadPairKey(h1, h2, true, &linked));  // two links each
+    EXPECT_TRUE(IsOneFile(linked));                   // the second name of the same file
+    EXPECT_TRUE(ReadPairKey(h1, h3, true, &mixed));   // one side with two links is enough
+    EXPECT_FALSE(IsOneFile(mixed));
+    EXPECT_FALSE(ReadPairKey(h3, h4, true, &single));  // single links: no pair can come again
+    EXPECT_TRUE(ReadPairKey(h3, h4, false, &single));
+    for (HANDLE h : {h1, h2, h3, h4}) CloseHandle(h);
+    FileId none = {};
+    EXPECT_FALSE(ReadPathId(folder.File(L"missing").c_str(), &none));
 
     FileIdList* list = NewFileIdList();
-    EXPECT_EQ(RememberFileId(list, 2, low1, high1), 1);
-    EXPECT_EQ(RememberFileId(list, 1, low3, high3), 1);
-    EXPECT_EQ(RememberFileId(list, 2, low2, high2), 0);      // the second name of the same file
-    EXPECT_EQ(RememberFileId(list, 2, low1, high1 + 1), 1);  // the high part counts too
+    FileIdKey secondName = linked;
+    secondName.sides[0] = linked.sides[1];  // (second, second) is (first, first)
+    FileIdKey higher = linked;
+    higher.sides[1].high += 1;
+    EXPECT_EQ(RememberFileIdKey(list, linked), 1);
+    EXPECT_EQ(RememberFileIdKey(list, mixed), 1);
+    EXPECT_EQ(RememberFileIdKey(list, secondName), 0);  // the second name of the same file
+    EXPECT_EQ(RememberFileIdKey(list, higher), 1);      // the high part counts too
     EXPECT_EQ(list->count, 3u);
+    EXPECT_TRUE(HasFileIdKey(list, secondName));
 
     // A tree with many links: every identity once, every repeat known, through many growths.
-    // Indexes close together and ones that differ only in the high part, as file systems hand out.
+    // Ids close together and ones that differ only in the high part, as file systems hand out.
     constexpr uint32_t kMany = 200000;
     for (int round = 0; round < 2; ++round) {
         int added = 0;
-        for (uint32_t i = 0; i < kMany; ++i)
-            added += RememberFileId(list, 2, 1000 + i, i % 3 == 0 ? 0xA5A50007u : 0xA5A50000u);
+        for (uint32_t i = 0; i < kMany; ++i) {
+            FileIdKey key = {};
+            key.sides[0] = {7, 1000 + i, i % 3 == 0 ? 0xA5A50007u : 0xA5A50000u};
+            key.sides[1] = key.sides[0];
+            added += RememberFileIdKey(list, key);
+        }
         EXPECT_EQ(added, round == 0 ? static_cast<int>(kMany) : 0) << round;
     }
     EXPECT_EQ(list->count, 3u + kMany);
