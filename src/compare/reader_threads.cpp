@@ -102,6 +102,14 @@ bool SeekSide(HANDLE handle, uint64_t position, int sideNumber) {
     return false;
 }
 
+Recovery ChooseRecovery(DWORD error, int32_t reopenRounds, int32_t retryCount, bool unbuffered) {
+    // RetryCount reads in all, as for a sector: the first and one after each reopen.
+    if (IsReopenableError(error)) return reopenRounds >= retryCount ? Recovery::kSectorBySector : Recovery::kReopen;
+    if (IsMediaError(error)) return Recovery::kSectorBySector;
+    if (error == ERROR_INVALID_PARAMETER && unbuffered) return Recovery::kReopenBuffered;
+    return Recovery::kAsk;
+}
+
 bool IsReopenableError(DWORD code) {
     switch (code) {
         case ERROR_PATH_NOT_FOUND:
@@ -135,6 +143,20 @@ bool EndConfirmed(HANDLE handle, uint64_t after, uint8_t* scratch, uint32_t sect
 
 }  // namespace
 
+namespace {
+
+// How sector reading left the block.
+enum class SectorsEnd {
+    kTried,        // every sector was read or named unread
+    kFileEnds,     // the file ends inside the block: what lies after the end is unread
+    kSideEnds,     // the end of a side of untold length: there the side ends
+    kMediumEnds,   // the end of the medium inside the compared range: the rest is unread
+    kStopped,      // a stop: the rest is unread
+    kPlacedWrong,  // a seek failed: the handle stands elsewhere
+};
+
+}  // namespace
+
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
                        uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
     const uint32_t sector = sectorSize;
@@ -143,10 +165,10 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
     const bool watched = !Unwatched();
     int successes = 0, failures = 0;
-    bool placed = true;  // a failed seek leaves the handle elsewhere: nothing more may be read
+    SectorsEnd how = SectorsEnd::kTried;
+    uint32_t tried = 0;  // the bytes of the block read or named unread so far
     ClearStatusLine();
-    int s = 0;
-    for (; s < sectors; ++s) {
+    for (int s = 0; s < sectors && how == SectorsEnd::kTried; ++s) {
         uint8_t* target = buffer + static_cast<size_t>(s) * sector;
         memset(target, 0, sector);
         int column = 0;
@@ -171,56 +193,43 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
             ++k;
         }
         if (watched) EraseToColumn(Session, column);
-        if (read && have < sector) {
-            // The file ends inside this sector: nothing after it was read.
-            ++successes;
-            if (mediumEnd) {
-                *mediumEnd = s * sector + have;
-                return 1;
-            }
-            AddUnreadRange(unread, s * sector + have, length);
-            sectors = ++s;
-            break;
-        }
+        const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
         if (read) {
             ++successes;
+            tried = s * sector + have;
+            // A sector read short is where the file ends.
+            if (have < sector) {
+                how = mediumEnd ? SectorsEnd::kSideEnds : SectorsEnd::kFileEnds;
+                sectors = s + 1;
+            }
         } else {
             ++failures;
             if (watched) PrintOut("  %i failed", failures);
-            const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
-            if (IsEndOfMedium(error) && mediumEnd && EndConfirmed(handle, next, target, sector)) {
-                // What was not read must not keep the previous block's bytes.
-                memset(target, 0, length - static_cast<size_t>(s) * sector);
-                *mediumEnd = s * sector;
-                return 1;
-            }
-            if (IsEndOfMedium(error) && !mediumEnd) {
-                // The end of the medium inside the compared range: the rest of the block is unread,
-                // and the next block must not start inside this one.
-                memset(target, 0, length - static_cast<size_t>(s) * sector);
-                AddUnreadRange(unread, s * sector, length);
-                return successes > 0 && SeekSide(handle, blockStart + length, sideNumber) ? 1 : 0;
-            }
-            AddUnreadRange(unread, s * sector, (s + 1) * sector);
-            if (!SeekTo(handle, next)) {  // step over the bad sector
-                placed = false;
-                ++s;
-                break;
+            if (IsEndOfMedium(error) && (!mediumEnd || EndConfirmed(handle, next, target, sector))) {
+                tried = s * sector;
+                how = mediumEnd ? SectorsEnd::kSideEnds : SectorsEnd::kMediumEnds;
+            } else {
+                AddUnreadRange(unread, s * sector, (s + 1) * sector);
+                tried = (s + 1) * sector;
+                if (!SeekTo(handle, next)) how = SectorsEnd::kPlacedWrong;  // step over the bad sector
             }
         }
-        if (AbortFlag.load(std::memory_order_relaxed)) {
-            ++s;
-            break;
+        if (how == SectorsEnd::kTried && AbortFlag.load(std::memory_order_relaxed)) how = SectorsEnd::kStopped;
+    }
+    // One way out: what was not read must not keep the previous block's bytes, and the next block
+    // must not start inside this one.
+    memset(buffer + tried, 0, length - tried);
+    if (how == SectorsEnd::kSideEnds) {
+        *mediumEnd = tried;
+        return 1;
+    }
+    AddUnreadRange(unread, tried, length);
+    bool placed = how != SectorsEnd::kPlacedWrong && (tried == length || SeekTo(handle, blockStart + length));
+    if (how != SectorsEnd::kMediumEnds) {
+        ClearStatusLine();
+        if (!AbortFlag.load(std::memory_order_relaxed)) {
+            PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
         }
-    }
-    if (s * sector < length) {
-        memset(buffer + static_cast<size_t>(s) * sector, 0, length - static_cast<size_t>(s) * sector);
-        AddUnreadRange(unread, s * sector, length);
-        if (placed) placed = SeekTo(handle, blockStart + length) != 0;
-    }
-    ClearStatusLine();
-    if (!AbortFlag.load(std::memory_order_relaxed)) {
-        PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
     }
     if (!placed) {
         PrintErr("error %s positioning file%i -> abort\n", LastErrorName(), sideNumber);
@@ -228,7 +237,7 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
     }
     // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
     // add as many seconds.
-    if (watched) win.Sleep(1000);
+    if (watched && how != SectorsEnd::kMediumEnds) win.Sleep(1000);
     return successes > 0 ? 1 : 0;
 }
 
@@ -277,13 +286,15 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         ClearStatusLine();
 
         if (IsReopenableError(error)) ++reopenRounds;
-        // RetryCount reads in all, as for a sector: the first and one after each reopen.
-        bool reopenedEnough = IsReopenableError(error) && reopenRounds >= Options.RetryCount;
-        if (reopenedEnough) {
-            PrintOut("error %s after %i reopens - try reading single sectors...\n", ErrorName(error), reopenRounds - 1);
-        }
-        if (IsMediaError(error) || reopenedEnough) {
-            if (!reopenedEnough) PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
+        const Recovery recovery =
+            ChooseRecovery(error, reopenRounds, Options.RetryCount, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0);
+        if (recovery == Recovery::kSectorBySector) {
+            if (IsReopenableError(error)) {
+                PrintOut("error %s after %i reopens - try reading single sectors...\n", ErrorName(error),
+                         reopenRounds - 1);
+            } else {
+                PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
+            }
             // The whole block, sector by sector.
             if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return 0;
             // Where the length is known only by reading to the end, the end of the medium is that end.
@@ -293,12 +304,11 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             *side.bytesRead = end;
             return static_cast<uint32_t>(read);
         }
-        bool unbufferedRefused = error == ERROR_INVALID_PARAMETER && (*side.openFlags & FILE_FLAG_NO_BUFFERING);
-        if (IsReopenableError(error) || unbufferedRefused) {
+        if (recovery == Recovery::kReopen || recovery == Recovery::kReopenBuffered) {
             win.CloseHandle(*side.handle);
             *side.handle = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
-            if (unbufferedRefused) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
+            if (recovery == Recovery::kReopenBuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
             if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) return 0;
             filled = 0;
             continue;

@@ -40,6 +40,18 @@ bool SeekSide(HANDLE handle, uint64_t position, int sideNumber);
 // A lost network name, a changed or missing medium: the open handle is worth replacing.
 bool IsReopenableError(DWORD code);
 
+// What a failed read of a block leads to.
+enum class Recovery {
+    kSectorBySector,  // a media error, or a reopenable one met RetryCount times for this block
+    kReopen,          // a lost share or medium: a new handle from the side's path
+    kReopenBuffered,  // unbuffered reads refused: a new handle without FILE_FLAG_NO_BUFFERING
+    kAsk,             // nothing mends it: the user decides (unattended, the default answer)
+};
+
+// The recovery from `error`, met for the `reopenRounds`th time in a reopenable way in this block
+// (0 when it is no such error), on a handle opened `unbuffered` or not.
+Recovery ChooseRecovery(DWORD error, int32_t reopenRounds, int32_t retryCount, bool unbuffered);
+
 // For reading both sides at once: the reader threads are made on first use, once per run, and
 // handed one block at a time. `side` is 0 or 1.
 // When no thread can be made, the read runs on the calling thread instead.

@@ -88,6 +88,33 @@ protected:
     TempFolder folder;
 };
 
+TEST(Recovery, ByTheErrorAndTheSidesSituation) {
+    struct {
+        DWORD error;
+        int32_t rounds;  // reopenable rounds of this block, this one included
+        int32_t retryCount;
+        bool unbuffered;
+        Recovery recovery;
+    } rows[] = {
+        {ERROR_CRC, 0, 11, true, Recovery::kSectorBySector},
+        {ERROR_SECTOR_NOT_FOUND, 0, 11, false, Recovery::kSectorBySector},
+        {ERROR_SEM_TIMEOUT, 0, 11, true, Recovery::kSectorBySector},
+        {ERROR_IO_DEVICE, 0, 11, true, Recovery::kSectorBySector},
+        {ERROR_NOT_READY, 1, 11, true, Recovery::kReopen},
+        {ERROR_MEDIA_CHANGED, 10, 11, true, Recovery::kReopen},
+        {ERROR_NETNAME_DELETED, 11, 11, true, Recovery::kSectorBySector},  // RetryCount reads in all
+        {ERROR_BAD_NETPATH, 1, 1, false, Recovery::kSectorBySector},       // -r:0: no reopen at all
+        {ERROR_INVALID_PARAMETER, 0, 11, true, Recovery::kReopenBuffered},
+        {ERROR_INVALID_PARAMETER, 0, 11, false, Recovery::kAsk},  // refused on a buffered handle
+        {ERROR_ACCESS_DENIED, 0, 11, true, Recovery::kAsk},
+        {ERROR_SHARING_VIOLATION, 0, 11, false, Recovery::kAsk},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ChooseRecovery(row.error, row.rounds, row.retryCount, row.unbuffered), row.recovery)
+            << row.error << " " << row.rounds;
+    }
+}
+
 TEST_F(ReadErrors, ACrcErrorInOneSectorIsReadAroundSectorBySector) {
     std::string data = Bytes(1048576, 1);
     std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
