@@ -5,6 +5,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
+#include "base/scoped_handles.h"
 #include "base/waits.h"
 #include "compare/compare_pair.h"
 #include "compare/file_identity.h"
@@ -15,6 +16,7 @@
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
 #include "storage/drive_identity.h"
+#include "tree/entry_window.h"
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
 #include "tree/pairs_in_flight.h"
@@ -22,10 +24,9 @@
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
 
-namespace {
-
-// Sub-folders are entered, links reproduced: a folder run, until a path too long to go deeper.
 bool Recursing(const RunState& run) { return Options.recurse && !run.NoMoreRecursion; }
+
+namespace {
 
 // One level of the walk. Both paths of the current entry are built behind their folder in a
 // buffer of the level, so that no entry costs an allocation; a nested level takes them over as
@@ -71,110 +72,6 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
         ++level.run->counts.LinksFailed;
     }
     return true;
-}
-
-// The entries of a tree-1 folder read ahead of the one being compared, so that the pairs behind
-// it can be in flight; each file to compare gets a job when one is free. Without workers it holds
-// one entry: the walk reads the folder as it always did.
-struct EntryWindow {
-    static constexpr uint32_t kMost = 16;
-    HANDLE find;
-    uint32_t capacity;
-    uint32_t first;
-    uint32_t count;
-    bool ended;      // the enumeration said no more, or failed
-    DWORD endError;  // ERROR_NO_MORE_FILES, or why it failed
-    WIN32_FIND_DATAW entries[kMost];
-    PairJob* jobs[kMost];
-    bool wanted[kMost];  // a file the walk will compare, still without a job
-};
-
-// Whether the walk will compare this entry as a file pair: the same tests, in the same order, as
-// the walk makes when it reaches it.
-bool WillCompare(const RunState& run, const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength) {
-    const wchar_t* name = entry.cFileName;
-    if (IsDotEntry(name) || IsExcluded(name)) return false;
-    if (folderLength + wcslen(name) >= static_cast<size_t>(kMaxTreePathChars)) return false;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    if (Recursing(run) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    return WildcardMatch(name, mask);
-}
-
-void Admit(EntryWindow* window, uint32_t slot, const Level& level, const wchar_t* mask) {
-    window->jobs[slot] = nullptr;
-    window->wanted[slot] =
-        level.run->setup.Pool && WillCompare(*level.run, window->entries[slot], mask, level.folder1Length);
-}
-
-// Jobs go to the nearest entries first: those the walk reaches next.
-void QueueWanted(EntryWindow* window, const Level& level) {
-    for (uint32_t i = 0; i < window->count; ++i) {
-        uint32_t slot = (window->first + i) % EntryWindow::kMost;
-        if (!window->wanted[slot]) continue;
-        PairPaths paths{level.path1, level.folder1Length, level.path2, level.folder2Length,
-                        window->entries[slot].cFileName};
-        window->jobs[slot] = QueuePair(level.run->setup.Pool, *level.run, paths);
-        if (!window->jobs[slot]) return;  // none free: the next release makes room
-        window->wanted[slot] = false;
-    }
-}
-
-// Reads entries until the window is full or the folder ends.
-void FillWindow(EntryWindow* window, const Level& level, const wchar_t* mask) {
-    while (!window->ended && window->count < window->capacity && !StopRequested()) {
-        uint32_t slot = (window->first + window->count) % EntryWindow::kMost;
-        if (!win.FindNextFileW(window->find, &window->entries[slot])) {
-            window->ended = true;
-            window->endError = win.GetLastError();
-            return;
-        }
-        ++window->count;
-        Admit(window, slot, level, mask);
-    }
-}
-
-EntryWindow* OpenWindow(HANDLE find, const WIN32_FIND_DATAW& firstEntry, const Level& level, const wchar_t* mask) {
-    auto* window = static_cast<EntryWindow*>(AllocZeroed(sizeof(EntryWindow)));
-    window->find = find;
-    window->capacity = level.run->setup.Pool ? EntryWindow::kMost : 1;
-    window->entries[0] = firstEntry;
-    window->count = 1;
-    Admit(window, 0, level, mask);
-    if (window->capacity > 1) {
-        FillWindow(window, level, mask);
-        QueueWanted(window, level);
-    }
-    return window;
-}
-
-// The next entry and its job (null for none); false at the end of the folder.
-bool TakeEntry(EntryWindow* window, const Level& level, const wchar_t* mask, WIN32_FIND_DATAW* entry, PairJob** job) {
-    if (window->count == 0) FillWindow(window, level, mask);
-    if (window->count == 0) return false;
-    *entry = window->entries[window->first];
-    *job = window->jobs[window->first];
-    window->first = (window->first + 1) % EntryWindow::kMost;
-    --window->count;
-    // The next entries go in flight while this one is compared; one at a time, the next is read
-    // only when it is wanted, after this one.
-    if (window->capacity > 1) {
-        FillWindow(window, level, mask);
-        QueueWanted(window, level);
-    }
-    return true;
-}
-
-// Jobs the walk did not reach (a stop, a limit) are waited for and handed back.
-void CloseWindow(EntryWindow* window, PairPool* pool) {
-    for (; window->count != 0; --window->count) {
-        PairJob* job = window->jobs[window->first];
-        if (job) {
-            AwaitPair(pool, job);
-            ReleasePair(pool, job);
-        }
-        window->first = (window->first + 1) % EntryWindow::kMost;
-    }
-    FreeBlock(window);
 }
 
 uint32_t CompareFile(const Level& level, PairJob* job) {
@@ -280,102 +177,118 @@ struct PathEntry {
 
 }  // namespace
 
+namespace {
+
+// The tree-2 folder's names, read on a thread of their own while tree 1 is opened; waited for
+// and released on every way out.
+struct Tree2Listing {
+    FolderListing listing;
+    HANDLE thread = nullptr;
+    Tree2Listing(const wchar_t* folder2, const wchar_t* mask) { StartFolderListing(&listing, folder2, mask, &thread); }
+    void Wait() {
+        if (!thread) return;
+        WaitUntilSignalled(thread);
+        win.CloseHandle(thread);
+        thread = nullptr;
+    }
+    ~Tree2Listing() {
+        Wait();
+        FreeFolderListing(&listing);
+    }
+};
+
+// A job that the entry does not use after all goes back at the end of its step.
+struct JobGoesBack {
+    PairPool* pool;
+    PairJob** job;
+    ~JobGoesBack() {
+        if (!*job) return;
+        AwaitPair(pool, *job);
+        ReleasePair(pool, *job);
+    }
+};
+
+// The entries of one folder, each as its kind says. Returns the pairs compared and the links
+// reproduced, below it included.
+uint32_t WalkEntries(Level* level, EntryWindow* window, const FolderListing& listing, const wchar_t* mask,
+                     int32_t depth) {
+    RunState* run = level->run;
+    uint32_t count = 0;
+    WIN32_FIND_DATAW entry;
+    PairJob* job = nullptr;
+    while (!StopRequested() && TakeEntry(window, &entry, &job)) {
+        JobGoesBack unused{run->setup.Pool, &job};
+        const wchar_t* name = entry.cFileName;
+        EntryKind kind = KindOfEntry(*run, entry, mask, level->folder1Length);
+        if (kind == EntryKind::kDots || kind == EntryKind::kIgnored) continue;
+        if (kind == EntryKind::kExcluded) {
+            if (!Options.quiet) PrintOut("%S\n skipped by exclude list\n", name);
+            continue;
+        }
+        if (kind == EntryKind::kTooLong) {
+            PrintErr("path too long (max %i) -> abort\n", kMaxTreePathChars);
+            AbortFlag.store(1);
+            run->NoMoreRecursion = true;
+            continue;
+        }
+        size_t nameLength = wcslen(name);
+        PutName(level->path1, level->folder1Length, name, nameLength);
+        PutName(level->path2, level->folder2Length, name, nameLength);
+        if (kind == EntryKind::kLink) {
+            if (HandledAsLink(*level, entry, mask, &count)) continue;
+            // Followed: the link is the file or folder it leads to.
+            bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            kind = isFolder ? EntryKind::kFolder : WildcardMatch(name, mask) ? EntryKind::kFile : EntryKind::kIgnored;
+        }
+        if (kind == EntryKind::kFile) {
+            count += CompareFile(*level, job);
+            job = nullptr;
+        } else if (kind == EntryKind::kFolder) {
+            count += EnterFolder(level, name, nameLength, listing, mask, depth);
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
 uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask, wchar_t* folder2, int32_t depth) {
-    size_t length1 = wcslen(folder1), length2 = wcslen(folder2);
-    AppendCharIfMissing(folder1, L'\\', length1 + 2);
-    AppendCharIfMissing(folder2, L'\\', length2 + 2);
-    length1 = wcslen(folder1);
-    length2 = wcslen(folder2);
+    AppendCharIfMissing(folder1, L'\\', wcslen(folder1) + 2);
+    AppendCharIfMissing(folder2, L'\\', wcslen(folder2) + 2);
     PathEntry path(run, folder1);
     if (path.again) {
         PrintOutLongPath("folder reached again below itself, not compared: %S\n", SkipLongPathPrefix(folder1));
         ++run->counts.FoldersUnreadable;
         return 0;
     }
-
-    FolderListing listing;
-    HANDLE listingThread = nullptr;
-    StartFolderListing(&listing, folder2, mask, &listingThread);
-
+    Tree2Listing tree2(folder2, mask);
     // Room for the longest name and the backslash and terminator of a nested level.
-    Level level;
-    level.run = run;
-    level.path1 = DuplicateStringWithRoom(folder1, MAX_PATH + 2);
-    level.path2 = DuplicateStringWithRoom(folder2, MAX_PATH + 2);
-    level.folder1Length = length1;
-    level.folder2Length = length2;
-    level.path1[length1] = L'*';
-    level.path1[length1 + 1] = 0;
+    ScopedBlock<wchar_t> path1(DuplicateStringWithRoom(folder1, MAX_PATH + 2));
+    ScopedBlock<wchar_t> path2(DuplicateStringWithRoom(folder2, MAX_PATH + 2));
+    Level level{run, path1.get(), path2.get(), wcslen(folder1), wcslen(folder2)};
+    level.path1[level.folder1Length] = L'*';
+    level.path1[level.folder1Length + 1] = 0;
 
-    uint32_t count = 0;
     WIN32_FIND_DATAW entry;
-    HANDLE find = win.FindFirstFileW(level.path1, &entry);
-    if (find == INVALID_HANDLE_VALUE) {
+    ScopedFind find(win.FindFirstFileW(level.path1, &entry));
+    if (!find) {
         DWORD error = win.GetLastError();
         PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
         // A folder without a single entry, not even "." (a root), is empty, not unreadable.
         if (error != ERROR_FILE_NOT_FOUND) ++run->counts.FoldersUnreadable;
+        return 0;
     }
-    if (listingThread) {
-        WaitUntilSignalled(listingThread);
-        win.CloseHandle(listingThread);
+    tree2.Wait();
+    WindowFolder folder{run, find.get(), mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
+    EntryWindow* window = OpenWindow(folder, entry);
+    uint32_t count = WalkEntries(&level, window, tree2.listing, mask, depth);
+    // Anything but the end of the folder leaves its other entries unseen.
+    DWORD error = ERROR_SUCCESS;
+    bool failed = EndedInError(window, &error);
+    CloseWindow(window);
+    if (!StopRequested() && failed) {
+        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
+        ++run->counts.FoldersUnreadable;
     }
-    if (find != INVALID_HANDLE_VALUE) {
-        EntryWindow* window = OpenWindow(find, entry, level, mask);
-        PairJob* job = nullptr;
-        while (!StopRequested() && TakeEntry(window, level, mask, &entry, &job)) {
-            // A job that this entry does not use after all goes back at the end of the step.
-            struct Unused {
-                PairPool* pool;
-                PairJob** job;
-                ~Unused() {
-                    if (*job) {
-                        AwaitPair(pool, *job);
-                        ReleasePair(pool, *job);
-                    }
-                }
-            } unused{run->setup.Pool, &job};
-            const wchar_t* name = entry.cFileName;
-            if (IsDotEntry(name)) continue;
-            if (IsExcluded(name)) {
-                if (!Options.quiet) PrintOut("%S\n skipped by exclude list\n", name);
-                continue;
-            }
-            size_t nameLength = wcslen(name);
-            if (length1 + nameLength >= static_cast<size_t>(kMaxTreePathChars)) {
-                PrintErr("path too long (max %i) -> abort\n", kMaxTreePathChars);
-                AbortFlag.store(1);
-                level.run->NoMoreRecursion = true;
-                continue;
-            }
-            PutName(level.path1, length1, name, nameLength);
-            PutName(level.path2, length2, name, nameLength);
-            bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (Recursing(*run) && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                HandledAsLink(level, entry, mask, &count)) {
-                continue;
-            }
-            if (!isFolder) {
-                if (WildcardMatch(name, mask)) {
-                    count += CompareFile(level, job);
-                    job = nullptr;
-                }
-            } else if (Recursing(*run)) {
-                count += EnterFolder(&level, name, nameLength, listing, mask, depth);
-            }
-        }
-        // Anything but the end of the folder leaves its other entries unseen.
-        bool failed = window->ended && window->endError != ERROR_NO_MORE_FILES;
-        DWORD error = window->endError;
-        CloseWindow(window, run->setup.Pool);
-        if (!StopRequested() && failed) {
-            PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-            ++run->counts.FoldersUnreadable;
-        }
-        win.FindClose(find);
-    }
-    FreeBlock(level.path1);
-    FreeBlock(level.path2);
-    FreeFolderListing(&listing);
     return count;
 }

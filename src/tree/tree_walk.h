@@ -11,6 +11,9 @@
 constexpr int kMaxTreePathChars = 32768;
 constexpr int kMaxTreeDepth = 1024;
 
+// Sub-folders are entered and links reproduced: a folder run, until a path too long to go deeper.
+bool Recursing(const RunState& run);
+
 // Compares every file of `folder1` that matches `mask` with its namesake in `folder2`, and with
 // recursion the sub-folders that tree 2 has as well. Both folders get a trailing backslash in
 // place, so their buffers need room for one more character. Returns the pairs handed to the
