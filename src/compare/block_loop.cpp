@@ -99,8 +99,8 @@ bool ReadBothSides(RunState* run, const PairSides& sides, uint32_t readLength) {
     } else {
         // One after the other: the handing over to a thread and back would cost more than it
         // buys, so this thread reads both, side 1 first, exactly as the readers would.
-        result1 = ReadSide1(run, readLength);
-        result2 = ReadSide2(run, readLength);
+        result1 = ReadSide(run, 0, readLength);
+        result2 = ReadSide(run, 1, readLength);
     }
     return result1 != 0 && result2 != 0;
 }

@@ -252,6 +252,8 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
     return left < readLength ? static_cast<uint32_t>(left) : readLength;
 }
 
+}  // namespace
+
 // Reads the block of one side, recovering from read errors by their class: media errors sector by
 // sector, reopenable ones by a new handle, anything else by asking. Both sides recover alike: a
 // target disk fails as often as a source.
@@ -323,12 +325,6 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         AnnounceRetry();
     }
 }
-
-}  // namespace
-
-uint32_t ReadSide1(RunState* run, uint32_t readLength) { return ReadSide(run, 0, readLength); }
-
-uint32_t ReadSide2(RunState* run, uint32_t readLength) { return ReadSide(run, 1, readLength); }
 
 namespace {
 

@@ -6,16 +6,13 @@
 #include "base/run_state.h"
 #include "platform/windows.h"
 
-// Reads the block of side 1 into the first compare buffer: sector by sector after a media error
-// (and after RetryCount reads that fail the same reopenable way), reopening after a lost share or
-// medium, asking the user after anything else; unattended every question takes its default
-// answer. Nonzero when the buffer holds the block, 0 when the reading was given up. Writes
-// BytesRead[0] and Unread[0], and may replace SideHandle1 and drop FILE_FLAG_NO_BUFFERING from
-// OpenFlags.
-uint32_t ReadSide1(RunState* run, uint32_t readLength);
-
-// The same for side 2: the second buffer, BytesRead[1], Unread[1], SideHandle2 and Side2Path.
-uint32_t ReadSide2(RunState* run, uint32_t readLength);
+// Reads the block of one side (0 or 1) into its compare buffer: sector by sector after a media
+// error (and after RetryCount reads that fail in a reopenable way), reopening after a lost share
+// or medium, asking the user after anything else; when nobody can answer every question takes its
+// default answer. Nonzero when the buffer holds the block, 0 when the reading was given up.
+// Writes the side's BytesRead and Unread, and may replace its handle and drop
+// FILE_FLAG_NO_BUFFERING from OpenFlags.
+uint32_t ReadSide(RunState* run, int side, uint32_t readLength);
 
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after
@@ -56,5 +53,5 @@ Recovery ChooseRecovery(DWORD error, int32_t reopenRounds, int32_t retryCount, b
 // handed one block at a time. `side` is 0 or 1.
 // When no thread can be made, the read runs on the calling thread instead.
 void StartSideRead(RunState* run, int side, uint32_t readLength);
-uint32_t WaitSideRead(int side);  // the result of ReadSide1 or ReadSide2 for that block
+uint32_t WaitSideRead(int side);  // the result of ReadSide for that block
 void StopReaderThreads();
