@@ -129,7 +129,7 @@ bool SetPlainSwitch(const wchar_t* arg, RunOptions* options) {
         {L"-s", &RunOptions::recurse, nullptr},     {L"-p", &RunOptions::parseReparsePoints, nullptr},
         {L"-n", &RunOptions::noWait, nullptr},      {L"-i", &RunOptions::ignoreSizes, nullptr},
         {L"-sz", &RunOptions::skipZero, nullptr},   {L"-sz1", &RunOptions::skipZero1, nullptr},
-        {L"-sz2", &RunOptions::skipZero2, nullptr},
+        {L"-sz2", &RunOptions::skipZero2, nullptr}, {L"-b", &RunOptions::bothWays, nullptr},
     };
     for (const Switch& s : kSwitches) {
         if (!SameText(arg, s.name)) continue;
@@ -170,6 +170,11 @@ OptionLoopResult RunOptionLoop(int count, wchar_t** args, RunOptions* options, w
         wchar_t* arg = args[i];
         if (SameText(arg, L"-lv")) return OptionLoopResult::ListVolumes;
         if (SameText(arg, L"-ld")) return OptionLoopResult::ListDisks;
+        // A result file's name may be of any length, one character included.
+        if (IsSwitchLead(arg[0]) && BeginsWith(arg + 1, L"o:") && arg[3] != 0) {
+            options->resultFile = arg + 3;
+            continue;
+        }
         if (BeginsWith(arg, L"-r:")) {
             // In 64 bits, so the largest number plus one cannot overflow before the clamp.
             int64_t attempts = static_cast<int64_t>(win.StrToIntW(arg + 3)) + 1;
@@ -226,6 +231,8 @@ void PrintUsage() {
         "-sz2  do not compare blocks which are zero only in file2\n",
         "-r:n  retry n times on CRC or IO error (default 10)\n",
         "-q    quiet mode (show summary only)\n",
+        "-b    both ways: also name what only the target folder holds\n",
+        "-o:f  write the result of every entry to file f\n",
         "-lv   list volumes\n",
         "-ld   list disks\n",
         "-n    no wait for keypress on finish if started standalone\n",

@@ -58,24 +58,26 @@ void PrintShortSummary(const RunState& run, uint32_t files) {
 // those pairs are named instead. Nor is a run that was stopped before its end: its stop message
 // stands for the files it never reached.
 void PrintCounts(const RunState& run) {
-    if (run.counts.ResultCounters[Different] > 0) {
-        PrintOut("%i files with differences\n", run.counts.ResultCounters[Different]);
-        if (run.counts.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", run.counts.ResultCounters[Missing]);
-    } else if (run.counts.ResultCounters[Missing] > 0) {
-        PrintOut("%i files missing\n", run.counts.ResultCounters[Missing]);
-    } else if (run.counts.ResultCounters[Unreadable] == 0 && run.counts.ResultCounters[OtherProblem] == 0 &&
-               run.counts.FoldersMissing == 0 && run.counts.FoldersUnreadable == 0 && run.counts.LinksFailed == 0 &&
-               !run.counts.WorkStopped) {
+    const RunCounters& c = run.counts;
+    const uint32_t onlyIn2 = c.FilesOnlyIn2 + c.FoldersOnlyIn2;
+    if (c.ResultCounters[Different] > 0) {
+        PrintOut("%i files with differences\n", c.ResultCounters[Different]);
+        if (c.ResultCounters[Missing] > 0) PrintOut("%i files missing\n", c.ResultCounters[Missing]);
+    } else if (c.ResultCounters[Missing] > 0) {
+        PrintOut("%i files missing\n", c.ResultCounters[Missing]);
+    } else if (c.ResultCounters[Unreadable] == 0 && c.ResultCounters[OtherProblem] == 0 && c.FoldersMissing == 0 &&
+               c.FoldersUnreadable == 0 && c.LinksFailed == 0 && !c.WorkStopped && onlyIn2 == 0 &&
+               !c.ResultsIncomplete) {
         PrintOut("All files identical\n");
         return;
     }
-    if (run.counts.FoldersMissing > 0) PrintOut("%i folders missing\n", run.counts.FoldersMissing);
-    if (run.counts.ResultCounters[Unreadable] > 0)
-        PrintOut("%i files could not be read\n", run.counts.ResultCounters[Unreadable]);
-    if (run.counts.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", run.counts.FoldersUnreadable);
-    if (run.counts.LinksFailed > 0) PrintOut("%i links could not be reproduced\n", run.counts.LinksFailed);
-    if (run.counts.ResultCounters[OtherProblem] > 0)
-        PrintOut("%i files had another problem\n", run.counts.ResultCounters[OtherProblem]);
+    if (c.FilesOnlyIn2 > 0) PrintOut("%i files only in tree 2\n", c.FilesOnlyIn2);
+    if (c.FoldersOnlyIn2 > 0) PrintOut("%i folders only in tree 2\n", c.FoldersOnlyIn2);
+    if (c.FoldersMissing > 0) PrintOut("%i folders missing\n", c.FoldersMissing);
+    if (c.ResultCounters[Unreadable] > 0) PrintOut("%i files could not be read\n", c.ResultCounters[Unreadable]);
+    if (c.FoldersUnreadable > 0) PrintOut("%i folders could not be read\n", c.FoldersUnreadable);
+    if (c.LinksFailed > 0) PrintOut("%i links could not be reproduced\n", c.LinksFailed);
+    if (c.ResultCounters[OtherProblem] > 0) PrintOut("%i files had another problem\n", c.ResultCounters[OtherProblem]);
 }
 
 }  // namespace
@@ -134,8 +136,9 @@ StepResult RunFolderComparison(RunState* run) {
     run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     // One file needs no summary of its own, unless the tree held more that could not be compared:
     // its verdict alone would hide the folders behind it.
-    bool treeTrouble =
-        run->counts.FoldersMissing > 0 || run->counts.FoldersUnreadable > 0 || run->counts.LinksFailed > 0;
+    const RunCounters& c = run->counts;
+    bool treeTrouble = c.FoldersMissing > 0 || c.FoldersUnreadable > 0 || c.LinksFailed > 0 || c.FilesOnlyIn2 > 0 ||
+                       c.FoldersOnlyIn2 > 0;
     if (Options.totallyQuiet || (static_cast<int32_t>(files) <= 1 && !treeTrouble) ||
         InterruptFlag.load(std::memory_order_relaxed)) {
         return kGoOn;

@@ -27,6 +27,7 @@
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
 #include "tree/exclude_masks.h"
+#include "tree/result_list.h"
 
 namespace {
 
@@ -52,17 +53,20 @@ int EndRun(int code) {
 // a verified copy. A key pressed after the work (at the closing prompt) changes nothing.
 int RunExitCode(const RunState& run) {
     if (run.counts.ResultCounters[Different] > 0) return kExitDifferent;
+    // With -b, a copy that holds what the source no longer has is no exact copy either.
+    if (run.counts.FilesOnlyIn2 > 0 || run.counts.FoldersOnlyIn2 > 0) return kExitDifferent;
     if (run.counts.ResultCounters[Missing] > 0 || run.counts.FoldersMissing > 0) return kExitMissing;
     if (run.counts.ResultCounters[Unreadable] > 0 || run.counts.ResultCounters[OtherProblem] > 0 ||
         run.counts.FoldersUnreadable > 0 || run.counts.LinksFailed > 0) {
         return kExitIncomplete;
     }
-    if (run.counts.WorkStopped) return kExitIncomplete;
+    if (run.counts.WorkStopped || run.counts.ResultsIncomplete) return kExitIncomplete;
     return kExitIdentical;
 }
 
 int CleanUpRun(RunState* run) {
     ReleaseRunResources(run);
+    CloseResultList(run);
     if (CursorColumn() > 0) PrintOut("\n");
     win.SetThreadExecutionState(ES_CONTINUOUS);
     WaitBeforeClose(Session, Options.noWait);
@@ -89,6 +93,7 @@ StepResult RunFileComparison(RunState* run) {
     bool streams = HasStreamName(run->path1) || HasStreamName(target);
     CompareOutcome outcome = CompareFilePair(run, run->path1, target, streams);
     ++run->counts.ResultCounters[outcome];
+    WritePairResult(run, outcome, FileNamePart(SkipLongPathPrefix(run->path1)));
     run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     return kGoOn;
 }
@@ -139,6 +144,7 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
         return EndRun(kExitBadArguments);
     }
     if (StepResult step = SetUpPaths(run); step.ended) return EndRun(step.code);
+    if (Options.resultFile && !OpenResultList(run, Options.resultFile)) return EndRun(kExitBadArguments);
     StepResult step = HasWildcards(run->path1) ? RunFolderComparison(run) : RunFileComparison(run);
     if (step.ended) return EndRun(step.code);
     return CleanUpRun(run);
@@ -146,6 +152,7 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
 
 void ResetRunState(RunState* run) {
     ReleaseRunResources(run);
+    CloseResultList(run);
     for (wchar_t*& mask : ExcludeMasks) {
         FreeBlock(mask);
         mask = nullptr;

@@ -16,11 +16,14 @@ struct RunOptions {
     uint64_t firstBytes;  // 0: no limit
     uint64_t startOffset;
     int32_t RetryCount;  // read attempts, not retries: "-r:10" gives 11
+    bool bothWays;            // -b: entries that only tree 2 has are named too
+    const wchar_t* resultFile;  // -o:file, or null: the list of every entry and its outcome
 };
 
 constexpr int32_t kDefaultRetryCount = 11;
 constexpr RunOptions kDefaultRunOptions = {false, false, false, false, false, false,
-                                           false, false, false, 0,     0,     kDefaultRetryCount};
+                                           false, false, false, 0,     0,     kDefaultRetryCount,
+                                           false, nullptr};
 
 extern RunOptions Options;
 

@@ -1,5 +1,7 @@
 #include "base/run_state.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -28,4 +30,13 @@ void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end) {
     ranges->begin[ranges->count] = begin;
     ranges->end[ranges->count] = end;
     ++ranges->count;
+}
+
+void NoteReason(PairState* pair, const char* format, ...) {
+    if (pair->Reason[0]) return;
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(pair->Reason, sizeof pair->Reason, format, args);
+    va_end(args);
+    if (length < 0) pair->Reason[0] = 0;
 }

@@ -11,6 +11,7 @@
 struct FileIdList;
 struct FolderOnPath;
 struct PairPool;
+struct ResultList;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
 constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
@@ -56,6 +57,7 @@ struct RunSetup {
     bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
     // Pairs in flight: the workers of a folder run, null for one pair at a time.
     PairPool* Pool;
+    ResultList* Results;  // -o:file, or null
 };
 
 // The pair being compared, set afresh at its start. Each reader may replace its own handle,
@@ -80,6 +82,8 @@ struct PairState {
     // Where the current block begins in both sides: the engine knows it, so nothing asks the file
     // position, which could fail and send every later read to the wrong place.
     uint64_t BlockPosition;
+    // Why the pair is not verified, for the result list: the first cause noted, empty if none.
+    char Reason[128];
 };
 
 // What the run has done so far, for the summary and the exit code.
@@ -94,7 +98,13 @@ struct RunCounters {
     uint32_t FoldersUnreadable;  // tree-1 folders that could not be listed to their end
     uint32_t LinksFailed;        // links that could not be read or reproduced in tree 2
     bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
+    uint32_t FilesOnlyIn2;       // with -b: files and folders that tree 1 lacks
+    uint32_t FoldersOnlyIn2;
+    bool ResultsIncomplete;      // a line of the result list could not be written
 };
+
+// Notes why the pair is not verified, unless a cause is noted already (printf-style).
+void NoteReason(PairState* pair, const char* format, ...);
 
 struct RunState {
     // The two path arguments, rewritten in place as the run sets them up.

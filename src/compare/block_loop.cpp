@@ -53,13 +53,16 @@ void ShowProgress(RunState* run, const PairRun& pair, uint64_t position) {
 
 // A side that is not the null device and delivered less than the block: the file shrank or
 // changed while it was compared. Only what both sides delivered may be compared.
-uint32_t DeliveredLength(const RunState& run, const BlockPlan& plan) {
+uint32_t DeliveredLength(RunState* runState, const BlockPlan& plan) {
+    const RunState& run = *runState;
     uint32_t length = plan.length;
     for (int side = 0; side < 2; ++side) {
         const uint32_t got = run.pair.BytesRead[side];
         if (run.setup.SideIsNull[side] || got >= plan.length) continue;
         PrintErr("\nfile%i ended early: %u of %u bytes read at offset %I64u -> abort\n", side + 1, got, plan.length,
                  plan.position);
+        NoteReason(&runState->pair, "file%i ended early at offset %llu", side + 1,
+                   static_cast<unsigned long long>(plan.position + got));
         if (got < length) length = got;
     }
     return length;
@@ -133,14 +136,32 @@ bool ReadBytesDiffer(const uint8_t* a, const uint8_t* b, uint32_t length, const 
     return false;
 }
 
+// An offset as the listing writes it, at least eight hexadecimal digits.
+const char* HexOffset(char* text, uint64_t value) {
+    char digits[17];
+    int count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[value & 15];
+        value >>= 4;
+    } while (value != 0);
+    int width = count < 8 ? 8 : count;
+    for (int i = 0; i < width; ++i) text[i] = i < width - count ? '0' : digits[width - 1 - i];
+    text[width] = 0;
+    return text;
+}
+
 // Names what a side could not read of this block and tells whether what was read differs; the
 // listing has shown the unread bytes as zeros. `listedAt` is the block's offset in the listing.
-void AccountUnread(const RunState& run, uint32_t length, uint64_t listedAt, PairRun* pair) {
+void AccountUnread(RunState* runState, uint32_t length, uint64_t listedAt, PairRun* pair) {
+    const RunState& run = *runState;
     for (int side = 0; side < 2; ++side) {
         const UnreadRanges& ranges = run.pair.Unread[side];
         for (uint32_t i = 0; i < ranges.count && ranges.begin[i] < length; ++i) {
             uint32_t end = ranges.end[i] < length ? ranges.end[i] : length;
             pair->unreadBytes += end - ranges.begin[i];
+            char first[20], last[20];
+            NoteReason(&runState->pair, "not read in file%i from %s to %s", side + 1,
+                       HexOffset(first, listedAt + ranges.begin[i]), HexOffset(last, listedAt + end - 1));
             if (!Options.quiet) {
                 PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side + 1, run.pair.CompareLength);
             }
@@ -172,7 +193,7 @@ void CompareBlock(RunState* run, const BlockPlan& plan, uint32_t length, PairRun
     }
     uint8_t* const* buffers = run->setup.CompareBuffers;
     pair->differences += DiffBlock(buffers[0], buffers[1], length, listedAt, run->pair.CompareLength);
-    if (unread) AccountUnread(*run, length, listedAt, pair);
+    if (unread) AccountUnread(run, length, listedAt, pair);
 }
 
 }  // namespace
@@ -199,16 +220,19 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
             pair->holeBytes += length;
             if (!SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) ||
                 !SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2)) {
+                NoteReason(&run->pair, "a side could not be positioned at offset %llu",
+                           static_cast<unsigned long long>(plan.position + plan.readLength));
                 pair->end = LoopEnd::ReaderGaveUp;
                 return;
             }
         } else {
             if (!ReadBothSides(run, sides, plan.readLength)) {
                 PrintErr("\n aborted\n");
+                NoteReason(&run->pair, "reading given up at offset %llu", static_cast<unsigned long long>(plan.position));
                 pair->end = LoopEnd::ReaderGaveUp;
                 return;
             }
-            length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(*run, plan);
+            length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(run, plan);
             CompareBlock(run, plan, length, pair);
         }
         pair->comparedTo = plan.position + length;

@@ -175,6 +175,7 @@ RangeSettled SettleRange(RunState* run, const PairSides& sides) {
     // ... and without -fi no end at all: zeros against zeros up to 2^63 bytes prove nothing.
     if (run->setup.SideIsNull[0] && run->setup.SideIsNull[1] && Options.firstBytes == 0) {
         PrintErr("both sides are the null device: nothing to compare -> abort\n");
+        NoteReason(&run->pair, "both sides are the null device");
         return RangeSettled::kUnreadable;
     }
     return RangeSettled::kCompare;

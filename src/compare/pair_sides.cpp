@@ -37,7 +37,8 @@ void PrintCannotSize(int side, const wchar_t* path, DWORD error) {
 
 // The sizes of both sides; kSizeUnknown of a device means reading to its end. The null device
 // has no size to ask: the other side's stands for it.
-bool ReadSizes(const RunState& run, const wchar_t* const paths[2], PairSides* sides) {
+bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sides) {
+    const RunState& run = *runState;
     for (int side = 0; side < 2; ++side) {
         const bool device = run.paths.device[side];
         const HANDLE handle = run.pair.SideHandle[side];
@@ -46,11 +47,14 @@ bool ReadSizes(const RunState& run, const wchar_t* const paths[2], PairSides* si
         // A serial port or a console would block in its first read until someone types.
         if (device && win.GetFileType(handle) == FILE_TYPE_CHAR) {
             PrintErr("file%i is a character device, not a file, volume or disk -> abort\n", side + 1);
+            NoteReason(&runState->pair, "file%i is a character device", side + 1);
             return false;
         }
         sides->sizes[side] = SizeOfFileOrDevice(handle, device);
         if (sides->sizes[side] == kSizeUnknown && !device) {
-            PrintCannotSize(side + 1, paths[side], win.GetLastError());
+            DWORD error = win.GetLastError();
+            PrintCannotSize(side + 1, paths[side], error);
+            NoteReason(&runState->pair, "%s reading the size of file%i", ErrorName(error), side + 1);
             return false;
         }
     }
@@ -81,12 +85,13 @@ bool OpenPairSides(RunState* run, const wchar_t* const paths[2], bool skipHardLi
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = win.GetLastError();
             PrintCannotOpen(side + 1, paths[side], error);
+            NoteReason(&run->pair, "%s opening file%i", ErrorName(error), side + 1);
             *failed = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
             return false;
         }
         run->pair.SideHandle[side] = handle;
     }
-    if (!ReadSizes(*run, paths, sides)) {
+    if (!ReadSizes(run, paths, sides)) {
         *failed = Unreadable;
         return false;
     }

@@ -311,7 +311,10 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             *side.handle = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
             if (recovery == Recovery::kReopenBuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) return 0;
+            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) {
+                NoteReason(&run->pair, "%s reopening file%i", ErrorName(error), side.number);
+                return 0;
+            }
             filled = 0;
             continue;
         }
@@ -320,6 +323,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
                  ErrorName(error));
         if (AnswerYesNo(L'Y')) {
             if (side.number == 1 || NobodyAnswers(Session)) PrintOut("\n");
+            NoteReason(&run->pair, "read error %s in file%i", ErrorName(error), side.number);
             return 0;
         }
         AnnounceRetry();

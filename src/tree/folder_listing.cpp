@@ -57,6 +57,7 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->mask = DuplicateString(mask);
     listing->names = nullptr;
     listing->isFolder = nullptr;
+    listing->seen = nullptr;
     listing->count = 0;
     listing->capacity = 0;
     listing->nameBlocks = nullptr;
@@ -162,7 +163,10 @@ uint64_t ReadFolderListing(FolderListing* listing) {
     return listing->count;
 }
 
-const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder) {
+namespace {
+
+// The place of the first stored name equal to `name`, or the count when there is none.
+uint64_t FindPlace(const FolderListing* listing, const wchar_t* name) {
     uint64_t place = listing->count;
     if (listing->slotCount != 0) {
         // Names of one hash share a chain in the order they were listed: the first that compares
@@ -180,10 +184,26 @@ const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* nam
         for (place = 0; place < listing->count && !SameNameNoCase(listing->names[place], name); ++place) {
         }
     }
+    return place;
+}
+
+}  // namespace
+
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder) {
+    uint64_t place = FindPlace(listing, name);
     if (place == listing->count) return nullptr;
     if (isFolder) *isFolder = listing->isFolder[place];
     return listing->names[place];
 }
+
+void MarkListed(FolderListing* listing, const wchar_t* name) {
+    uint64_t place = FindPlace(listing, name);
+    if (place == listing->count) return;
+    if (!listing->seen) listing->seen = static_cast<bool*>(AllocZeroed(listing->capacity * sizeof(bool)));
+    listing->seen[place] = true;
+}
+
+bool WasListed(const FolderListing* listing, uint64_t place) { return listing->seen && listing->seen[place]; }
 
 void FreeFolderListing(FolderListing* listing) {
     while (NameBlock* block = listing->nameBlocks) {
@@ -192,11 +212,13 @@ void FreeFolderListing(FolderListing* listing) {
     }
     FreeBlock(listing->names);
     FreeBlock(listing->isFolder);
+    FreeBlock(listing->seen);
     FreeBlock(listing->slots);
     FreeBlock(listing->folder);
     FreeBlock(listing->mask);
     listing->names = nullptr;
     listing->isFolder = nullptr;
+    listing->seen = nullptr;
     listing->slots = nullptr;
     listing->folder = listing->mask = nullptr;
     listing->count = listing->capacity = 0;

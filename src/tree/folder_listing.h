@@ -20,6 +20,7 @@ struct FolderListing {
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
     bool* isFolder;   // of each name: the entry is a folder (a link to one included)
+    bool* seen;       // of each name, with -b: tree 1 has an entry of that name
     uint64_t count;
     uint64_t capacity;      // of names; it doubles as it fills
     NameBlock* nameBlocks;  // the characters of the names, many names a block
@@ -51,6 +52,10 @@ void IndexListingNames(FolderListing* listing);
 // Only names whose case-folded hash is that of `name` are compared. `isFolder`, when given, tells
 // whether the entry found is a folder.
 const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder = nullptr);
+
+// Notes that tree 1 has an entry named `name`, and whether it had one for the name at `place`.
+void MarkListed(FolderListing* listing, const wchar_t* name);
+bool WasListed(const FolderListing* listing, uint64_t place);
 
 // Frees what the listing holds, not the listing itself.
 void FreeFolderListing(FolderListing* listing);

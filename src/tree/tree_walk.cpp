@@ -1,5 +1,6 @@
 #include "tree/tree_walk.h"
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -8,6 +9,7 @@
 #include "base/scoped_handles.h"
 #include "base/waits.h"
 #include "compare/compare_pair.h"
+#include "compare/error_names.h"
 #include "compare/file_identity.h"
 #include "console/console_output.h"
 #include "console/control_handler.h"
@@ -21,6 +23,7 @@
 #include "tree/folder_listing.h"
 #include "tree/pairs_in_flight.h"
 #include "tree/reparse_points.h"
+#include "tree/result_list.h"
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
 
@@ -38,6 +41,12 @@ struct Level {
     size_t folder1Length;
     size_t folder2Length;
 };
+
+// A folder's line in the result list: its path relative to the root, with its backslash.
+void WriteFolderResult(RunState* run, const wchar_t* folder, const wchar_t* base, char mark, const char* why) {
+    const wchar_t* shown = RelativeToBase(folder, base);
+    WriteResult(run, mark, *shown ? shown : L".\\", why);
+}
 
 // "cannot open '%S' err=%u\n\n" for a folder path of any length; a long one is not cut short.
 void PrintCannotOpen(const wchar_t* path, DWORD error) {
@@ -63,13 +72,16 @@ bool HandledAsLink(const Level& level, const WIN32_FIND_DATAW& entry, const wcha
     if (!reproduce) return false;
     bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (!isFolder && !WildcardMatch(entry.cFileName, mask)) return true;
+    const wchar_t* shown = RelativeToBase(level.path1, level.run->BaseFolder1);
     if (ReplicateLink(*level.run, level.path1, level.path2, isFolder)) {
         ++*count;
         // Attributes go only to what this run reproduced, never to an entry it kept.
         win.SetFileAttributesW(level.path2, entry.dwFileAttributes);
+        WriteResult(level.run, '>', shown);
     } else {
         // Whatever tree 2 holds at that name was not compared.
         ++level.run->counts.LinksFailed;
+        WriteResult(level.run, '!', shown, "link not reproduced in tree 2");
     }
     return true;
 }
@@ -97,6 +109,7 @@ uint32_t CompareFile(const Level& level, PairJob* job) {
     CompareOutcome outcome = CompareFilePair(level.run, level.path1, level.path2, false, ahead);
     if (job) ReleasePair(pool, job);
     ++level.run->counts.ResultCounters[outcome];
+    WritePairResult(level.run, outcome, RelativeToBase(level.path1, level.run->BaseFolder1));
     CheckPauseKey();
     return 1;
 }
@@ -132,9 +145,13 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
             if (missing) {
                 PrintOutLongPath("folder2 not found: %S\n", level->path2);
                 ++level->run->counts.FoldersMissing;
+                WriteFolderResult(level->run, level->path2, level->run->BaseFolder2, '-', nullptr);
             } else {
                 PrintCannotOpen(level->path2, error);
                 ++level->run->counts.FoldersUnreadable;
+                char why[64];
+                snprintf(why, sizeof why, "%s opening the tree-2 folder", ErrorName(error));
+                WriteFolderResult(level->run, level->path2, level->run->BaseFolder2, '!', why);
             }
             return 0;
         }
@@ -197,6 +214,26 @@ struct Tree2Listing {
     }
 };
 
+// With -b, what the tree-2 folder holds that tree 1 lacks, after the same masks and exclude
+// masks: named on a line, counted, and a difference of the copy.
+void ReportOnlyInTree2(RunState* run, const FolderListing* listing, const wchar_t* folder2) {
+    ScopedBlock<wchar_t> path(DuplicateStringWithRoom(folder2, MAX_PATH + 2));
+    size_t length = wcslen(folder2);
+    for (uint64_t place = 0; place < listing->count; ++place) {
+        const wchar_t* name = listing->names[place];
+        bool isFolder = listing->isFolder[place];
+        if (WasListed(listing, place) || IsExcluded(name) || (isFolder && !Recursing(*run))) continue;
+        size_t nameLength = wcslen(name);
+        memcpy(path.get() + length, name, nameLength * sizeof(wchar_t));
+        path.get()[length + nameLength] = isFolder ? L'\\' : 0;
+        path.get()[length + nameLength + 1] = 0;
+        const wchar_t* shown = RelativeToBase(path.get(), run->BaseFolder2);
+        if (!Options.quiet) PrintOutLongPath("only in tree 2: %S\n", shown);
+        ++(isFolder ? run->counts.FoldersOnlyIn2 : run->counts.FilesOnlyIn2);
+        WriteResult(run, '+', shown);
+    }
+}
+
 // A job that the entry does not use after all goes back at the end of its step.
 struct JobGoesBack {
     PairPool* pool;
@@ -210,7 +247,7 @@ struct JobGoesBack {
 
 // The entries of one folder, each as its kind says. Returns the pairs compared and the links
 // reproduced, below it included.
-uint32_t WalkEntries(Level* level, EntryWindow* window, const FolderListing& listing, const wchar_t* mask,
+uint32_t WalkEntries(Level* level, EntryWindow* window, FolderListing* listing, const wchar_t* mask,
                      int32_t depth) {
     RunState* run = level->run;
     uint32_t count = 0;
@@ -219,6 +256,7 @@ uint32_t WalkEntries(Level* level, EntryWindow* window, const FolderListing& lis
     while (!StopRequested() && TakeEntry(window, &entry, &job)) {
         JobGoesBack unused{run->setup.Pool, &job};
         const wchar_t* name = entry.cFileName;
+        if (Options.bothWays) MarkListed(listing, name);
         EntryKind kind = KindOfEntry(*run, entry, mask, level->folder1Length);
         if (kind == EntryKind::kDots || kind == EntryKind::kIgnored) continue;
         if (kind == EntryKind::kExcluded) {
@@ -244,7 +282,7 @@ uint32_t WalkEntries(Level* level, EntryWindow* window, const FolderListing& lis
             count += CompareFile(*level, job);
             job = nullptr;
         } else if (kind == EntryKind::kFolder) {
-            count += EnterFolder(level, name, nameLength, listing, mask, depth);
+            count += EnterFolder(level, name, nameLength, *listing, mask, depth);
         }
     }
     return count;
@@ -259,6 +297,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     if (path.again) {
         PrintOutLongPath("folder reached again below itself, not compared: %S\n", SkipLongPathPrefix(folder1));
         ++run->counts.FoldersUnreadable;
+        WriteFolderResult(run, folder1, run->BaseFolder1, '!', "folder reached again below itself");
         return 0;
     }
     Tree2Listing tree2(folder2, mask);
@@ -275,13 +314,18 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         DWORD error = win.GetLastError();
         PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
         // A folder without a single entry, not even "." (a root), is empty, not unreadable.
-        if (error != ERROR_FILE_NOT_FOUND) ++run->counts.FoldersUnreadable;
+        if (error != ERROR_FILE_NOT_FOUND) {
+            ++run->counts.FoldersUnreadable;
+            char why[64];
+            snprintf(why, sizeof why, "%s listing the folder", ErrorName(error));
+            WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
+        }
         return 0;
     }
     tree2.Wait();
     WindowFolder folder{run, find.get(), mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
     EntryWindow* window = OpenWindow(folder, entry);
-    uint32_t count = WalkEntries(&level, window, tree2.listing, mask, depth);
+    uint32_t count = WalkEntries(&level, window, &tree2.listing, mask, depth);
     // Anything but the end of the folder leaves its other entries unseen.
     DWORD error = ERROR_SUCCESS;
     bool failed = EndedInError(window, &error);
@@ -289,6 +333,11 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     if (!StopRequested() && failed) {
         PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
         ++run->counts.FoldersUnreadable;
+        char why[64];
+        snprintf(why, sizeof why, "%s listing the folder to its end", ErrorName(error));
+        WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
     }
+    // What tree 1 could not list to its end may be there after all.
+    if (Options.bothWays && !StopRequested() && !failed) ReportOnlyInTree2(run, &tree2.listing, folder2);
     return count;
 }

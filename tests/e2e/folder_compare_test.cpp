@@ -1,6 +1,7 @@
 // Whole folder runs of qvb.exe on real trees: pairing, summary forms and exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/windows.h"
@@ -178,6 +179,46 @@ TEST_F(FolderRuns, FoldersMasksAndTheLongForm) {
         EXPECT_EQ(r.out, "target folder is the source folder -> abort\r\n");
         EXPECT_EQ(r.exitCode, 8u);
     }
+}
+
+TEST_F(FolderRuns, AResultListForScriptsAndBothWays) {
+    CreateDirectoryW((t1 + L"\\sub").c_str(), nullptr);
+    CreateDirectoryW((t2 + L"\\sub").c_str(), nullptr);
+    CreateDirectoryW((t1 + L"\\gone").c_str(), nullptr);
+    CreateDirectoryW((t2 + L"\\extra").c_str(), nullptr);
+    Both(L"same", "1", "1");
+    Both(L"sub\\\u00e9t\u00e9", "2", "2");
+    Both(L"diff", "3", "4");
+    Both(L"held", "5", "5");
+    folder.Write(L"t1\\missing", "6");
+    folder.Write(L"t2\\only2", "7");
+    std::wstring list = folder.File(L"list.txt");
+    // Held open without sharing by this process: the pair cannot be read.
+    HANDLE held = CreateFileW((t1 + L"\\held").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ProcessResult r = Run(L"-q -b -o:" + Quoted(list) + L" " + Quoted(t1) + L" " + Quoted(t2));
+    CloseHandle(held);
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    // The lines of the walk's order, UTF-8 with CR LF; the reason follows a tab.
+    std::string lines = ReadWholeFile(list);
+    for (const char* line : {"* diff\r\n", "- gone\\\r\n", "! held\tSHARING_VIOLATION opening file1\r\n",
+                             "- missing\r\n", "= same\r\n", "= sub\\\xc3\xa9t\xc3\xa9\r\n", "+ extra\\\r\n",
+                             "+ only2\r\n"}) {
+        EXPECT_NE(lines.find(line), std::string::npos) << line << "\n" << lines;
+    }
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 8) << lines;
+    EXPECT_NE(r.out.find("1 files only in tree 2\r\n1 folders only in tree 2\r\n"), std::string::npos) << r.out;
+
+    // Without -b what only tree 2 holds is not looked at, and the list has nothing of it.
+    r = Run(L"-q -o:" + Quoted(list) + L" " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(ReadWholeFile(list).find("+ "), std::string::npos);
+    EXPECT_EQ(r.out.find("only in tree 2"), std::string::npos) << r.out;
+    // A file run writes one line; a result file that cannot be created ends the run at once.
+    r = Run(L"-q -o:" + Quoted(list) + L" " + Quoted(t1 + L"\\diff") + L" " + Quoted(t2 + L"\\diff"));
+    EXPECT_EQ(ReadWholeFile(list), "* diff\r\n");
+    r = Run(L"-q -o:" + Quoted(folder.File(L"nofolder\\list.txt")) + L" " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_NE(r.err.find("cannot create the result file '"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("' (PATH_NOT_FOUND) -> abort\n"), std::string::npos) << r.err;
 }
 
 TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {

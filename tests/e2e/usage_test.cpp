@@ -21,6 +21,8 @@ const char kUsage[] =
     "-sz2  do not compare blocks which are zero only in file2\r\n"
     "-r:n  retry n times on CRC or IO error (default 10)\r\n"
     "-q    quiet mode (show summary only)\r\n"
+    "-b    both ways: also name what only the target folder holds\r\n"
+    "-o:f  write the result of every entry to file f\r\n"
     "-lv   list volumes\r\n"
     "-ld   list disks\r\n"
     "-n    no wait for keypress on finish if started standalone\r\n"

@@ -136,9 +136,13 @@ stop_within "console: Ctrl+C at a prompt" "read error ACCESS_DENIED - abort? (Y/
 mkdir -p "$work/many/t1" "$work/many/t2"
 (cd "$work/many/t1" && for i in $(seq 6000); do echo "$i" >"f$i"; done)
 cp -r "$work/many/t1/." "$work/many/t2/"
-console_start "" "$(winpath "$work/many/t1")" "$(winpath "$work/many/t2")"
+console_start "" "-o:$(winpath "$work/many/list.txt")" "$(winpath "$work/many/t1")" "$(winpath "$work/many/t2")"
 console_wait "Comparing f"
 stop_within "console: Ctrl+C while pairs are in flight" "Ctrl+C pressed -> abort" "All files identical"
+# The stopped run's result list is true as far as it goes: whole lines, each an identical pair.
+[ -s "$work/many/list.txt" ] || fail "a stopped run left no result list"
+grep -qvaP '^= f[0-9]+\r$' "$work/many/list.txt" && fail "a stopped run's result list holds other lines"
+[ "$(wc -l <"$work/many/list.txt")" -lt 6000 ] || fail "a stopped run's result list is complete"
 # Nobody can type at input from NUL: the prompt takes its default answer, shown as if typed.
 input='</dev/null'
 console_start "fail $F 1048576 1049088 EACCES" "$M\\f.bin" "$R\\f.bin"
