@@ -89,6 +89,11 @@ tree_case() {
   floor_report "one thread" "$q" "$f"
   f=$(best sh -c "wine '$floor' tree '$t1' '$t2' 2 >/dev/null 2>&1")
   floor_report "two threads" "$q" "$f"
+  # The result list: a line per pair, written as the run goes.
+  local o
+  o=$(best sh -c "wine '$exe' -n -q -o:'$(winpath "$data/list.txt")' '$data/tree1' '$data/tree2' >/dev/null 2>&1")
+  printf '    %-40s qvb %7.3f s   with/without %5.2f\n' "with the result list (-o)" "$o" \
+    "$(awk -v o="$o" -v q="$q" 'BEGIN { print o / q }')"
 }
 
 if [ "${2:-}" = tree ]; then
