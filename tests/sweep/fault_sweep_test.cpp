@@ -118,8 +118,8 @@ bool LeftUnread(const std::string& out) {
 
 // The lines of a run that tell its outcome, for the message of a false verdict.
 std::string KeyLines(const std::string& out, const std::string& err) {
-    static const char* const kWords[] = {"identical", "differ",  "rror",      "annot",    "not read", "failed", "abort",
-                                         "could not", "missing", "not found", "compared", "sizes",    "File"};
+    static const char* const kWords[] = {"identical", "differ",  "rror",      "annot",  "not read", "failed", "abort",
+                                         "could not", "missing", "not found", "compar", "sizes",    "File"};
     std::string lines, text = out + "\n" + err;
     std::replace(text.begin(), text.end(), '\r', '\n');
     for (size_t begin = 0; begin < text.size();) {
