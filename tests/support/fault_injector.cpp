@@ -39,6 +39,14 @@ std::atomic<size_t> failedAt{SIZE_MAX};
 std::atomic<bool> succeededLater{false};
 std::vector<int> recorded;
 void (*failureHook)(const void*, bool) = nullptr;
+// A handle whose release was the call that failed, with the real release, for ReleaseLeftOver.
+BOOL(WINAPI* leftOverRelease)(HANDLE) = nullptr;
+HANDLE leftOverHandle = nullptr;
+
+template <typename R, typename... Args>
+struct IsHandleRelease : std::false_type {};
+template <>
+struct IsHandleRelease<BOOL, HANDLE> : std::true_type {};
 
 // The first argument of a call, where it names what the call is about: a path or a handle.
 template <typename... Args>
@@ -180,6 +188,12 @@ struct Wrapper<Id, R (*)(Args...)> {
                 failedAt = index;
                 failedEntry = Id;
                 TellFailure(args...);
+                if constexpr (IsHandleRelease<R, Args...>::value) {
+                    if (IsRelease(Id)) {
+                        leftOverRelease = real;
+                        leftOverHandle = std::get<0>(std::tuple<Args...>(args...));
+                    }
+                }
                 ::SetLastError(error);
                 return FailureValue<R>(Id);
             }
@@ -241,6 +255,12 @@ int FailedEntry() { return failedEntry.load(); }
 uint32_t FailedError() { return failedError.load(); }
 bool FailedEntrySucceededLater() { return succeededLater.load(); }
 void OnFailure(void (*hook)(const void*, bool)) { failureHook = hook; }
+
+void ReleaseLeftOver() {
+    if (leftOverRelease) leftOverRelease(leftOverHandle);
+    leftOverRelease = nullptr;
+    leftOverHandle = nullptr;
+}
 
 void Arm(size_t callIndex, uint32_t error) {
     Record();

@@ -44,6 +44,9 @@ const char* EntryName(int id);
 std::vector<uint32_t> ErrorsOf(int id);
 // True for the entries that release something (CloseHandle, HeapFree...).
 bool IsRelease(int id);
+// Closes the handle whose closing was the call that failed, after the run has been measured, so
+// that the files and folders it held can be removed.
+void ReleaseLeftOver();
 
 // Opened minus closed since the last Record or Arm: handles (files, events, threads, searches)
 // and heap or virtual memory blocks.

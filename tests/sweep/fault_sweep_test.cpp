@@ -531,6 +531,7 @@ protected:
         r.exitCode = RunMainSequence(&TestRun(), static_cast<int>(args.size()), vector.data());
         r.handles = fault::OpenHandles();
         r.blocks = fault::OpenBlocks();
+        fault::ReleaseLeftOver();
         r.out = fc::Output();
         r.err = errText;
         r.hung = hang_watch::hung.load();
