@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <tuple>
 
 #include "platform/win_api.h"
 
@@ -26,11 +27,45 @@ const char* const kNames[] = {
 
 constexpr size_t kMaxCalls = 1 << 20;
 int calls[kMaxCalls];
+bool besideMain[kMaxCalls];
 std::atomic<size_t> callCount{0};
 std::atomic<int64_t> handles{0}, blocks{0};
 size_t armed = SIZE_MAX;
+uint32_t armedError = 0;
+DWORD mainThread = 0;
 std::atomic<int> failedEntry{-1};
+std::atomic<uint32_t> failedError{0};
+std::atomic<size_t> failedAt{SIZE_MAX};
+std::atomic<bool> succeededLater{false};
 std::vector<int> recorded;
+void (*failureHook)(const void*, bool) = nullptr;
+// A handle whose release was the call that failed, with the real release, for ReleaseLeftOver.
+BOOL(WINAPI* leftOverRelease)(HANDLE) = nullptr;
+HANDLE leftOverHandle = nullptr;
+
+template <typename R, typename... Args>
+struct IsHandleRelease : std::false_type {};
+template <>
+struct IsHandleRelease<BOOL, HANDLE> : std::true_type {};
+
+// The first argument of a call, where it names what the call is about: a path or a handle.
+template <typename... Args>
+void TellFailure(Args... args) {
+    if (!failureHook) return;
+    if constexpr (sizeof...(Args) == 0) {
+        failureHook(nullptr, false);
+    } else {
+        using First = std::tuple_element_t<0, std::tuple<Args...>>;
+        const First first = std::get<0>(std::tuple<Args...>(args...));
+        if constexpr (std::is_same_v<First, LPCWSTR> || std::is_same_v<First, LPWSTR>) {
+            failureHook(first, true);
+        } else if constexpr (std::is_same_v<First, HANDLE>) {
+            failureHook(first, false);
+        } else {
+            failureHook(nullptr, false);
+        }
+    }
+}
 
 bool Passthrough(int id) {
     static const char* const kNever[] = {
@@ -68,14 +103,24 @@ bool Passthrough(int id) {
 
 bool NameIs(int id, const char* name) { return strcmp(kNames[id], name) == 0; }
 
-// Whether this call is the one to fail; records it either way.
-bool Intercept(int id) {
-    if (Passthrough(id)) return false;
+// Records the call and returns its position, or SIZE_MAX for a call that is not counted.
+size_t Intercept(int id) {
+    if (Passthrough(id)) return SIZE_MAX;
     size_t index = callCount.fetch_add(1);
-    if (index < kMaxCalls) calls[index] = id;
-    if (index != armed) return false;
-    failedEntry = id;
-    return true;
+    if (index < kMaxCalls) {
+        calls[index] = id;
+        besideMain[index] = ::GetCurrentThreadId() != mainThread;
+    }
+    return index;
+}
+
+// The error the armed call fails with: the one asked for when its entry can give it.
+uint32_t ErrorFor(int id) {
+    std::vector<uint32_t> errors = ErrorsOf(id);
+    for (uint32_t e : errors) {
+        if (e == armedError) return e;
+    }
+    return errors.front();
 }
 
 bool IsOpen(int id) {
@@ -136,11 +181,27 @@ struct Wrapper<Id, R (*)(Args...)> {
             Intercept(Id);
             real(args...);
         } else {
-            if (Intercept(Id)) {
-                ::SetLastError(EntryError(Id));
+            size_t index = Intercept(Id);
+            if (index != SIZE_MAX && index == armed) {
+                uint32_t error = ErrorFor(Id);
+                failedError = error;
+                failedAt = index;
+                failedEntry = Id;
+                TellFailure(args...);
+                if constexpr (IsHandleRelease<R, Args...>::value) {
+                    if (IsRelease(Id)) {
+                        leftOverRelease = real;
+                        leftOverHandle = std::get<0>(std::tuple<Args...>(args...));
+                    }
+                }
+                ::SetLastError(error);
                 return FailureValue<R>(Id);
             }
             R result = real(args...);
+            bool ok = std::is_pointer_v<R> ? Succeeded(Id, result) : result != FailureValue<R>(Id);
+            if (ok && index != SIZE_MAX && index > failedAt.load() && Id == failedEntry.load()) {
+                succeededLater = true;
+            }
             if (IsOpen(Id) && Succeeded(Id, result)) ++handles;
             if ((NameIs(Id, "CloseHandle") || NameIs(Id, "FindClose") || NameIs(Id, "FindVolumeClose") ||
                  NameIs(Id, "SetupDiDestroyDeviceInfoList")) &&
@@ -168,6 +229,10 @@ void Install() {
 
 void Record() {
     armed = SIZE_MAX;
+    mainThread = ::GetCurrentThreadId();
+    failedEntry = -1;
+    failedAt = SIZE_MAX;
+    succeededLater = false;
     callCount = 0;
     handles = 0;
     blocks = 0;
@@ -179,27 +244,50 @@ const std::vector<int>& Calls() {
     return recorded;
 }
 
-int FailedEntry() { return failedEntry.load(); }
+size_t CallsBesideMainThread(const char* name) {
+    size_t count = callCount.load() < kMaxCalls ? callCount.load() : kMaxCalls;
+    size_t beside = 0;
+    for (size_t i = 0; i < count; ++i) beside += besideMain[i] && NameIs(calls[i], name);
+    return beside;
+}
 
-void Arm(size_t callIndex) {
+int FailedEntry() { return failedEntry.load(); }
+uint32_t FailedError() { return failedError.load(); }
+bool FailedEntrySucceededLater() { return succeededLater.load(); }
+void OnFailure(void (*hook)(const void*, bool)) { failureHook = hook; }
+
+void ReleaseLeftOver() {
+    if (leftOverRelease) leftOverRelease(leftOverHandle);
+    leftOverRelease = nullptr;
+    leftOverHandle = nullptr;
+}
+
+void Arm(size_t callIndex, uint32_t error) {
     Record();
-    failedEntry = -1;
     armed = callIndex;
+    armedError = error;
 }
 
 const char* EntryName(int id) { return id >= 0 && id < kEntryCount ? kNames[id] : "?"; }
 
-uint32_t EntryError(int id) {
+std::vector<uint32_t> ErrorsOf(int id) {
+    static const char* const kOnFilesAndDevices[] = {
+        "ReadFile",         "CreateFileW",     "SetFilePointerEx",           "SetFilePointer",
+        "GetFileSize",      "DeviceIoControl", "GetFileInformationByHandle", "FindFirstFileW",
+        "FindFirstFileExW", "FindNextFileW",   "GetFileAttributesW",
+    };
+    for (const char* name : kOnFilesAndDevices) {
+        if (NameIs(id, name)) return {ERROR_CRC, ERROR_NOT_READY, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
+    }
     const char* name = EntryName(id);
-    if (!strcmp(name, "ReadFile") || !strcmp(name, "DeviceIoControl")) return ERROR_IO_DEVICE;
     if (!strcmp(name, "HeapAlloc") || !strcmp(name, "VirtualAlloc") || !strcmp(name, "CreateThread") ||
         !strcmp(name, "CreateEventW")) {
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return {ERROR_NOT_ENOUGH_MEMORY};
     }
     if (strstr(name, "Console") || !strcmp(name, "WriteFile") || !strcmp(name, "GetFileType")) {
-        return ERROR_INVALID_HANDLE;
+        return {ERROR_INVALID_HANDLE};
     }
-    return ERROR_ACCESS_DENIED;
+    return {ERROR_ACCESS_DENIED};
 }
 
 bool IsRelease(int id) {

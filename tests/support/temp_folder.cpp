@@ -26,18 +26,25 @@ void RemoveTree(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
+std::wstring TemporaryFolder() {
+    wchar_t base[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, base);
+    if (length > 0 && length < MAX_PATH && base[length - 1] == L'\\') base[length - 1] = 0;
+    return base;
+}
+
 }  // namespace
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder() : TempFolder(TemporaryFolder()) {}
+
+TempFolder::TempFolder(const std::wstring& base) {
     static std::atomic<int> serial{0};
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
     // Process ids come back under Wine, and a folder a killed test left behind must never be
     // mistaken for a fresh one: the name carries the time too, and an old folder is cleared.
     wchar_t name[80];
     wsprintfW(name, L"qvbtest-%u-%u-%u", GetCurrentProcessId(), static_cast<unsigned>(GetTickCount64() % 100000000),
               serial.fetch_add(1) + 1);
-    path_ = std::wstring(base) + name;
+    path_ = base + L"\\" + name;
     if (!CreateDirectoryW(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS) {
         RemoveTree(path_);
         CreateDirectoryW(path_.c_str(), nullptr);

@@ -6,6 +6,9 @@
 class TempFolder {
 public:
     TempFolder();
+    // A fresh folder inside `base` (a folder without a trailing backslash) instead of the
+    // temporary folder.
+    explicit TempFolder(const std::wstring& base);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
