@@ -22,7 +22,8 @@ struct EntryWindow {
     DWORD endError;  // ERROR_NO_MORE_FILES, or why it failed
     WIN32_FIND_DATAW entries[kMost];
     PairJob* jobs[kMost];
-    bool wanted[kMost];  // a file the walk will compare, still without a job
+    bool wanted[kMost];   // a file the walk will compare, still without a job
+    bool entered[kMost];  // a folder the walk will enter, with all its pairs, before the next entry
 };
 
 EntryKind KindOfEntry(const RunState& run, const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength) {
@@ -41,16 +42,21 @@ namespace {
 
 void Admit(EntryWindow* window, uint32_t slot) {
     const WindowFolder& f = window->folder;
+    const WIN32_FIND_DATAW& entry = window->entries[slot];
+    EntryKind kind = KindOfEntry(*f.run, entry, f.mask, f.length1);
     window->jobs[slot] = nullptr;
-    window->wanted[slot] =
-        f.run->setup.Pool && KindOfEntry(*f.run, window->entries[slot], f.mask, f.length1) == EntryKind::kFile;
+    window->wanted[slot] = f.run->setup.Pool && kind == EntryKind::kFile;
+    window->entered[slot] =
+        kind == EntryKind::kFolder || (kind == EntryKind::kLink && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
 }
 
-// Jobs go to the nearest entries first: those the walk reaches next.
+// Jobs go to the pairs in the order the walk reaches them: the nearest entries first, and none
+// behind a folder, whose own pairs come before them (jobs held there would starve its subtree).
 void QueueWanted(EntryWindow* window) {
     const WindowFolder& f = window->folder;
     for (uint32_t i = 0; i < window->count; ++i) {
         uint32_t slot = (window->first + i) % EntryWindow::kMost;
+        if (window->entered[slot]) return;
         if (!window->wanted[slot]) continue;
         PairPaths paths{f.folder1, f.length1, f.folder2, f.length2, window->entries[slot].cFileName};
         window->jobs[slot] = QueuePair(f.run->setup.Pool, *f.run, paths);
@@ -92,15 +98,16 @@ EntryWindow* OpenWindow(const WindowFolder& folder, const WIN32_FIND_DATAW& firs
 bool TakeEntry(EntryWindow* window, WIN32_FIND_DATAW* entry, PairJob** job) {
     if (window->count == 0) FillWindow(window);
     if (window->count == 0) return false;
+    const bool folder = window->entered[window->first];
     *entry = window->entries[window->first];
     *job = window->jobs[window->first];
     window->first = (window->first + 1) % EntryWindow::kMost;
     --window->count;
     // The next entries go in flight while this one is compared; one at a time, the next is read
-    // only when it is wanted, after this one.
+    // only when it is wanted, after this one. Behind a folder they wait until its subtree is done.
     if (window->capacity > 1) {
         FillWindow(window);
-        QueueWanted(window);
+        if (!folder) QueueWanted(window);
     }
     return true;
 }

@@ -17,7 +17,11 @@
 
 namespace {
 
-constexpr uint32_t kMostWorkers = 8;
+constexpr uint32_t kMostWorkers = 16;
+// A network share answers every request after a round trip: pairs in flight hide that latency
+// whatever the processor count, as many as copy tools keep in flight against shares.
+constexpr uint32_t kRemoteWorkers = 12;
+constexpr uint32_t kLocalWorkers = 8;
 constexpr uint32_t kJobsPerWorker = 2;
 // Workers and waiters look at the job states at least this often: a lost SetEvent or a failed
 // wait costs a moment, never a hang.
@@ -208,6 +212,9 @@ bool MakeJobs(PairPool* pool, uint32_t count) {
 uint32_t PairWorkersFor(const RunState& run) {
     // A range that does not start at the first byte, or ends before the last, is the walk's.
     if (run.setup.StartOffset != 0 || Options.firstBytes != 0) return 0;
+    for (const wchar_t* root : {run.paths.volumeRoot1, run.paths.volumeRoot2}) {
+        if (root[0] && win.GetDriveTypeW(root) == DRIVE_REMOTE) return kRemoteWorkers;
+    }
     if (!run.setup.ParallelReads) {
         // Both trees on one drive: a rotating one would seek between the pairs in flight.
         DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);
@@ -218,7 +225,7 @@ uint32_t PairWorkersFor(const RunState& run) {
     win.GetSystemInfo(&system);
     uint32_t processors = system.dwNumberOfProcessors;
     if (processors == 0) processors = 1;
-    return processors < kMostWorkers ? processors : kMostWorkers;
+    return processors < kLocalWorkers ? processors : kLocalWorkers;
 }
 
 PairPool* StartPairPool(uint32_t workers) {

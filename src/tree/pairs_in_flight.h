@@ -43,6 +43,7 @@ PairSides* AwaitPair(PairPool* pool, PairJob* job);
 // Closes what the comparison did not take and frees the job for another pair.
 void ReleasePair(PairPool* pool, PairJob* job);
 
-// How many workers a run gets: one per processor, at most 8; none for pairs that must be read one
-// at a time (a rotating disk holding both trees) or a range that does not start at 0.
+// How many workers a run gets: 12 where a side is a network share, else one per processor, at most
+// 8; none for pairs that must be read one at a time (a rotating disk holding both trees) or a
+// range that does not start at 0.
 uint32_t PairWorkersFor(const RunState& run);

@@ -224,6 +224,32 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
     }
 }
 
+TEST_F(TreeWalk, WorkersForTheMedium) {
+    // A share wants many pairs in flight whatever the processors; a local tree one per processor;
+    // a range that does not start at 0 none.
+    static UINT side2Type;
+    SeamOverride type(
+        win.GetDriveTypeW, +[](LPCWSTR root) -> UINT { return root[0] == L'N' ? side2Type : DRIVE_FIXED; });
+    SeamOverride processors(
+        win.GetSystemInfo, +[](LPSYSTEM_INFO info) { info->dwNumberOfProcessors = 2; });
+    RunState& run = TestRun();
+    wcscpy(run.paths.volumeRoot1, L"C:\\");
+    wcscpy(run.paths.volumeRoot2, L"N:\\");
+    run.setup.ParallelReads = true;
+    struct {
+        UINT type;
+        uint64_t start;
+        uint32_t workers;
+    } rows[] = {{DRIVE_REMOTE, 0, 12}, {DRIVE_FIXED, 0, 2}, {DRIVE_REMOTE, 4096, 0}};
+    for (const auto& row : rows) {
+        side2Type = row.type;
+        run.setup.StartOffset = row.start;
+        EXPECT_EQ(PairWorkersFor(run), row.workers) << row.type << " " << row.start;
+    }
+    run.setup.StartOffset = 0;
+    run.paths.volumeRoot1[0] = run.paths.volumeRoot2[0] = 0;
+}
+
 TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {
     static int pauseQueries;
     pauseQueries = 0;
