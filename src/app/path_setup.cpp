@@ -15,6 +15,7 @@
 #include "paths/path_strings.h"
 #include "paths/volume_roots.h"
 #include "platform/win_api.h"
+#include "storage/device_queries.h"
 #include "storage/drive_identity.h"
 #include "storage/sector_size.h"
 
@@ -201,6 +202,15 @@ StepResult ReadTopology(RunState* run) {
     // Raw devices are read at the same time without asking; files when they lie on two drives.
     run->setup.ParallelReads =
         p.device[0] || p.device[1] || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
+    // On one drive a hard disk seeks at every switch between the sides: long turns, unless the
+    // drive says it has no seek penalty. Where it cannot tell (Wine, older drivers) they cost
+    // only memory.
+    if (!run->setup.ParallelReads) {
+        bool answered = false;
+        DriveIdentity drive = ResolveDriveIdentity(p.volumeRoot1);
+        bool penalty = drive >= 0 && DiskHasSeekPenalty(drive, &answered);
+        run->setup.LongTurns = penalty || !answered;
+    }
 
     run->setup.HardLinkSupport[0] = run->setup.HardLinkSupport[1] = false;
     if (!p.device[0] && p.volumeRoot1[0]) {

@@ -10,6 +10,7 @@
 
 struct FileIdList;
 struct FolderOnPath;
+struct LongTurn;
 struct PairPool;
 struct ResultList;
 
@@ -47,6 +48,10 @@ struct RunSetup {
     uint8_t* CompareBuffers[2];  // BlockSize + 1 bytes each in whole pages, zero when reserved
     uint32_t SectorSize[2];
     bool ParallelReads;
+    // Both sides on one drive that may seek: a stretch of blocks of one side is read, then of the
+    // other, instead of alternating every block.
+    bool LongTurns;
+    LongTurn* Turn;  // its buffers, reserved on first use
     bool SideIsNull[2];
     bool HardLinkSupport[2];
     // The pairs found identical in a run whose volumes both keep hard links; null otherwise.
@@ -82,6 +87,10 @@ struct PairState {
     // Where the current block begins in both sides: the engine knows it, so nothing asks the file
     // position, which could fail and send every later read to the wrong place.
     uint64_t BlockPosition;
+    // In a long turn a read that fails is not recovered at once: its error is kept here, and the
+    // block is recovered when the comparison reaches it, one block at a time as always.
+    bool DeferErrors;
+    DWORD DeferredError[2];
     // Why the pair is not verified, for the result list: the first cause noted, empty if none.
     char Reason[128];
 };
@@ -100,7 +109,7 @@ struct RunCounters {
     bool WorkStopped;            // the comparison ended early (a limit, Ctrl+C, Esc)
     uint32_t FilesOnlyIn2;       // with -b: files and folders that tree 1 lacks
     uint32_t FoldersOnlyIn2;
-    bool ResultsIncomplete;      // a line of the result list could not be written
+    bool ResultsIncomplete;  // a line of the result list could not be written
 };
 
 // Notes why the pair is not verified, unless a cause is noted already (printf-style).

@@ -5,6 +5,7 @@
 #include "base/run_options.h"
 #include "compare/device_size.h"
 #include "compare/diff_block.h"
+#include "compare/long_turns.h"
 #include "compare/reader_threads.h"
 #include "compare/speed_text.h"
 #include "console/console_output.h"
@@ -108,6 +109,63 @@ bool ReadBothSides(RunState* run, const PairSides& sides, uint32_t readLength) {
     return result1 != 0 && result2 != 0;
 }
 
+// The compare buffers of the block being compared point into a turn's buffers for a while; the
+// run's own come back afterwards.
+struct OwnBuffers {
+    RunState* run;
+    uint8_t* own[2];
+    explicit OwnBuffers(RunState* r) : run(r), own{r->setup.CompareBuffers[0], r->setup.CompareBuffers[1]} {}
+    ~OwnBuffers() {
+        run->setup.CompareBuffers[0] = own[0];
+        run->setup.CompareBuffers[1] = own[1];
+    }
+};
+
+// Reads the turn's blocks of side 1, then those of side 2, into the turn's buffers. A read that
+// fails ends the turn before its block, which is then read and recovered on its own, in order, as
+// if no turn had been taken; a side that ends stops its turn there. Side 2 reads no further than
+// side 1 got. Returns the blocks both sides have.
+uint32_t ReadTurn(RunState* run, LongTurn* turn, const BlockPlan* plans) {
+    uint32_t reach = turn->count;
+    run->pair.DeferErrors = true;
+    for (int side = 0; side < 2; ++side) {
+        uint32_t b = 0;
+        for (; b < reach && !StopRequested(); ++b) {
+            const BlockPlan& plan = plans[b];
+            run->pair.BlockPosition = plan.position;
+            run->setup.CompareBuffers[side] = turn->data[side] + static_cast<size_t>(b) * run->setup.BlockSize;
+            run->pair.BytesRead[side] = 0;
+            run->pair.Unread[side].count = 0;
+            uint32_t result = run->setup.SideIsNull[side] ? 1 : ReadSide(run, side, plan.readLength);
+            if (result == kReadDeferred) break;
+            turn->result[side][b] = result;
+            turn->bytesRead[side][b] = run->pair.BytesRead[side];
+            turn->unread[side][b] = run->pair.Unread[side];
+            // A side that ended reads nothing more of this turn.
+            if (!run->setup.SideIsNull[side] && turn->bytesRead[side][b] < plan.length) {
+                ++b;
+                break;
+            }
+        }
+        reach = b;
+    }
+    run->pair.DeferErrors = false;
+    return reach;
+}
+
+// The block `b` of the turn as if both sides had just read it.
+bool TakeTurnBlock(RunState* run, const LongTurn& turn, uint32_t b) {
+    for (int side = 0; side < 2; ++side) {
+        // The null device keeps its own buffer of zeros.
+        if (!run->setup.SideIsNull[side]) {
+            run->setup.CompareBuffers[side] = turn.data[side] + static_cast<size_t>(b) * run->setup.BlockSize;
+        }
+        run->pair.BytesRead[side] = turn.bytesRead[side][b];
+        run->pair.Unread[side] = turn.unread[side][b];
+    }
+    return turn.result[0][b] != 0 && turn.result[1][b] != 0;
+}
+
 // Whether the bytes of [0, length) that neither side lacks differ anywhere.
 bool ReadBytesDiffer(const uint8_t* a, const uint8_t* b, uint32_t length, const UnreadRanges& r1,
                      const UnreadRanges& r2) {
@@ -207,45 +265,95 @@ void FindHoles(const RunState& run, PairRun* pair) {
     }
 }
 
+namespace {
+
+// Runs one planned block: read (or taken from the turn), compared, and the loop's shared tail.
+// False when the pair ends with this block.
+bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, const LongTurn* turn, uint32_t inTurn,
+              bool showProgress, PairRun* pair) {
+    run->pair.BlockPosition = plan.position;
+    uint32_t length = plan.length;
+    if (plan.hole) {
+        // Zero by definition: neither side is read, and both move on to the next block.
+        pair->skippedBytes += length;
+        pair->holeBytes += length;
+        bool moved = SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) &&
+                     SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2);
+        if (!moved) {
+            NoteReason(&run->pair, "a side could not be positioned at offset %llu",
+                       static_cast<unsigned long long>(plan.position + plan.readLength));
+            pair->end = LoopEnd::ReaderGaveUp;
+            return false;
+        }
+    } else {
+        bool read = turn ? TakeTurnBlock(run, *turn, inTurn) : ReadBothSides(run, sides, plan.readLength);
+        if (!read) {
+            PrintErr("\n aborted\n");
+            NoteReason(&run->pair, "reading given up at offset %llu", static_cast<unsigned long long>(plan.position));
+            pair->end = LoopEnd::ReaderGaveUp;
+            return false;
+        }
+        length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(run, plan);
+        CompareBlock(run, plan, length, pair);
+    }
+    pair->comparedTo = plan.position + length;
+    if (length < plan.length) {
+        pair->end = run->pair.LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
+        return false;
+    }
+    if (showProgress && LastControlEvent.load(std::memory_order_relaxed) == 0) {
+        ShowProgress(run, *pair, pair->comparedTo);
+    }
+    if (StopRequested()) {
+        pair->end = LoopEnd::Stopped;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
     const bool showProgress = !Options.quiet && !(Session && Session->outputRedirected);
-    for (uint64_t block = 0; block < run->pair.BlockCount; ++block) {
-        if (showProgress) PrintOut("\r");
-        const BlockPlan plan = PlanBlock(*run, block, pair);
-        run->pair.BlockPosition = plan.position;
-        uint32_t length = plan.length;
-        if (plan.hole) {
-            // Zero by definition: neither side is read, and both move on to the next block.
-            pair->skippedBytes += length;
-            pair->holeBytes += length;
-            if (!SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) ||
-                !SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2)) {
-                NoteReason(&run->pair, "a side could not be positioned at offset %llu",
-                           static_cast<unsigned long long>(plan.position + plan.readLength));
-                pair->end = LoopEnd::ReaderGaveUp;
-                return;
-            }
-        } else {
-            if (!ReadBothSides(run, sides, plan.readLength)) {
-                PrintErr("\n aborted\n");
-                NoteReason(&run->pair, "reading given up at offset %llu", static_cast<unsigned long long>(plan.position));
-                pair->end = LoopEnd::ReaderGaveUp;
-                return;
-            }
-            length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(run, plan);
-            CompareBlock(run, plan, length, pair);
+    // Long turns for a pair of several blocks that is read here, of known length and without holes
+    // (their ranges are asked block after block, once).
+    LongTurn* turn = nullptr;
+    if (run->setup.LongTurns && !sides.read && !run->pair.LengthUnknown && run->pair.BlockCount > 1 &&
+        !pair->holes[0].active && !pair->holes[1].active) {
+        turn = RunTurn(run);
+    }
+    OwnBuffers own(run);
+    BlockPlan plans[LongTurn::kMostBlocks];
+    for (uint64_t block = 0; block < run->pair.BlockCount;) {
+        uint64_t left = run->pair.BlockCount - block;
+        uint32_t count = turn ? static_cast<uint32_t>(left < turn->capacity ? left : turn->capacity) : 1;
+        for (uint32_t b = 0; b < count; ++b) plans[b] = PlanBlock(*run, block + b, pair);
+        uint32_t ready = count;
+        if (turn) {
+            turn->count = count;
+            ready = ReadTurn(run, turn, plans);
         }
-        pair->comparedTo = plan.position + length;
-        if (length < plan.length) {
-            pair->end = run->pair.LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
+        for (uint32_t b = 0; b < ready; ++b, ++block) {
+            if (showProgress) PrintOut("\r");
+            if (!RunBlock(run, sides, plans[b], turn, b, showProgress, pair)) return;
+        }
+        if (!turn || ready == count) continue;
+        // The block where a read failed or a stop came: both sides back to its start (side 1 may
+        // have read past it), then read and recovered as one block on its own.
+        const BlockPlan& plan = plans[ready];
+        if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) ||
+            !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
+            pair->end = LoopEnd::ReaderGaveUp;
             return;
-        }
-        if (showProgress && LastControlEvent.load(std::memory_order_relaxed) == 0) {
-            ShowProgress(run, *pair, pair->comparedTo);
         }
         if (StopRequested()) {
             pair->end = LoopEnd::Stopped;
             return;
         }
+        run->setup.CompareBuffers[0] = own.own[0];
+        run->setup.CompareBuffers[1] = own.own[1];
+        if (showProgress) PrintOut("\r");
+        if (!RunBlock(run, sides, plan, nullptr, 0, showProgress, pair)) return;
+        ++block;
     }
 }

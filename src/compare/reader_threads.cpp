@@ -270,16 +270,25 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     uint32_t filled = 0;
     for (;;) {
         DWORD got = 0;
-        if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
-            filled += got;
-            if (got != 0 && filled < due) continue;
-            *side.bytesRead = filled;
-            return 1;
+        DWORD error = run->pair.DeferredError[sideIndex];
+        run->pair.DeferredError[sideIndex] = ERROR_SUCCESS;
+        if (error == ERROR_SUCCESS) {
+            if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
+                filled += got;
+                if (got != 0 && filled < due) continue;
+                *side.bytesRead = filled;
+                return 1;
+            }
+            error = win.GetLastError();
         }
-        DWORD error = win.GetLastError();
         if (error == ERROR_HANDLE_EOF) {
             *side.bytesRead = filled;
             return 1;
+        }
+        // Recovered later, in the block's turn: the handle still stands at the block's start.
+        if (run->pair.DeferErrors && filled == 0) {
+            run->pair.DeferredError[sideIndex] = error;
+            return kReadDeferred;
         }
         if (StopRequested()) return 0;
         turn.Take();

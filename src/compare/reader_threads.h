@@ -14,6 +14,10 @@
 // FILE_FLAG_NO_BUFFERING from OpenFlags.
 uint32_t ReadSide(RunState* run, int side, uint32_t readLength);
 
+// What ReadSide answers, with the run's DeferErrors set, for a block whose first read failed: the
+// error is kept in DeferredError, and the next ReadSide of the side recovers from it.
+constexpr uint32_t kReadDeferred = 2;
+
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after
 // the end of the medium or a stop. 1 when at least one sector was read.

@@ -2,6 +2,7 @@
 
 #include "base/memory.h"
 #include "compare/file_identity.h"
+#include "compare/long_turns.h"
 #include "compare/reader_threads.h"
 
 void ReleaseRunResources(RunState* run) {
@@ -10,6 +11,7 @@ void ReleaseRunResources(RunState* run) {
         ReleaseBuffer(buffer);
         buffer = nullptr;
     }
+    ReleaseTurn(run);
     FreeFileIdList(run->setup.FileIds);
     run->setup.FileIds = nullptr;
 }

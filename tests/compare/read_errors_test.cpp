@@ -449,6 +449,18 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
         for (int i = 0; i < fc::SleepCount(); ++i) paused |= fc::SleepAt(i) == 1000;
         EXPECT_EQ(paused, !c.unattended && c.error != ERROR_ACCESS_DENIED);
         EXPECT_FALSE(fc::DeadlineHit());
+        // Inside a long turn of one drive the error is recovered when its block is reached:
+        // the same lines, in the same order, and the same outcome.
+        Restart();
+        Session = &session;
+        fc::SetOutputRedirected(c.unattended);
+        session.outputRedirected = c.unattended;
+        TestRun().setup.LongTurns = true;
+        BadMedium::sectorReads = 0;
+        EXPECT_EQ(Compare(a, b), c.outcome) << "in a turn";
+        EXPECT_TRUE(fc::Output() == out) << "in a turn: " << c.sides << c.unattended << c.error << "\n"
+                                         << fc::Output().substr(0, 300);
+        TestRun().setup.LongTurns = false;
     }
     // On a console nobody can answer either when it has no window (a scheduled task, a runner
     // that starts the program without one) or when no key can come from standard input.

@@ -1,0 +1,26 @@
+// Long turns on one drive: where both sides lie on the same drive, the blocks of a stretch of one
+// side are read, then those of the other, so that a hard disk seeks once a turn instead of once a
+// block. The comparison still takes block by block, with the same lines at the same offsets.
+#pragma once
+
+#include <cstdint>
+
+#include "base/run_state.h"
+
+// One turn: up to kMostBlocks blocks of both sides, with what each read delivered.
+struct LongTurn {
+    static constexpr uint32_t kMostBlocks = 256;
+    static constexpr uint64_t kTurnBytes = 16ull << 20;  // per side: a seek costs a few ms, 16 MiB 100
+    uint32_t capacity;                                   // blocks in the buffers
+    uint8_t* data[2];                                    // capacity blocks each
+    uint32_t count;                                      // blocks of the turn being compared
+    uint32_t bytesRead[2][kMostBlocks];
+    uint32_t result[2][kMostBlocks];  // ReadSide's answer; 0 also for a block not read
+    UnreadRanges unread[2][kMostBlocks];
+};
+
+// The run's turn buffers, reserved on first use; null where they cannot be had (one block at a
+// time then).
+LongTurn* RunTurn(RunState* run);
+
+void ReleaseTurn(RunState* run);
