@@ -8,18 +8,33 @@
 # times the Win32 floor (bench/floor.cpp under the same Wine: the calls that any program must make
 # for the same comparison) and prints qvb's time as a multiple of it; (c) has a one-thread and a
 # two-thread floor. Not a test: nothing is asserted.
-# Usage: bench/compare.sh [DATA_DIR] [tree]   (default /tmp/qvb-bench; about 2.3 GB of data is kept
-# there; "tree" runs case (c) alone)
+# Then the slow media, FUSE models (bench/models/) mapped into a Wine prefix of the benchmark's own
+# as drive letters, where what counts is how many reads wait on the medium at once and how often a
+# disk's head moves:
+#   (d) share model (N:, a network drive, each read answered 2 ms later): a tree of 2,000 files of
+#       4 KiB, tree 2 on the share, against the floor with 8 threads taking folders;
+#   (e) the same share: one 256 MiB pair, file 2 on the share, against the floor with 4 reads in
+#       flight a side;
+#   (f) disk model (D:, one head, 8 ms a seek, 150 MB/s): two 128 MiB files on it, against the
+#       model's limit (every byte once without a seek) and the floor that reads one file whole,
+#       then the other.
+# Usage: bench/compare.sh [DATA_DIR] [tree|slow]   (default /tmp/qvb-bench; about 2.3 GB of data is
+# kept there, and 0.8 GB more under DATA_DIR/slow; "tree" runs case (c) alone, "slow" (d) to (f))
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 qvb_install_packages >&2
 qvb_build --target qvb floor
 qvb_start_wine
-trap qvb_stop_wine EXIT
 data=${1:-/tmp/qvb-bench}
 mkdir -p "$data"
 exe="$QVB_BUILD/qvb.exe"
 floor="$QVB_BUILD/floor.exe"
+slow=$data/slow
+. "$(dirname "$0")/models/mounts.sh"
+# Whatever ends the run, nothing stays mounted: the exit trap runs after a signal too.
+trap 'models_unmount; qvb_stop_wine' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 make_data() {
   if [ ! -f "$data/a1g" ] || [ "$(stat -c %s "$data/a1g")" -ne 1073741824 ]; then
@@ -96,6 +111,82 @@ tree_case() {
     "$(awk -v o="$o" -v q="$q" 'BEGIN { print o / q }')"
 }
 
+slow_data() {
+  mkdir -p "$slow/local" "$slow/share" "$slow/disk"
+  if [ ! -f "$slow/share/tree2/d19/f99" ]; then
+    rm -rf "$slow/local/tree1" "$slow/share/tree2"
+    local d f
+    for d in $(seq 0 19); do
+      mkdir -p "$slow/local/tree1/d$d"
+      for f in $(seq 0 99); do head -c 4096 /dev/urandom >"$slow/local/tree1/d$d/f$f"; done
+    done
+    cp -r "$slow/local/tree1" "$slow/share/tree2"
+  fi
+  if [ ! -f "$slow/share/p256" ] || [ "$(stat -c %s "$slow/share/p256")" -ne 268435456 ]; then
+    head -c 268435456 /dev/urandom >"$slow/local/p256"
+    cp "$slow/local/p256" "$slow/share/p256"
+  fi
+  if [ ! -f "$slow/disk/d2" ] || [ "$(stat -c %s "$slow/disk/d2")" -ne 134217728 ]; then
+    head -c 134217728 /dev/urandom >"$slow/disk/d1"
+    cp "$slow/disk/d1" "$slow/disk/d2"
+  fi
+  # The backing files in the page cache: only the model's waits are the medium.
+  cat "$slow"/local/tree1/*/* "$slow"/share/tree2/*/* "$slow"/local/p256 "$slow"/share/p256 "$slow"/disk/d1 \
+    "$slow"/disk/d2 >/dev/null
+}
+
+qvb_report() {  # name, qvb seconds
+  printf '%-56s qvb %7.3f s\n' "$1" "$2"
+}
+
+reference_report() {  # name, qvb seconds, reference seconds, what the reference is
+  printf '    %-40s %-5s %7.3f s   qvb/%s %5.2f\n' "$1" "$4" "$3" "$4" "$(awk -v q="$2" -v f="$3" 'BEGIN { print q / f }')"
+}
+
+slow_cases() {
+  local missing
+  missing=$(models_missing)
+  if [ -n "$missing" ]; then
+    echo "slow media (d) to (f) skipped: $missing"
+    return 1
+  fi
+  # Called where a failure must not end the whole run: each step says itself whether it worked.
+  slow_data || return 1
+  models_build || return 1
+  models_mount_and_map || return 1
+  local t1 p1 q f
+  t1=$(winpath "$slow/local/tree1")
+  p1=$(winpath "$slow/local/p256")
+
+  q=$(best sh -c "wine '$exe' -n -q '$t1' 'N:\\tree2' >/dev/null 2>&1")
+  qvb_report "(d) share: 2,000 files of 4 KiB in 20 folders, tree 2 on N:" "$q"
+  f=$(best sh -c "wine '$floor' tree '$t1' 'N:\\tree2' 8 >/dev/null 2>&1")
+  reference_report "8 threads taking folders" "$q" "$f" floor
+  f=$(best sh -c "wine '$floor' tree '$t1' 'N:\\tree2' 1 >/dev/null 2>&1")
+  reference_report "one thread" "$q" "$f" floor
+
+  q=$(best sh -c "wine '$exe' -n '$p1' 'N:\\p256' >/dev/null 2>&1")
+  qvb_report "(e) share: one 256 MiB pair, file 2 on N:" "$q"
+  f=$(best sh -c "wine '$floor' pair '$p1' 'N:\\p256' 4 >/dev/null 2>&1")
+  reference_report "4 reads in flight a side" "$q" "$f" floor
+  f=$(best sh -c "wine '$floor' pair '$p1' 'N:\\p256' >/dev/null 2>&1")
+  reference_report "one read at a time" "$q" "$f" floor
+
+  q=$(best sh -c "wine '$exe' -n 'D:\\d1' 'D:\\d2' >/dev/null 2>&1")
+  qvb_report "(f) disk: two 128 MiB files on D:" "$q"
+  local bytes=$((2 * 134217728))
+  f=$(awk -v b="$bytes" -v r="$disk_rate_mbs" 'BEGIN { printf "%.3f", b / (r * 1e6) }')
+  reference_report "limit: every byte once, no seek" "$q" "$f" limit
+  f=$(best sh -c "wine '$floor' read 'D:\\d1' 'D:\\d2' >/dev/null 2>&1")
+  reference_report "one file whole, then the other" "$q" "$f" floor
+  models_unmount
+}
+
+if [ "${2:-}" = slow ]; then
+  slow_cases
+  exit
+fi
+
 if [ "${2:-}" = tree ]; then
   tree_case
   exit 0
@@ -115,3 +206,4 @@ c=$(best sh -c "cmp -l '$data/a64m' '$data/b64m' >'$data/cmp.out' 2>&1")
 report "(b) 64 MiB, 1 byte in 64 differs, listed" "$q" "$c"
 printf '    lines listed: qvb %s, cmp -l %s\n' "$(grep -c ': ' "$data/qvb.out" || true)" "$(wc -l <"$data/cmp.out")"
 tree_case
+slow_cases || true
