@@ -83,10 +83,9 @@ models_mount_and_map() {
   models_unmount  # what a killed run left
   model_mount share_model "$slow/share" "$share_mnt" "delay_ms=$share_delay_ms" || return 1
   model_mount disk_model "$slow/disk" "$disk_mnt" "seek_ms=$disk_seek_ms,rate_mbs=$disk_rate_mbs" || return 1
-  models_wine_env
+  models_start_wine  # a new prefix has its dosdevices folder after this
   ln -sfn "$share_mnt" "$WINEPREFIX/dosdevices/n:"
   ln -sfn "$disk_mnt" "$WINEPREFIX/dosdevices/d:"
-  models_start_wine
   if [ "$(wine "$floor" type 'N:\' | tr -d '\r')" != 4 ]; then
     # The server reads the drive types when it starts.
     wine reg add 'HKLM\Software\Wine\Drives' /v n: /d network /f >/dev/null 2>&1
