@@ -136,7 +136,7 @@ slow_data() {
 }
 
 qvb_report() {  # name, qvb seconds
-  printf '%-56s qvb %7.3f s\n' "$1" "$2"
+  printf '%-58s qvb %7.3f s\n' "$1" "$2"
 }
 
 reference_report() {  # name, qvb seconds, reference seconds, what the reference is
