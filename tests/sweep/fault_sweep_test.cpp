@@ -753,6 +753,9 @@ protected:
             const std::wstring tree = side == 0 ? L"tree1\\" : L"tree2\\";
             home.Write(tree + L"a.txt", "same");
             home.Write(tree + L"sub\\c.txt", "below");
+            // A folder's pairs queue before those behind it: with two in sub, one is in flight
+            // with a worker while the walk compares the other, whatever order the listing has.
+            home.Write(tree + L"sub\\d.txt", "beside");
             if (GetParam()) home.Write(tree + L"big.bin", std::string(70000, 'b'));
         }
     }
@@ -772,6 +775,7 @@ TEST_P(IdenticalFolderSweep, NoUnreadEntryPassesForVerified) {
     for (const std::wstring& tree : {tree1, tree2}) {
         expect.compared.push_back(tree + L"\\a.txt");
         expect.compared.push_back(tree + L"\\sub\\c.txt");
+        expect.compared.push_back(tree + L"\\sub\\d.txt");
         if (GetParam()) expect.compared.push_back(tree + L"\\big.bin");
     }
     EXPECT_GT(SweepAllCalls({tree1, tree2}, expect), 100u);
