@@ -30,6 +30,16 @@ bool OpenResultList(RunState* run, const wchar_t* path) {
     return true;
 }
 
+namespace {
+
+// Said once: nothing is written after the first line that could not be.
+void EndIncomplete(RunState* run, DWORD error) {
+    PrintErr("error %s writing the result file: the list is incomplete\n", ErrorName(error));
+    run->counts.ResultsIncomplete = true;
+}
+
+}  // namespace
+
 void WriteResult(RunState* run, char mark, const wchar_t* path, const char* why) {
     ResultList* list = run->setup.Results;
     if (!list || run->counts.ResultsIncomplete) return;
@@ -38,7 +48,12 @@ void WriteResult(RunState* run, char mark, const wchar_t* path, const char* why)
     line[at++] = mark;
     line[at++] = ' ';
     int bytes = win.WideCharToMultiByte(CP_UTF8, 0, path, -1, line + at, 3 * kPathChars, nullptr, nullptr);
-    at += bytes > 0 ? static_cast<size_t>(bytes - 1) : 0;
+    // A line without its path would name nothing: the list ends before it, as after a failed write.
+    if (bytes <= 0) {
+        EndIncomplete(run, win.GetLastError());
+        return;
+    }
+    at += static_cast<size_t>(bytes - 1);
     if (why && *why) {
         line[at++] = '\t';
         size_t length = strlen(why);
@@ -50,9 +65,7 @@ void WriteResult(RunState* run, char mark, const wchar_t* path, const char* why)
     DWORD written = 0;
     // One write a line: a killed run leaves whole lines only.
     if (win.WriteFile(list->file, line, static_cast<DWORD>(at), &written, nullptr) && written == at) return;
-    DWORD error = win.GetLastError();
-    PrintErr("error %s writing the result file: the list is incomplete\n", ErrorName(error));
-    run->counts.ResultsIncomplete = true;
+    EndIncomplete(run, win.GetLastError());
 }
 
 void WritePairResult(RunState* run, CompareOutcome outcome, const wchar_t* path) {
