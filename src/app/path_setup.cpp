@@ -202,10 +202,13 @@ StepResult ReadTopology(RunState* run) {
     // Raw devices are read at the same time without asking; files when they lie on two drives.
     run->setup.ParallelReads =
         p.device[0] || p.device[1] || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
-    // On one drive a hard disk seeks at every switch between the sides: long turns, unless the
-    // drive says it has no seek penalty. Where it cannot tell (Wine, older drivers) they cost
-    // only memory.
-    if (!run->setup.ParallelReads) {
+    // Where a side lies on a network drive every read waits a round trip: blocks are read ahead,
+    // several at a time. On one drive a hard disk seeks at every switch between the sides: long
+    // turns, unless the drive says it has no seek penalty. Where it cannot tell (Wine, older
+    // drivers) they cost only memory.
+    run->setup.NetworkSide =
+        !p.device[0] && !p.device[1] && (IsNetworkRoot(p.volumeRoot1) || IsNetworkRoot(p.volumeRoot2));
+    if (!run->setup.ParallelReads && !run->setup.NetworkSide) {
         bool answered = false;
         DriveIdentity drive = ResolveDriveIdentity(p.volumeRoot1);
         bool penalty = drive >= 0 && DiskHasSeekPenalty(drive, &answered);

@@ -12,6 +12,7 @@ struct FileIdList;
 struct FolderOnPath;
 struct LongTurn;
 struct PairPool;
+struct ReadAhead;
 struct ResultList;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
@@ -52,6 +53,10 @@ struct RunSetup {
     // other, instead of alternating every block.
     bool LongTurns;
     LongTurn* Turn;  // its buffers, reserved on first use
+    // A side lies on a network drive, where every read waits a round trip: the blocks of a pair
+    // are read ahead, several at a time (taking precedence over long turns).
+    bool NetworkSide;
+    ReadAhead* Ahead;  // its readers and buffers, made on first use
     bool SideIsNull[2];
     bool HardLinkSupport[2];
     // The pairs found identical in a run whose volumes both keep hard links; null otherwise.

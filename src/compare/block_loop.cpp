@@ -6,6 +6,7 @@
 #include "compare/device_size.h"
 #include "compare/diff_block.h"
 #include "compare/long_turns.h"
+#include "compare/read_ahead.h"
 #include "compare/reader_threads.h"
 #include "compare/speed_text.h"
 #include "console/console_output.h"
@@ -267,10 +268,11 @@ void FindHoles(const RunState& run, PairRun* pair) {
 
 namespace {
 
-// Runs one planned block: read (or taken from the turn), compared, and the loop's shared tail.
-// False when the pair ends with this block.
-bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, const LongTurn* turn, uint32_t inTurn,
-              bool showProgress, PairRun* pair) {
+// Runs one planned block: read, compared, and the loop's shared tail. `taken`, where the block has
+// been read already (a turn, the read-ahead), is how that read ended. False when the pair ends
+// with this block.
+bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, const bool* taken, bool showProgress,
+              PairRun* pair) {
     run->pair.BlockPosition = plan.position;
     uint32_t length = plan.length;
     if (plan.hole) {
@@ -286,7 +288,7 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
             return false;
         }
     } else {
-        bool read = turn ? TakeTurnBlock(run, *turn, inTurn) : ReadBothSides(run, sides, plan.readLength);
+        bool read = taken ? *taken : ReadBothSides(run, sides, plan.readLength);
         if (!read) {
             PrintErr("\n aborted\n");
             NoteReason(&run->pair, "reading given up at offset %llu", static_cast<unsigned long long>(plan.position));
@@ -311,17 +313,69 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
     return true;
 }
 
+// The readers may still write into their buffers after a stop: the read-ahead is not used again.
+void StopReading(RunState* run, ReadAhead* ahead, uint32_t* failedOpens) {
+    bool opened = true;
+    if (!StopReadAhead(ahead, &opened)) run->setup.NetworkSide = false;
+    if (!opened) ++*failedOpens;
+}
+
+// The blocks taken from the read-ahead in order. One that did not arrive whole is read here the
+// usual way, with its recovery, by handles placed at its start; the read-ahead starts again after
+// it. Readers that cannot open their handles get a few chances in a pair, not one at every block.
+void CompareReadAhead(RunState* run, const PairSides& sides, ReadAhead* ahead, bool showProgress, PairRun* pair) {
+    constexpr uint32_t kMostFailedOpens = 3;
+    OwnBuffers own(run);
+    bool on = true;
+    uint32_t failedOpens = 0;
+    StartReadAhead(ahead, *run, 0);
+    for (uint64_t block = 0; block < run->pair.BlockCount; ++block) {
+        const BlockPlan plan = PlanBlock(*run, block, pair);
+        if (showProgress) PrintOut("\r");
+        bool read = on && TakeAheadBlock(ahead, block, run);
+        if (read) {
+            bool going = RunBlock(run, sides, plan, &read, showProgress, pair);
+            ReleaseAheadBlock(ahead, block);
+            if (going) continue;
+            break;
+        }
+        if (on) StopReading(run, ahead, &failedOpens);
+        on = false;
+        if (StopRequested()) {
+            pair->end = LoopEnd::Stopped;
+            return;
+        }
+        run->setup.CompareBuffers[0] = own.own[0];
+        run->setup.CompareBuffers[1] = own.own[1];
+        if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) ||
+            !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
+            pair->end = LoopEnd::ReaderGaveUp;
+            return;
+        }
+        if (!RunBlock(run, sides, plan, nullptr, showProgress, pair)) return;
+        if (run->setup.NetworkSide && failedOpens <= kMostFailedOpens && block + 1 < run->pair.BlockCount) {
+            StartReadAhead(ahead, *run, block + 1);
+            on = true;
+        }
+    }
+    if (on) StopReading(run, ahead, &failedOpens);
+}
+
 }  // namespace
 
 void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
     const bool showProgress = !Options.quiet && !(Session && Session->outputRedirected);
-    // Long turns for a pair of several blocks that is read here, of known length and without holes
-    // (their ranges are asked block after block, once).
-    LongTurn* turn = nullptr;
-    if (run->setup.LongTurns && !sides.read && !run->pair.LengthUnknown && run->pair.BlockCount > 1 &&
-        !pair->holes[0].active && !pair->holes[1].active) {
-        turn = RunTurn(run);
+    // Read-ahead and long turns for a pair of several blocks that is read here, of known length
+    // and without holes (their ranges are asked block after block, once).
+    const bool severalBlocks = !sides.read && !run->pair.LengthUnknown && run->pair.BlockCount > 1 &&
+                               !pair->holes[0].active && !pair->holes[1].active;
+    if (severalBlocks && !run->setup.SideIsNull[0] && !run->setup.SideIsNull[1]) {
+        if (ReadAhead* ahead = RunReadAhead(run)) {
+            CompareReadAhead(run, sides, ahead, showProgress, pair);
+            return;
+        }
     }
+    LongTurn* turn = severalBlocks && run->setup.LongTurns ? RunTurn(run) : nullptr;
     OwnBuffers own(run);
     BlockPlan plans[LongTurn::kMostBlocks];
     for (uint64_t block = 0; block < run->pair.BlockCount;) {
@@ -335,7 +389,8 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
         }
         for (uint32_t b = 0; b < ready; ++b, ++block) {
             if (showProgress) PrintOut("\r");
-            if (!RunBlock(run, sides, plans[b], turn, b, showProgress, pair)) return;
+            const bool read = turn ? TakeTurnBlock(run, *turn, b) : false;
+            if (!RunBlock(run, sides, plans[b], turn ? &read : nullptr, showProgress, pair)) return;
         }
         if (!turn || ready == count) continue;
         // The block where a read failed or a stop came: both sides back to its start (side 1 may
@@ -353,7 +408,7 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
         run->setup.CompareBuffers[0] = own.own[0];
         run->setup.CompareBuffers[1] = own.own[1];
         if (showProgress) PrintOut("\r");
-        if (!RunBlock(run, sides, plan, nullptr, 0, showProgress, pair)) return;
+        if (!RunBlock(run, sides, plan, nullptr, showProgress, pair)) return;
         ++block;
     }
 }

@@ -3,6 +3,7 @@
 #include "base/memory.h"
 #include "compare/file_identity.h"
 #include "compare/long_turns.h"
+#include "compare/read_ahead.h"
 #include "compare/reader_threads.h"
 
 void ReleaseRunResources(RunState* run) {
@@ -12,6 +13,7 @@ void ReleaseRunResources(RunState* run) {
         buffer = nullptr;
     }
     ReleaseTurn(run);
+    ReleaseReadAhead(run);
     FreeFileIdList(run->setup.FileIds);
     run->setup.FileIds = nullptr;
 }

@@ -31,13 +31,13 @@ bool IsStreamOnVolumeWithoutStreams(const wchar_t* path) {
     wchar_t root[MAX_PATH];
     DWORD flags = 0;
     return win.GetVolumePathNameW(path, root, MAX_PATH) && wmemchr(root, 0, MAX_PATH) &&
-           ReadVolumeFlags(root, &flags, nullptr, nullptr, 0) &&
-           !(flags & FILE_NAMED_STREAMS);
+           ReadVolumeFlags(root, &flags, nullptr, nullptr, 0) && !(flags & FILE_NAMED_STREAMS);
 }
 
 }  // namespace
 
-bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem, DWORD fileSystemChars) {
+bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem,
+                     DWORD fileSystemChars) {
     using ByHandle = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     const ByHandle byHandle = FindLoadedEntryPoint<ByHandle>(L"kernel32.dll", "GetVolumeInformationByHandleW");
     if (byHandle) {
@@ -129,6 +129,8 @@ bool ResolveDrivePath(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (standIn.kind == kOwnVolume) return true;
     return JoinPathParts(out, capacity, standIn.lead, standIn.base, standIn.rest);
 }
+
+bool IsNetworkRoot(const wchar_t* root) { return root[0] && win.GetDriveTypeW(root) == DRIVE_REMOTE; }
 
 bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity) {
     if (!path || !out || capacity == 0) {

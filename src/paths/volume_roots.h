@@ -40,6 +40,9 @@ bool JoinPathParts(wchar_t* out, size_t capacity, const wchar_t* lead, const wch
 // `capacity` characters. `out` must not overlap `path`.
 bool ResolveDrivePath(const wchar_t* path, wchar_t* out, size_t capacity = kPathChars);
 
+// A volume root (or drive root) on a network drive: every read there waits a round trip.
+bool IsNetworkRoot(const wchar_t* root);
+
 // The root of the volume that holds `path` (as ResolveDrivePath gives it) with a trailing
 // backslash: a drive root, a network drive's root, or the folder another volume is mounted on.
 // False, with the thread's last error telling why, when there is none.
@@ -49,7 +52,8 @@ bool VolumeRootOf(const wchar_t* path, wchar_t* out, size_t capacity);
 // GetVolumeInformationW gives them. Asked through a handle to the root where the system has
 // GetVolumeInformationByHandleW: the same answer, without reading the volume's label (which
 // makes Wine open the device and complain on standard error). `fileSystem` may be null.
-bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem, DWORD fileSystemChars);
+bool ReadVolumeFlags(const wchar_t* root, DWORD* flags, DWORD* maxComponent, wchar_t* fileSystem,
+                     DWORD fileSystemChars);
 
 // Whether the first side of a file comparison exists: a device that opens, or a file or folder
 // whose attributes can be read or that exists but may not be queried. A stream name on a volume

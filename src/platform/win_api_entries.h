@@ -37,6 +37,10 @@ QVB_SEAM(InitializeCriticalSection)
 QVB_SEAM(DeleteCriticalSection)
 QVB_SEAM(EnterCriticalSection)
 QVB_SEAM(LeaveCriticalSection)
+QVB_SEAM(AcquireSRWLockExclusive)
+QVB_SEAM(ReleaseSRWLockExclusive)
+QVB_SEAM(SleepConditionVariableSRW)
+QVB_SEAM(WakeAllConditionVariable)
 
 // Console and standard handles
 QVB_SEAM(GetStdHandle)

@@ -11,6 +11,7 @@
 #include "compare/reader_threads.h"
 #include "console/control_handler.h"
 #include "paths/path_strings.h"
+#include "paths/volume_roots.h"
 #include "platform/win_api.h"
 #include "storage/device_queries.h"
 #include "storage/drive_identity.h"
@@ -212,9 +213,7 @@ bool MakeJobs(PairPool* pool, uint32_t count) {
 uint32_t PairWorkersFor(const RunState& run) {
     // A range that does not start at the first byte, or ends before the last, is the walk's.
     if (run.setup.StartOffset != 0 || Options.firstBytes != 0) return 0;
-    for (const wchar_t* root : {run.paths.volumeRoot1, run.paths.volumeRoot2}) {
-        if (root[0] && win.GetDriveTypeW(root) == DRIVE_REMOTE) return kRemoteWorkers;
-    }
+    if (IsNetworkRoot(run.paths.volumeRoot1) || IsNetworkRoot(run.paths.volumeRoot2)) return kRemoteWorkers;
     if (!run.setup.ParallelReads) {
         // Both trees on one drive: a rotating one would seek between the pairs in flight.
         DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);

@@ -81,6 +81,9 @@ bool Passthrough(int id) {
         "LeaveCriticalSection",
         "InitializeCriticalSection",
         "DeleteCriticalSection",
+        "AcquireSRWLockExclusive",
+        "ReleaseSRWLockExclusive",
+        "WakeAllConditionVariable",
         "Sleep",
         "ExitProcess",
         "GetOEMCP",
@@ -254,6 +257,10 @@ size_t CallsBesideMainThread(const char* name) {
 int FailedEntry() { return failedEntry.load(); }
 uint32_t FailedError() { return failedError.load(); }
 bool FailedEntrySucceededLater() { return succeededLater.load(); }
+bool FailedBesideMainThread() {
+    size_t at = failedAt.load();
+    return at < kMaxCalls && besideMain[at];
+}
 void OnFailure(void (*hook)(const void*, bool)) { failureHook = hook; }
 
 void ReleaseLeftOver() {

@@ -33,6 +33,8 @@ int FailedEntry();
 uint32_t FailedError();
 // Whether the entry that failed was called again afterwards and succeeded.
 bool FailedEntrySucceededLater();
+// Whether the call that failed came from another thread than the main thread.
+bool FailedBesideMainThread();
 // Runs on the failing thread when the armed call fails, before the call returns, with the call's
 // first argument: a wide path (`path` set) or a handle, null for any other kind.
 void OnFailure(void (*hook)(const void* first, bool path));

@@ -2,6 +2,7 @@
 // show (reparse points, the Pause key, long paths, an interrupt) simulated at the seam.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -183,7 +184,7 @@ TEST_F(TreeWalk, SeamCallsPerSmallIdenticalPair) {
 // Pairs in flight change nothing a run shows: the same bytes on both streams, the same counts,
 // with workers and with one pair at a time, over a tree of every kind of pair.
 TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
-    const size_t sizes[] = {0, 1, 511, 4096, 5000, 65535, 65536, 65537, 200000};
+    const size_t sizes[] = {0, 1, 511, 4096, 5000, 65535, 65536, 65537, 200000, 2621440};
     for (int i = 0; i < 40; ++i) {
         std::string data(sizes[i % std::size(sizes)], static_cast<char>('a' + i % 26));
         std::wstring name = L"f" + std::to_wstring(i);
@@ -193,6 +194,10 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
         if (i % 13 == 6) data += "longer";
         t2.Write(name, data);
     }
+    std::string big(3 * 1048576 + 100, 'q');
+    t1.Write(L"big", big);
+    big[1048576 + 7] = 'Q';
+    t2.Write(L"big", big);
     MakeFolder(t1.File(L"sub"));
     MakeFolder(t2.File(L"sub"));
     MakeFolder(t1.File(L"only1"));
@@ -201,26 +206,41 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
         t1.Write(L"sub\\g" + std::to_wstring(i), std::string(3000, static_cast<char>('0' + i)));
         t2.Write(L"sub\\g" + std::to_wstring(i), std::string(3000, static_cast<char>(i == 4 ? 'z' : '0' + i)));
     }
+    // Positional reads come only from the read-ahead.
+    static std::atomic<int> readsAhead;
+    SeamOverride reads(
+        win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
+            if (o) ++readsAhead;
+            return ::ReadFile(h, buffer, length, got, o);
+        });
     for (bool ignoreSizes : {false, true}) {
         Options.ignoreSizes = ignoreSizes;
-        WalkResult r[2];
-        uint32_t counters[2][5];
-        for (int pooled = 0; pooled < 2; ++pooled) {
-            TestRun().setup.Pool = pooled ? StartPairPool(2) : nullptr;
-            if (pooled) {
+        readsAhead = 0;
+        // One pair at a time; pairs in flight; as on a share, many in flight and blocks read ahead.
+        WalkResult r[3];
+        uint32_t counters[3][5];
+        for (int mode = 0; mode < 3; ++mode) {
+            TestRun().setup.Pool = mode ? StartPairPool(mode == 1 ? 2 : 12) : nullptr;
+            TestRun().setup.NetworkSide = mode == 2;
+            if (mode) {
                 ASSERT_NE(TestRun().setup.Pool, nullptr);
             }
-            r[pooled] = Walk(t1.path(), t2.path());
+            r[mode] = Walk(t1.path(), t2.path());
             StopPairPool(TestRun().setup.Pool);
             TestRun().setup.Pool = nullptr;
-            memcpy(counters[pooled], TestRun().counts.ResultCounters, sizeof counters[pooled]);
+            memcpy(counters[mode], TestRun().counts.ResultCounters, sizeof counters[mode]);
         }
-        EXPECT_EQ(r[0].out, r[1].out) << ignoreSizes;
-        EXPECT_EQ(r[0].err, r[1].err) << ignoreSizes;
-        EXPECT_EQ(r[0].count, r[1].count);
-        EXPECT_EQ(memcmp(counters[0], counters[1], sizeof counters[0]), 0);
+        TestRun().setup.NetworkSide = false;
+        for (int mode = 1; mode < 3; ++mode) {
+            EXPECT_EQ(r[0].out, r[mode].out) << ignoreSizes << mode;
+            EXPECT_EQ(r[0].err, r[mode].err) << ignoreSizes << mode;
+            EXPECT_EQ(r[0].count, r[mode].count);
+            EXPECT_EQ(memcmp(counters[0], counters[mode], sizeof counters[0]), 0);
+        }
         EXPECT_EQ(counters[1][Identical] + counters[1][Different] + counters[1][Missing], r[1].count);
-        EXPECT_GE(counters[1][Different], 3u);
+        EXPECT_GE(counters[1][Different], 4u);
+        EXPECT_NE(r[2].out.find("00100007: 71 51"), std::string::npos) << r[2].out.substr(0, 2000);
+        EXPECT_GE(readsAhead.load(), 2 * 4 * 3);  // four pairs of three blocks or more, both sides
     }
 }
 

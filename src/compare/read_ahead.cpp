@@ -1,0 +1,285 @@
+#include "compare/read_ahead.h"
+
+#include "base/memory.h"
+#include "compare/device_size.h"
+#include "compare/reader_threads.h"
+#include "console/control_handler.h"
+#include "platform/win_api.h"
+
+namespace {
+
+constexpr uint32_t kMostPlaces = 8;
+constexpr uint32_t kMostReaders = kMostPlaces / 2;
+// Per side: at 1 MiB blocks 8 places, 4 of them in flight while the comparison works on others,
+// enough to keep a share's round trips out of the time; 32 MiB in all.
+constexpr uint64_t kAheadBytes = 16ull << 20;
+// Every wait looks at the stop request this often: a read on a dying share can take minutes.
+constexpr DWORD kPollMs = 50;
+
+struct Reader {
+    ReadAhead* ahead;
+    int side;
+    uint32_t index;  // reads the blocks whose number leaves this remainder
+    HANDLE thread;
+};
+
+}  // namespace
+
+// Under `lock`: the readers wait on `work` for blocks to read, the comparison on `ready` for
+// blocks read. A place holds block b of a side when `holds` is b + 1; block b may go into place
+// b % places once block b - places has been compared.
+struct ReadAhead {
+    SRWLOCK lock;
+    CONDITION_VARIABLE work;
+    CONDITION_VARIABLE ready;
+    uint32_t places;
+    uint32_t readersPerSide;
+    uint8_t* data[2][kMostPlaces];
+    Reader readers[2][kMostReaders];
+
+    uint64_t generation;  // one for each StartReadAhead: the readers open their handles anew
+    bool active;
+    bool quit;
+    uint32_t busy;      // readers inside the current generation
+    bool openFailed;    // a reader of this generation could not open its handle
+    uint64_t first;     // the generation's first block
+    uint64_t released;  // blocks below this have been compared
+    uint64_t holds[2][kMostPlaces];
+    uint32_t bytes[2][kMostPlaces];
+    bool whole[2][kMostPlaces];
+
+    // The pair, as StartReadAhead found it.
+    const wchar_t* path[2];
+    uint32_t openFlags[2];
+    uint64_t start;
+    uint64_t compareLength;
+    uint64_t blockCount;
+    uint32_t blockSize;
+    uint32_t sectorSize;
+};
+
+namespace {
+
+// A bounded wait: a condition variable that fails to sleep must not make the waiter spin.
+void Await(ReadAhead* ahead, CONDITION_VARIABLE* cv) {
+    if (win.SleepConditionVariableSRW(cv, &ahead->lock, kPollMs, 0) || win.GetLastError() == ERROR_TIMEOUT) return;
+    win.ReleaseSRWLockExclusive(&ahead->lock);
+    win.Sleep(1);
+    win.AcquireSRWLockExclusive(&ahead->lock);
+}
+
+void Wake(CONDITION_VARIABLE* cv) { win.WakeAllConditionVariable(cv); }
+
+// Reads `due` bytes (the block's compared length) from `position` on, asking for `length`
+// (whole sectors); stops at an error or the end of the file. The bytes it got.
+uint32_t ReadAt(HANDLE handle, uint8_t* buffer, uint64_t position, uint32_t length, uint32_t due) {
+    uint32_t filled = 0;
+    while (filled < due) {
+        OVERLAPPED at = {};
+        const uint64_t offset = position + filled;
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!win.ReadFile(handle, buffer + filled, length - filled, &got, &at) || got == 0) break;
+        filled += got;
+    }
+    return filled;
+}
+
+// Reads the reader's blocks of one generation, from its first until a block does not arrive
+// whole, the pair's end, or the generation's end. Called with the lock held; returns with it.
+void ReadGeneration(Reader* reader, uint64_t generation) {
+    ReadAhead* a = reader->ahead;
+    const int side = reader->side;
+    const uint32_t k = a->readersPerSide;
+    uint64_t b = a->first + (reader->index + k - a->first % k) % k;
+    win.ReleaseSRWLockExclusive(&a->lock);
+    HANDLE handle = win.CreateFileW(a->path[side], GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING,
+                                    a->openFlags[side], nullptr);
+    win.AcquireSRWLockExclusive(&a->lock);
+    for (; b < a->blockCount; b += k) {
+        while (!a->quit && a->active && a->generation == generation && b >= a->released + a->places) {
+            Await(a, &a->work);
+        }
+        if (a->quit || !a->active || a->generation != generation) break;
+        const uint32_t place = static_cast<uint32_t>(b % a->places);
+        const uint64_t position = a->start + b * a->blockSize;
+        const bool last = b == a->blockCount - 1;
+        const uint32_t due = last ? static_cast<uint32_t>(a->compareLength - position) : a->blockSize;
+        const uint32_t length = last ? RoundUp(due, a->sectorSize) : a->blockSize;
+        uint32_t got = 0;
+        if (handle != INVALID_HANDLE_VALUE) {
+            win.ReleaseSRWLockExclusive(&a->lock);
+            got = ReadAt(handle, a->data[side][place], position, length, due);
+            win.AcquireSRWLockExclusive(&a->lock);
+        } else {
+            a->openFailed = true;
+        }
+        a->holds[side][place] = b + 1;
+        a->bytes[side][place] = got;
+        a->whole[side][place] = got >= due;
+        Wake(&a->ready);
+        // What follows comes back when the comparison has read this block its own way.
+        if (got < due) break;
+    }
+    if (handle != INVALID_HANDLE_VALUE) {
+        win.ReleaseSRWLockExclusive(&a->lock);
+        win.CloseHandle(handle);
+        win.AcquireSRWLockExclusive(&a->lock);
+    }
+}
+
+DWORD WINAPI ReaderMain(LPVOID parameter) {
+    auto* reader = static_cast<Reader*>(parameter);
+    ReadAhead* a = reader->ahead;
+    uint64_t done = 0;  // the last generation this reader has read
+    win.AcquireSRWLockExclusive(&a->lock);
+    for (;;) {
+        while (!a->quit && !(a->active && a->generation != done)) Await(a, &a->work);
+        if (a->quit) break;
+        done = a->generation;
+        ++a->busy;
+        ReadGeneration(reader, done);
+        --a->busy;
+        Wake(&a->ready);
+    }
+    win.ReleaseSRWLockExclusive(&a->lock);
+    return 0;
+}
+
+// Waits up to about ten seconds for the thread to end, one second once a stop came: a reader
+// held in a read that never returns must not keep the process from ending.
+bool Joined(HANDLE thread) {
+    for (int poll = 0; poll < 200; ++poll) {
+        DWORD result = win.WaitForSingleObject(thread, kPollMs);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result == WAIT_FAILED) win.Sleep(1);
+        if (StopRequested() && poll >= 20) break;
+    }
+    return false;
+}
+
+// Ends every reader; frees the read-ahead when all ended.
+void EndReaders(ReadAhead* a) {
+    win.AcquireSRWLockExclusive(&a->lock);
+    a->quit = true;
+    Wake(&a->work);
+    win.ReleaseSRWLockExclusive(&a->lock);
+    bool allEnded = true;
+    for (auto& side : a->readers) {
+        for (Reader& reader : side) {
+            if (!reader.thread) continue;
+            allEnded = Joined(reader.thread) && allEnded;
+            win.CloseHandle(reader.thread);
+        }
+    }
+    if (!allEnded) return;
+    for (auto& side : a->data) {
+        for (uint8_t* data : side) ReleaseBuffer(data);
+    }
+    FreeBlock(a);
+}
+
+ReadAhead* MakeReadAhead(uint32_t blockSize) {
+    auto* a = static_cast<ReadAhead*>(AllocZeroed(sizeof(ReadAhead)));
+    uint64_t places = kAheadBytes / blockSize;
+    a->places = static_cast<uint32_t>(places < 2 ? 2 : places > kMostPlaces ? kMostPlaces : places);
+    a->readersPerSide = a->places / 2;
+    bool complete = true;
+    for (auto& side : a->data) {
+        for (uint32_t p = 0; p < a->places && complete; ++p) {
+            // A spare byte behind the block, as the compare buffers have.
+            side[p] = static_cast<uint8_t*>(ReserveBuffer(static_cast<uint64_t>(blockSize) + 1));
+            complete = side[p] != nullptr;
+        }
+    }
+    for (int side = 0; side < 2 && complete; ++side) {
+        for (uint32_t i = 0; i < a->readersPerSide && complete; ++i) {
+            Reader* reader = &a->readers[side][i];
+            *reader = {a, side, i, nullptr};
+            reader->thread = win.CreateThread(nullptr, 0, ReaderMain, reader, 0, nullptr);
+            complete = reader->thread != nullptr;
+        }
+    }
+    if (complete) return a;
+    EndReaders(a);
+    return nullptr;
+}
+
+}  // namespace
+
+ReadAhead* RunReadAhead(RunState* run) {
+    if (!run->setup.NetworkSide) return nullptr;
+    if (!run->setup.Ahead) run->setup.Ahead = MakeReadAhead(run->setup.BlockSize);
+    // One block at a time for the rest of the run.
+    if (!run->setup.Ahead) run->setup.NetworkSide = false;
+    return run->setup.Ahead;
+}
+
+void ReleaseReadAhead(RunState* run) {
+    if (run->setup.Ahead) EndReaders(run->setup.Ahead);
+    run->setup.Ahead = nullptr;
+}
+
+void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
+    win.AcquireSRWLockExclusive(&a->lock);
+    for (int side = 0; side < 2; ++side) {
+        a->path[side] = run.pair.SidePath[side];
+        a->openFlags[side] = run.pair.SideOpenFlags[side];
+        for (uint64_t& holds : a->holds[side]) holds = 0;
+    }
+    a->start = run.setup.StartOffset;
+    a->compareLength = run.pair.CompareLength;
+    a->blockCount = run.pair.BlockCount;
+    a->blockSize = run.setup.BlockSize;
+    a->sectorSize = LargerSectorSize(run);
+    a->first = a->released = first;
+    a->openFailed = false;
+    ++a->generation;
+    a->active = true;
+    Wake(&a->work);
+    win.ReleaseSRWLockExclusive(&a->lock);
+}
+
+bool TakeAheadBlock(ReadAhead* a, uint64_t block, RunState* run) {
+    const uint32_t place = static_cast<uint32_t>(block % a->places);
+    bool whole = false;
+    win.AcquireSRWLockExclusive(&a->lock);
+    for (;;) {
+        const bool in[2] = {a->holds[0][place] == block + 1, a->holds[1][place] == block + 1};
+        // One side that failed is enough: the other is read again anyway.
+        if ((in[0] && !a->whole[0][place]) || (in[1] && !a->whole[1][place])) break;
+        if (in[0] && in[1]) {
+            whole = true;
+            break;
+        }
+        if (StopRequested()) break;
+        Await(a, &a->ready);
+    }
+    win.ReleaseSRWLockExclusive(&a->lock);
+    if (!whole) return false;
+    for (int side = 0; side < 2; ++side) {
+        run->setup.CompareBuffers[side] = a->data[side][place];
+        run->pair.BytesRead[side] = a->bytes[side][place];
+        run->pair.Unread[side].count = 0;
+    }
+    return true;
+}
+
+void ReleaseAheadBlock(ReadAhead* a, uint64_t block) {
+    win.AcquireSRWLockExclusive(&a->lock);
+    a->released = block + 1;
+    Wake(&a->work);
+    win.ReleaseSRWLockExclusive(&a->lock);
+}
+
+bool StopReadAhead(ReadAhead* a, bool* opened) {
+    win.AcquireSRWLockExclusive(&a->lock);
+    a->active = false;
+    Wake(&a->work);
+    while (a->busy != 0 && !StopRequested()) Await(a, &a->ready);
+    const bool idle = a->busy == 0;
+    *opened = !a->openFailed;
+    win.ReleaseSRWLockExclusive(&a->lock);
+    return idle;
+}
