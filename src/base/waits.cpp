@@ -2,17 +2,22 @@
 
 #include "platform/win_api.h"
 
-namespace {
-
-constexpr int kWaitAttempts = 1000;
-constexpr DWORD kPauseMs = 10;
-
-}  // namespace
-
-bool WaitUntilSignalled(HANDLE object) {
-    for (int attempt = 1; attempt <= kWaitAttempts; ++attempt) {
-        if (win.WaitForSingleObject(object, INFINITE) != WAIT_FAILED) return true;
-        win.Sleep(kPauseMs);
+bool WaitForThreadEnd(HANDLE thread, bool (*stopping)()) {
+    constexpr DWORD kPollMs = 50;
+    constexpr int kPollsAfterStop = 20;
+    // A wait on a thread of our own fails only for a moment, if at all: about ten seconds of
+    // failures, and the thread counts as one that did not end.
+    constexpr int kMostFailures = 1000;
+    constexpr DWORD kPauseMs = 10;
+    int failures = 0;
+    for (int afterStop = 0; afterStop < kPollsAfterStop;) {
+        DWORD result = win.WaitForSingleObject(thread, kPollMs);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result == WAIT_FAILED) {
+            if (++failures == kMostFailures) return false;
+            win.Sleep(kPauseMs);
+        }
+        if (stopping()) ++afterStop;
     }
     return false;
 }

@@ -1,10 +1,11 @@
-// Waiting for a thread or event the program owns.
+// Waiting for a thread the program owns.
 #pragma once
 
 #include "platform/windows.h"
 
-// Waits until `object` is signalled. A wait on a handle of our own fails only for a moment, if at
-// all, and going on early would let two threads share a buffer or free memory a thread still
-// writes; so a failed wait is tried again for up to about ten seconds before the caller goes on.
-// True once it was signalled; false when every attempt failed.
-bool WaitUntilSignalled(HANDLE object);
+// Waits for a thread of our own to end: as long as it takes while the run goes on (the thread
+// ends when its call returns), about a second more once `stopping` says a stop came, as a thread
+// held in a call that never returns (a read on a share that is gone) must not keep the process
+// from ending. True when it ended; otherwise the caller must leave alone whatever the thread may
+// still write.
+bool WaitForThreadEnd(HANDLE thread, bool (*stopping)());

@@ -1,6 +1,7 @@
 #include "compare/read_ahead.h"
 
 #include "base/memory.h"
+#include "base/waits.h"
 #include "compare/device_size.h"
 #include "compare/reader_threads.h"
 #include "console/control_handler.h"
@@ -147,18 +148,6 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
     return 0;
 }
 
-// Waits up to about ten seconds for the thread to end, one second once a stop came: a reader
-// held in a read that never returns must not keep the process from ending.
-bool Joined(HANDLE thread) {
-    for (int poll = 0; poll < 200; ++poll) {
-        DWORD result = win.WaitForSingleObject(thread, kPollMs);
-        if (result == WAIT_OBJECT_0) return true;
-        if (result == WAIT_FAILED) win.Sleep(1);
-        if (StopRequested() && poll >= 20) break;
-    }
-    return false;
-}
-
 // Ends every reader; frees the read-ahead when all ended.
 void EndReaders(ReadAhead* a) {
     win.AcquireSRWLockExclusive(&a->lock);
@@ -169,7 +158,7 @@ void EndReaders(ReadAhead* a) {
     for (auto& side : a->readers) {
         for (Reader& reader : side) {
             if (!reader.thread) continue;
-            allEnded = Joined(reader.thread) && allEnded;
+            allEnded = WaitForThreadEnd(reader.thread, StopRequested) && allEnded;
             win.CloseHandle(reader.thread);
         }
     }

@@ -255,7 +255,7 @@ void StopPairPool(PairPool* pool) {
     for (uint32_t i = 0; i < pool->threadCount; ++i) win.SetEvent(pool->work);
     bool allEnded = true;
     for (uint32_t i = 0; i < pool->threadCount; ++i) {
-        allEnded = WaitUntilSignalled(pool->threads[i]) && allEnded;
+        allEnded = WaitForThreadEnd(pool->threads[i], StopRequested) && allEnded;
         win.CloseHandle(pool->threads[i]);
     }
     // A worker that did not end may still write into its job: its memory stays.

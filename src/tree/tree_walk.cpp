@@ -201,16 +201,18 @@ namespace {
 struct Tree2Listing {
     FolderListing listing;
     HANDLE thread = nullptr;
+    bool abandoned = false;  // a stop came while the thread still listed: never read or freed
     Tree2Listing(const wchar_t* folder2, const wchar_t* mask) { StartFolderListing(&listing, folder2, mask, &thread); }
-    void Wait() {
-        if (!thread) return;
-        WaitUntilSignalled(thread);
+    // False when the listing must not be read.
+    bool Wait() {
+        if (!thread) return !abandoned;
+        abandoned = !WaitForThreadEnd(thread, StopRequested);
         win.CloseHandle(thread);
         thread = nullptr;
+        return !abandoned;
     }
     ~Tree2Listing() {
-        Wait();
-        FreeFolderListing(&listing);
+        if (Wait()) FreeFolderListing(&listing);
     }
 };
 
@@ -247,8 +249,7 @@ struct JobGoesBack {
 
 // The entries of one folder, each as its kind says. Returns the pairs compared and the links
 // reproduced, below it included.
-uint32_t WalkEntries(Level* level, EntryWindow* window, FolderListing* listing, const wchar_t* mask,
-                     int32_t depth) {
+uint32_t WalkEntries(Level* level, EntryWindow* window, FolderListing* listing, const wchar_t* mask, int32_t depth) {
     RunState* run = level->run;
     uint32_t count = 0;
     WIN32_FIND_DATAW entry;
@@ -322,7 +323,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         }
         return 0;
     }
-    tree2.Wait();
+    if (!tree2.Wait()) return 0;
     WindowFolder folder{run, find.get(), mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
     EntryWindow* window = OpenWindow(folder, entry);
     uint32_t count = WalkEntries(&level, window, &tree2.listing, mask, depth);

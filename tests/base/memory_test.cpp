@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/os_version.h"
+#include "base/waits.h"
 #include "support/seam.h"
 
 namespace {
@@ -104,3 +105,34 @@ TEST(OsVersion, ReadsTheReportedVersionOrStaysZero) {
 }
 
 }  // namespace
+
+TEST(WaitForThreadEnd, AsLongAsItTakesUntilAStopThenAboutASecond) {
+    static HANDLE release;
+    static bool stop;
+    release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    struct {
+        DWORD threadMs;  // how long the thread takes; INFINITE: until released
+        bool stop;
+        bool ended;
+    } rows[] = {{300, false, true}, {300, true, true}, {INFINITE, true, false}};
+    for (const auto& row : rows) {
+        stop = row.stop;
+        ::ResetEvent(release);
+        HANDLE thread = ::CreateThread(
+            nullptr, 0,
+            +[](LPVOID ms) -> DWORD {
+                return ::WaitForSingleObject(release, static_cast<DWORD>(reinterpret_cast<uintptr_t>(ms)));
+            },
+            reinterpret_cast<LPVOID>(static_cast<uintptr_t>(row.threadMs)), 0, nullptr);
+        ULONGLONG began = ::GetTickCount64();
+        EXPECT_EQ(WaitForThreadEnd(
+                      thread, +[] { return stop; }),
+                  row.ended)
+            << row.threadMs << row.stop;
+        EXPECT_LT(::GetTickCount64() - began, 3000u);
+        ::SetEvent(release);
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+    }
+    ::CloseHandle(release);
+}
