@@ -219,6 +219,13 @@ struct Tree2Listing {
 // With -b, what the tree-2 folder holds that tree 1 lacks, after the same masks and exclude
 // masks: named on a line, counted, and a difference of the copy.
 void ReportOnlyInTree2(RunState* run, const FolderListing* listing, const wchar_t* folder2) {
+    // Beyond where its listing ended, what only tree 2 holds is not known: no proof of none.
+    if (!listing->complete) {
+        PrintOutLongPath("folder2 not listed to its end, what only it holds is unknown: %S\n",
+                         SkipLongPathPrefix(folder2));
+        ++run->counts.FoldersUnreadable;
+        WriteFolderResult(run, folder2, run->BaseFolder2, '!', "tree-2 folder not listed to its end");
+    }
     ScopedBlock<wchar_t> path(DuplicateStringWithRoom(folder2, MAX_PATH + 2));
     size_t length = wcslen(folder2);
     for (uint64_t place = 0; place < listing->count; ++place) {
