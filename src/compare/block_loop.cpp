@@ -8,6 +8,7 @@
 #include "compare/long_turns.h"
 #include "compare/read_ahead.h"
 #include "compare/reader_threads.h"
+#include "compare/side_readers.h"
 #include "compare/speed_text.h"
 #include "console/console_output.h"
 #include "console/console_session.h"

@@ -72,10 +72,6 @@ FileId IndexOf(const BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2) {
-    return {{IndexOf(side1), IndexOf(side2)}};
-}
-
 bool ReadFileId(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, FileId* id) {
     FILE_ID_INFO full = {};
     if (win.GetFileInformationByHandleEx(handle, FileIdInfo, &full, sizeof full)) {

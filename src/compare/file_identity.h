@@ -34,9 +34,6 @@ struct FileIdList {
 // An empty list on the heap, for FreeFileIdList.
 FileIdList* NewFileIdList();
 
-// The pair of identities of two open files, side 1 and side 2, from their 64-bit indexes.
-FileIdKey PairKey(const BY_HANDLE_FILE_INFORMATION& side1, const BY_HANDLE_FILE_INFORMATION& side2);
-
 // The identity of an open file: the 128-bit id where the system tells it, the 64-bit index of
 // `info` (already asked for the handle) only where the system has no 128-bit ids. False when no
 // identity can be trusted.

@@ -5,6 +5,7 @@
 
 #include "base/run_options.h"
 #include "compare/error_names.h"
+#include "compare/side_readers.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
 #include "console/control_handler.h"
@@ -73,18 +74,15 @@ bool Reopen(const RunState& run, const SideOfPair& side) {
 
 // With both sides read at once, the recovery of one side waits for that of the other: two
 // prompts or two sector counts on one status line would mix.
-CRITICAL_SECTION recoveryLock;
-bool recoveryLockMade = false;
-
 struct RecoveryTurn {
-    bool held = false;
+    CRITICAL_SECTION* held = nullptr;
     void Take() {
-        if (held || !recoveryLockMade) return;
-        win.EnterCriticalSection(&recoveryLock);
-        held = true;
+        if (held) return;
+        held = RecoveryLock();
+        if (held) win.EnterCriticalSection(held);
     }
     ~RecoveryTurn() {
-        if (held) win.LeaveCriticalSection(&recoveryLock);
+        if (held) win.LeaveCriticalSection(held);
     }
 };
 
@@ -155,13 +153,32 @@ enum class SectorsEnd {
     kPlacedWrong,  // a seek failed: the handle stands elsewhere
 };
 
+// Up to RetryCount reads of one sector, each retry counted on the status line from `column` (-1:
+// nobody watches). True when it was read; `have` is what it delivered, which only the end of the
+// file makes less than a sector, and `error` why the last attempt failed.
+bool ReadSector(HANDLE handle, uint8_t* target, uint32_t sector, int column, uint32_t* have, DWORD* error) {
+    const int32_t attempts = Options.RetryCount;
+    for (int32_t k = 1; k <= attempts && !StopRequested();) {
+        DWORD got = 0;
+        // A read may deliver less than asked and still go on.
+        if (win.ReadFile(handle, target + *have, sector - *have, &got, nullptr)) {
+            *have += got;
+            if (got != 0 && *have < sector) continue;
+            return true;
+        }
+        *error = win.GetLastError();
+        if (column >= 0 && k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
+        ++k;
+    }
+    return false;
+}
+
 }  // namespace
 
 int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
                        uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
     const uint32_t sector = sectorSize;
     int sectors = static_cast<int>(length / sector);
-    const int32_t attempts = Options.RetryCount;
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
     const bool watched = !Unwatched();
     int successes = 0, failures = 0;
@@ -177,21 +194,9 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
             PrintOut("Reading sector %i of %i...", s + 1, sectors);
             column = CursorColumnOf(Session);
         }
-        bool read = false;
-        uint32_t have = 0;  // of this sector: a read may deliver less than asked and still go on
+        uint32_t have = 0;
         DWORD error = 0;
-        for (int32_t k = 1; k <= attempts && !StopRequested();) {
-            DWORD got = 0;
-            if (win.ReadFile(handle, target + have, sector - have, &got, nullptr)) {
-                have += got;
-                if (got != 0 && have < sector) continue;
-                read = true;
-                break;
-            }
-            error = win.GetLastError();
-            if (watched && k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
-            ++k;
-        }
+        const bool read = ReadSector(handle, target, sector, watched ? column : -1, &have, &error);
         if (watched) EraseToColumn(Session, column);
         const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
         if (read) {
@@ -252,6 +257,16 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
     return left < readLength ? static_cast<uint32_t>(left) : readLength;
 }
 
+// The whole block, sector by sector, from where the handle stands. Where the length is known only
+// by reading to the end, the end of the medium is that end.
+uint32_t ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_t readLength) {
+    uint32_t end = readLength;
+    int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread,
+                                  run.pair.BlockPosition, run.pair.LengthUnknown ? &end : nullptr, side.number);
+    *side.bytesRead = end;
+    return static_cast<uint32_t>(read);
+}
+
 }  // namespace
 
 // Reads the block of one side, recovering from read errors by their class: media errors sector by
@@ -306,14 +321,8 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             } else {
                 PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             }
-            // The whole block, sector by sector.
             if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return 0;
-            // Where the length is known only by reading to the end, the end of the medium is that end.
-            uint32_t end = readLength;
-            int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread, position,
-                                          run->pair.LengthUnknown ? &end : nullptr, side.number);
-            *side.bytesRead = end;
-            return static_cast<uint32_t>(read);
+            return ReadBlockBySectors(*run, side, readLength);
         }
         if (recovery == Recovery::kReopen || recovery == Recovery::kReopenBuffered) {
             win.CloseHandle(*side.handle);
@@ -336,120 +345,5 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             return 0;
         }
         AnnounceRetry();
-    }
-}
-
-namespace {
-
-// One persistent thread per side: creating two threads per block would cost more than reading
-// a block from the cache. Counters decide, events only wake: a lost SetEvent or a failed wait
-// costs a poll, never a hang.
-struct SideReader {
-    RunState* run;  // of the block being read
-    HANDLE thread;
-    HANDLE start;  // auto-reset: a block may be waiting
-    HANDLE done;   // auto-reset: a block may be read
-    uint32_t readLength;
-    uint32_t result;
-    std::atomic<uint32_t> started;   // blocks handed over
-    std::atomic<uint32_t> finished;  // blocks read; equal to `started` when the reader is idle
-    std::atomic<bool> quit;
-    bool inline_;  // no thread could be made: reads run on the caller's thread
-};
-
-constexpr DWORD kReaderPollMs = 50;
-// How long the end of the run waits for a reader stuck in a read that does not return.
-constexpr int kQuitPolls = 100;
-
-SideReader readers[2];
-
-DWORD WINAPI ReaderMain(LPVOID parameter) {
-    auto* reader = static_cast<SideReader*>(parameter);
-    const int side = reader == &readers[0] ? 0 : 1;
-    for (;;) {
-        uint32_t due = reader->started.load(std::memory_order_acquire);
-        if (reader->quit.load(std::memory_order_acquire)) return 0;
-        if (due == reader->finished.load(std::memory_order_relaxed)) {
-            win.WaitForSingleObject(reader->start, kReaderPollMs);
-            continue;
-        }
-        reader->result = ReadSide(reader->run, side, reader->readLength);
-        reader->finished.store(due, std::memory_order_release);
-        win.SetEvent(reader->done);
-    }
-}
-
-void CloseReader(SideReader* reader) {
-    if (reader->start) win.CloseHandle(reader->start);
-    if (reader->done) win.CloseHandle(reader->done);
-    reader->run = nullptr;
-    reader->thread = reader->start = reader->done = nullptr;
-    reader->readLength = reader->result = 0;
-    reader->started.store(0);
-    reader->finished.store(0);
-    reader->quit.store(false);
-    reader->inline_ = false;
-}
-
-bool MakeReader(SideReader* reader) {
-    reader->start = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    reader->done = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (reader->start && reader->done) {
-        reader->thread = win.CreateThread(nullptr, 0, ReaderMain, reader, 0, nullptr);
-        if (reader->thread) return true;
-    }
-    CloseReader(reader);
-    reader->inline_ = true;
-    return false;
-}
-
-}  // namespace
-
-void StartSideRead(RunState* run, int side, uint32_t readLength) {
-    SideReader* reader = &readers[side];
-    if (!recoveryLockMade) {
-        win.InitializeCriticalSection(&recoveryLock);
-        recoveryLockMade = true;
-    }
-    if (!reader->thread && !reader->inline_) MakeReader(reader);
-    reader->run = run;
-    reader->readLength = readLength;
-    if (reader->inline_) {
-        reader->result = ReadSide(run, side, readLength);
-        return;
-    }
-    reader->started.fetch_add(1, std::memory_order_release);
-    win.SetEvent(reader->start);
-}
-
-uint32_t WaitSideRead(int side) {
-    SideReader* reader = &readers[side];
-    // The reader writes into the pair's buffer until it is done: a stop is seen by the reader,
-    // at every read and retry, and ends its work; this thread waits for that.
-    while (reader->finished.load(std::memory_order_acquire) != reader->started.load(std::memory_order_relaxed)) {
-        win.WaitForSingleObject(reader->done, kReaderPollMs);
-    }
-    return reader->result;
-}
-
-void StopReaderThreads() {
-    for (SideReader& reader : readers) {
-        if (reader.thread) {
-            reader.quit.store(true, std::memory_order_release);
-            win.SetEvent(reader.start);
-            bool ended = false;
-            for (int poll = 0; poll < kQuitPolls && !ended; ++poll) {
-                ended = win.WaitForSingleObject(reader.thread, kReaderPollMs) == WAIT_OBJECT_0;
-            }
-            // A reader still inside a read that does not return keeps its state and events: it
-            // ends when the read does, and the process ends without waiting for it.
-            if (!ended) continue;
-            win.CloseHandle(reader.thread);
-        }
-        CloseReader(&reader);
-    }
-    if (recoveryLockMade) {
-        win.DeleteCriticalSection(&recoveryLock);
-        recoveryLockMade = false;
     }
 }

@@ -52,10 +52,3 @@ enum class Recovery {
 // The recovery from `error`, met for the `reopenRounds`th time in a reopenable way in this block
 // (0 when it is no such error), on a handle opened `unbuffered` or not.
 Recovery ChooseRecovery(DWORD error, int32_t reopenRounds, int32_t retryCount, bool unbuffered);
-
-// For reading both sides at once: the reader threads are made on first use, once per run, and
-// handed one block at a time. `side` is 0 or 1.
-// When no thread can be made, the read runs on the calling thread instead.
-void StartSideRead(RunState* run, int side, uint32_t readLength);
-uint32_t WaitSideRead(int side);  // the result of ReadSide for that block
-void StopReaderThreads();

@@ -4,7 +4,7 @@
 #include "compare/file_identity.h"
 #include "compare/long_turns.h"
 #include "compare/read_ahead.h"
-#include "compare/reader_threads.h"
+#include "compare/side_readers.h"
 
 void ReleaseRunResources(RunState* run) {
     StopReaderThreads();

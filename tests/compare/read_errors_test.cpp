@@ -8,6 +8,7 @@
 #include "base/run_options.h"
 #include "compare/compare_pair.h"
 #include "compare/reader_threads.h"
+#include "compare/side_readers.h"
 #include "support/fake_console.h"
 #include "support/pair_setup.h"
 #include "support/temp_folder.h"

@@ -2,7 +2,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
-#include "compare/reader_threads.h"
+#include "compare/side_readers.h"
 #include "console/control_handler.h"
 
 RunState& TestRun() {
