@@ -214,11 +214,12 @@ uint32_t PairWorkersFor(const RunState& run) {
     // A range that does not start at the first byte, or ends before the last, is the walk's.
     if (run.setup.StartOffset != 0 || Options.firstBytes != 0) return 0;
     if (IsNetworkRoot(run.paths.volumeRoot1) || IsNetworkRoot(run.paths.volumeRoot2)) return kRemoteWorkers;
-    if (!run.setup.ParallelReads) {
-        // Both trees on one drive: a rotating one would seek between the pairs in flight.
-        DriveIdentity drive = ResolveDriveIdentity(run.paths.volumeRoot1);
-        if (drive >= 0 && ClassOfDrive(drive) != DiskDriveClass) return 0;
-        if (drive >= 0 && DiskHasSeekPenalty(drive)) return 0;
+    // A drive that seeks (a rotating disk, a CD-ROM, a floppy) would move its head between the
+    // pairs in flight and the walk's reads of a big pair, also when only one tree lies on it.
+    for (const wchar_t* root : {run.paths.volumeRoot1, run.paths.volumeRoot2}) {
+        DriveIdentity drive = ResolveDriveIdentity(root);
+        if (drive >= 0 && (ClassOfDrive(drive) != DiskDriveClass || DiskHasSeekPenalty(drive))) return 0;
+        if (!run.setup.ParallelReads) break;  // both trees on one drive: asked once
     }
     SYSTEM_INFO system = {};
     win.GetSystemInfo(&system);

@@ -44,6 +44,6 @@ PairSides* AwaitPair(PairPool* pool, PairJob* job);
 void ReleasePair(PairPool* pool, PairJob* job);
 
 // How many workers a run gets: 12 where a side is a network share, else one per processor, at most
-// 8; none for pairs that must be read one at a time (a rotating disk holding both trees) or a
-// range that does not start at 0.
+// 8; none for pairs that must be read one at a time (a side on a rotating disk) or a range that
+// does not start at 0.
 uint32_t PairWorkersFor(const RunState& run);

@@ -124,6 +124,11 @@ BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, D
     STORAGE_PROPERTY_QUERY query = {};
     if (inSize < sizeof(query)) return Fail(ERROR_INVALID_PARAMETER);
     memcpy(&query, in, sizeof(query));
+    if (query.PropertyId == StorageDeviceSeekPenaltyProperty && query.QueryType == PropertyStandardQuery &&
+        d.seekPenalty) {
+        DEVICE_SEEK_PENALTY_DESCRIPTOR penalty = {sizeof penalty, sizeof penalty, *d.seekPenalty};
+        return Reply(penalty, out, outSize, returned);
+    }
     if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery || d.refuseProperty) {
         return Fail(ERROR_NOT_SUPPORTED);
     }

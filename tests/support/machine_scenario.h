@@ -29,10 +29,11 @@ struct FakeDevice {
     DWORD busType = 11;  // SATA
     DWORD bytesPerSector = 512;
     bool refuseGeometry = false;
-    std::string vendor;              // ANSI, as the device descriptor holds them; empty for none
+    std::string vendor;  // ANSI, as the device descriptor holds them; empty for none
     std::string product;
-    std::optional<int64_t> length;   // IOCTL_DISK_GET_LENGTH_INFO fails without one
-    bool refuseProperty = false;     // the device-property query fails
+    std::optional<int64_t> length;    // IOCTL_DISK_GET_LENGTH_INFO fails without one
+    bool refuseProperty = false;      // the device-property query fails
+    std::optional<bool> seekPenalty;  // the seek-penalty query fails without one
 };
 
 // One entry of the disk interface class, naming the device it opens.
@@ -49,8 +50,8 @@ struct FakeVolume {
     UINT type = DRIVE_FIXED;
     std::vector<std::wstring> mountPaths;  // E:\ or C:\mnt\e\, in the order the system lists them
     DWORD bytesPerSector = 512;
-    std::wstring label;              // GetVolumeInformationW of the GUID name
-    std::optional<int64_t> length;   // IOCTL_DISK_GET_LENGTH_INFO fails without one
+    std::wstring label;             // GetVolumeInformationW of the GUID name
+    std::optional<int64_t> length;  // IOCTL_DISK_GET_LENGTH_INFO fails without one
 };
 
 // What VirtDisk answers for a virtual disk's device.
@@ -107,7 +108,7 @@ public:
     std::map<std::wstring, FakeDependency, NoCaseLess> dependencies;  // by device path
     bool virtDiskPresent = true;
     bool virtDiskHasQuery = true;
-    std::vector<std::wstring> refuseReadAccess;  // GENERIC_READ opens of these fail
+    std::vector<std::wstring> refuseReadAccess;     // GENERIC_READ opens of these fail
     std::vector<FakeDiskInterface> diskInterfaces;  // SetupDi over the disk class, in this order
     bool diskClassFails = false;                    // SetupDiGetClassDevsW fails
 

@@ -13,6 +13,7 @@
 #include "base/run_options.h"
 #include "console/control_handler.h"
 #include "support/fault_injector.h"
+#include "support/machine_scenario.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
 #include "support/seam.h"
@@ -246,25 +247,36 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
 
 TEST_F(TreeWalk, WorkersForTheMedium) {
     // A share wants many pairs in flight whatever the processors; a local tree one per processor;
-    // a range that does not start at 0 none.
-    static UINT side2Type;
-    SeamOverride type(
-        win.GetDriveTypeW, +[](LPCWSTR root) -> UINT { return root[0] == L'N' ? side2Type : DRIVE_FIXED; });
+    // a drive that seeks none, whichever tree it holds; a range that does not start at 0 none.
+    MachineScenario m;
+    m.Disk(0).Disk(1).Disk(2);
+    m.DiskDevice(0).seekPenalty = false;
+    m.DiskDevice(1).seekPenalty = true;
+    m.Volume(L"C:\\", 0);
+    m.Volume(L"E:\\", 1);
+    m.Volume(L"F:\\", 2);  // tells nothing of its seek penalty, as under Wine
+    m.Network(L'N', L"\\\\server\\share");
+    MachineGuard guard(m);
     SeamOverride processors(
         win.GetSystemInfo, +[](LPSYSTEM_INFO info) { info->dwNumberOfProcessors = 2; });
     RunState& run = TestRun();
-    wcscpy(run.paths.volumeRoot1, L"C:\\");
-    wcscpy(run.paths.volumeRoot2, L"N:\\");
-    run.setup.ParallelReads = true;
     struct {
-        UINT type;
+        const wchar_t* root1;
+        const wchar_t* root2;
+        bool twoDrives;
         uint64_t start;
         uint32_t workers;
-    } rows[] = {{DRIVE_REMOTE, 0, 12}, {DRIVE_FIXED, 0, 2}, {DRIVE_REMOTE, 4096, 0}};
+    } rows[] = {
+        {L"C:\\", L"N:\\", true, 0, 12},   {L"C:\\", L"F:\\", true, 0, 2}, {L"C:\\", L"C:\\", false, 0, 2},
+        {L"C:\\", L"E:\\", true, 0, 0},    {L"E:\\", L"C:\\", true, 0, 0}, {L"E:\\", L"E:\\", false, 0, 0},
+        {L"C:\\", L"N:\\", true, 4096, 0},
+    };
     for (const auto& row : rows) {
-        side2Type = row.type;
+        wcscpy(run.paths.volumeRoot1, row.root1);
+        wcscpy(run.paths.volumeRoot2, row.root2);
+        run.setup.ParallelReads = row.twoDrives;
         run.setup.StartOffset = row.start;
-        EXPECT_EQ(PairWorkersFor(run), row.workers) << row.type << " " << row.start;
+        EXPECT_EQ(PairWorkersFor(run), row.workers) << &row - rows;
     }
     run.setup.StartOffset = 0;
     run.paths.volumeRoot1[0] = run.paths.volumeRoot2[0] = 0;
