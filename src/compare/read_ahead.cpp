@@ -158,7 +158,8 @@ void EndReaders(ReadAhead* a) {
     for (auto& side : a->readers) {
         for (Reader& reader : side) {
             if (!reader.thread) continue;
-            allEnded = WaitForThreadEnd(reader.thread, StopRequested) && allEnded;
+            // Once one did not end, the others are not waited for: the memory stays anyway.
+            allEnded = allEnded && WaitForThreadEnd(reader.thread, StopRequested);
             win.CloseHandle(reader.thread);
         }
     }

@@ -256,7 +256,8 @@ void StopPairPool(PairPool* pool) {
     for (uint32_t i = 0; i < pool->threadCount; ++i) win.SetEvent(pool->work);
     bool allEnded = true;
     for (uint32_t i = 0; i < pool->threadCount; ++i) {
-        allEnded = WaitForThreadEnd(pool->threads[i], StopRequested) && allEnded;
+        // Once one did not end, the others are not waited for: the memory stays anyway.
+        allEnded = allEnded && WaitForThreadEnd(pool->threads[i], StopRequested);
         win.CloseHandle(pool->threads[i]);
     }
     // A worker that did not end may still write into its job: its memory stays.
