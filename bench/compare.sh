@@ -139,6 +139,16 @@ qvb_report() {  # name, qvb seconds
   printf '%-58s qvb %7.3f s\n' "$1" "$2"
 }
 
+# The peak resident memory of one more run of "$@", in MiB: buffers in flight, threads' stacks and
+# Wine's own mappings, which the floor's figure shows alone.
+peak_report() {  # what ran, command...
+  local what=$1 file=$slow/peak
+  shift
+  [ -x /usr/bin/time ] || { echo "    peak memory not measured: /usr/bin/time is missing"; return; }
+  /usr/bin/time -o "$file" -f %M "$@" >/dev/null 2>&1 || true
+  printf '    %-40s peak %5.0f MiB\n' "$what" "$(awk '{ m = $1 } END { print m / 1024 }' "$file")"
+}
+
 reference_report() {  # name, qvb seconds, reference seconds, what the reference is
   printf '    %-40s %-5s %7.3f s   qvb/%s %5.2f\n' "$1" "$4" "$3" "$4" "$(awk -v q="$2" -v f="$3" 'BEGIN { print q / f }')"
 }
@@ -160,6 +170,7 @@ slow_cases() {
 
   q=$(best sh -c "wine '$exe' -n -q '$t1' 'N:\\tree2' >/dev/null 2>&1")
   qvb_report "(d) share: 2,000 files of 4 KiB in 20 folders, tree 2 on N:" "$q"
+  peak_report "qvb" wine "$exe" -n -q "$t1" 'N:\tree2'
   f=$(best sh -c "wine '$floor' tree '$t1' 'N:\\tree2' 8 >/dev/null 2>&1")
   reference_report "8 threads taking folders" "$q" "$f" floor
   f=$(best sh -c "wine '$floor' tree '$t1' 'N:\\tree2' 1 >/dev/null 2>&1")
@@ -167,6 +178,8 @@ slow_cases() {
 
   q=$(best sh -c "wine '$exe' -n '$p1' 'N:\\p256' >/dev/null 2>&1")
   qvb_report "(e) share: one 256 MiB pair, file 2 on N:" "$q"
+  peak_report "qvb" wine "$exe" -n "$p1" 'N:\p256'
+  peak_report "floor, 4 reads in flight a side" wine "$floor" pair "$p1" 'N:\p256' 4
   f=$(best sh -c "wine '$floor' pair '$p1' 'N:\\p256' 4 >/dev/null 2>&1")
   reference_report "4 reads in flight a side" "$q" "$f" floor
   f=$(best sh -c "wine '$floor' pair '$p1' 'N:\\p256' >/dev/null 2>&1")
@@ -174,6 +187,7 @@ slow_cases() {
 
   q=$(best sh -c "wine '$exe' -n 'D:\\d1' 'D:\\d2' >/dev/null 2>&1")
   qvb_report "(f) disk: two 128 MiB files on D:" "$q"
+  peak_report "qvb" wine "$exe" -n 'D:\d1' 'D:\d2'
   local bytes=$((2 * 134217728))
   f=$(awk -v b="$bytes" -v r="$disk_rate_mbs" 'BEGIN { printf "%.3f", b / (r * 1e6) }')
   reference_report "limit: every byte once, no seek" "$q" "$f" limit
