@@ -21,3 +21,10 @@ bool WaitForThreadEnd(HANDLE thread, bool (*stopping)()) {
     }
     return false;
 }
+
+void SleepOnCondition(CONDITION_VARIABLE* condition, SRWLOCK* lock, DWORD ms) {
+    if (win.SleepConditionVariableSRW(condition, lock, ms, 0) || win.GetLastError() == ERROR_TIMEOUT) return;
+    win.ReleaseSRWLockExclusive(lock);
+    win.Sleep(1);
+    win.AcquireSRWLockExclusive(lock);
+}

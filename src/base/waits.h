@@ -1,4 +1,4 @@
-// Waiting for a thread the program owns.
+// Waiting for a thread or a condition the program owns.
 #pragma once
 
 #include "platform/windows.h"
@@ -9,3 +9,8 @@
 // from ending. True when it ended; otherwise the caller must leave alone whatever the thread may
 // still write.
 bool WaitForThreadEnd(HANDLE thread, bool (*stopping)());
+
+// Sleeps on `condition`, with `lock` held exclusively on the way in and out, for at most `ms`:
+// callers look at their state after every return. One that fails to sleep pauses a moment instead,
+// so that a waiter never spins.
+void SleepOnCondition(CONDITION_VARIABLE* condition, SRWLOCK* lock, DWORD ms);

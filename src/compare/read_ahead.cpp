@@ -61,14 +61,6 @@ struct ReadAhead {
 
 namespace {
 
-// A bounded wait: a condition variable that fails to sleep must not make the waiter spin.
-void Await(ReadAhead* ahead, CONDITION_VARIABLE* cv) {
-    if (win.SleepConditionVariableSRW(cv, &ahead->lock, kPollMs, 0) || win.GetLastError() == ERROR_TIMEOUT) return;
-    win.ReleaseSRWLockExclusive(&ahead->lock);
-    win.Sleep(1);
-    win.AcquireSRWLockExclusive(&ahead->lock);
-}
-
 void Wake(CONDITION_VARIABLE* cv) { win.WakeAllConditionVariable(cv); }
 
 // Reads `due` bytes (the block's compared length) from `position` on, asking for `length`
@@ -100,7 +92,7 @@ void ReadGeneration(Reader* reader, uint64_t generation) {
     win.AcquireSRWLockExclusive(&a->lock);
     for (; b < a->blockCount; b += k) {
         while (!a->quit && a->active && a->generation == generation && b >= a->released + a->places) {
-            Await(a, &a->work);
+            SleepOnCondition(&a->work, &a->lock, kPollMs);
         }
         if (a->quit || !a->active || a->generation != generation) break;
         const uint32_t place = static_cast<uint32_t>(b % a->places);
@@ -136,7 +128,7 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
     uint64_t done = 0;  // the last generation this reader has read
     win.AcquireSRWLockExclusive(&a->lock);
     for (;;) {
-        while (!a->quit && !(a->active && a->generation != done)) Await(a, &a->work);
+        while (!a->quit && !(a->active && a->generation != done)) SleepOnCondition(&a->work, &a->lock, kPollMs);
         if (a->quit) break;
         done = a->generation;
         ++a->busy;
@@ -244,7 +236,7 @@ bool TakeAheadBlock(ReadAhead* a, uint64_t block, RunState* run) {
             break;
         }
         if (StopRequested()) break;
-        Await(a, &a->ready);
+        SleepOnCondition(&a->ready, &a->lock, kPollMs);
     }
     win.ReleaseSRWLockExclusive(&a->lock);
     if (!whole) return false;
@@ -267,7 +259,7 @@ bool StopReadAhead(ReadAhead* a, bool* opened) {
     win.AcquireSRWLockExclusive(&a->lock);
     a->active = false;
     Wake(&a->work);
-    while (a->busy != 0 && !StopRequested()) Await(a, &a->ready);
+    while (a->busy != 0 && !StopRequested()) SleepOnCondition(&a->ready, &a->lock, kPollMs);
     const bool idle = a->busy == 0;
     *opened = !a->openFailed;
     win.ReleaseSRWLockExclusive(&a->lock);

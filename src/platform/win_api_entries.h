@@ -40,6 +40,7 @@ QVB_SEAM(LeaveCriticalSection)
 QVB_SEAM(AcquireSRWLockExclusive)
 QVB_SEAM(ReleaseSRWLockExclusive)
 QVB_SEAM(SleepConditionVariableSRW)
+QVB_SEAM(WakeConditionVariable)
 QVB_SEAM(WakeAllConditionVariable)
 
 // Console and standard handles

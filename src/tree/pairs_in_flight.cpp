@@ -24,7 +24,7 @@ constexpr uint32_t kMostWorkers = 16;
 constexpr uint32_t kRemoteWorkers = 12;
 constexpr uint32_t kLocalWorkers = 8;
 constexpr uint32_t kJobsPerWorker = 2;
-// Workers and waiters look at the job states at least this often: a lost SetEvent or a failed
+// Workers and waiters look at the job states at least this often: a lost wake-up or a failed
 // wait costs a moment, never a hang.
 constexpr DWORD kPollMs = 50;
 
@@ -36,8 +36,7 @@ struct PairJob {
     JobState state;  // under the pool's lock
     bool declined;   // kDone without a usable result
     PairJob* next;   // in the queue
-    HANDLE done;     // a hint that the state may have changed; the state decides
-    bool awaited;    // the walk waits on `done`: only then is it set
+    bool awaited;    // the walk waits for it: only then is the pool's `done` woken
     bool abandoned;  // the walk stopped waiting: the worker frees the job when it is done
     // Copied from the run when queued: a worker never reads the run state, which the walk writes.
     uint32_t openFlags;
@@ -49,16 +48,20 @@ struct PairJob {
     PairSides result;
 };
 
+// Hand-offs with an in-process lock and condition variables: under Wine an event costs a round
+// trip to its server, which every open and close of a pair needs too. The states under the lock
+// decide; a wake-up only says that they may have changed.
 struct PairPool {
-    CRITICAL_SECTION lock;
-    HANDLE work;  // auto-reset: jobs are queued
+    SRWLOCK lock;
+    CONDITION_VARIABLE work;  // jobs are queued
+    CONDITION_VARIABLE done;  // an awaited job is done
     HANDLE threads[kMostWorkers];
     uint32_t threadCount;
     PairJob* jobs;
     uint32_t jobCount;
     PairJob* head;
     PairJob* tail;
-    uint32_t idle;  // workers waiting on `work`: only then is it set
+    uint32_t idle;  // workers waiting on `work`: only then is it woken
     bool quit;
 };
 
@@ -137,50 +140,37 @@ PairJob* TakeQueued(PairPool* pool) {
 
 DWORD WINAPI WorkerMain(LPVOID parameter) {
     auto* pool = static_cast<PairPool*>(parameter);
-    for (;;) {
-        win.EnterCriticalSection(&pool->lock);
-        bool quit = pool->quit;
-        PairJob* job = quit ? nullptr : TakeQueued(pool);
-        if (job) job->state = JobState::kRunning;
-        // Counted idle in the same hold of the lock that found the queue empty, so that a job
-        // queued right after it wakes this worker at once.
-        if (!job && !quit) ++pool->idle;
-        // Another worker takes the next job at once. Events cost a system call each (under Wine a
-        // round trip to its server, which every open and close needs too): only those that
-        // someone waits for are set.
-        bool wake = job && pool->head != nullptr && pool->idle != 0;
-        win.LeaveCriticalSection(&pool->lock);
-        if (quit) return 0;
+    win.AcquireSRWLockExclusive(&pool->lock);
+    while (!pool->quit) {
+        PairJob* job = TakeQueued(pool);
         if (!job) {
-            win.WaitForSingleObject(pool->work, kPollMs);
-            win.EnterCriticalSection(&pool->lock);
+            ++pool->idle;
+            SleepOnCondition(&pool->work, &pool->lock, kPollMs);
             --pool->idle;
-            win.LeaveCriticalSection(&pool->lock);
             continue;
         }
-        if (wake) win.SetEvent(pool->work);
+        job->state = JobState::kRunning;
+        win.ReleaseSRWLockExclusive(&pool->lock);
         RunJob(job);
-        win.EnterCriticalSection(&pool->lock);
-        bool abandoned = job->abandoned;
-        if (abandoned) {
+        win.AcquireSRWLockExclusive(&pool->lock);
+        if (job->abandoned) {
             // Nobody takes this result: what it holds is closed here, and the job is free.
             CloseJobHandles(job);
             job->abandoned = false;
             job->state = JobState::kFree;
-        } else {
-            job->state = JobState::kDone;
+            continue;
         }
-        bool awaited = job->awaited && !abandoned;
-        win.LeaveCriticalSection(&pool->lock);
-        if (awaited) win.SetEvent(job->done);
+        job->state = JobState::kDone;
+        if (job->awaited) win.WakeAllConditionVariable(&pool->done);
     }
+    win.ReleaseSRWLockExclusive(&pool->lock);
+    return 0;
 }
 
 void FreeJobs(PairPool* pool) {
     for (uint32_t i = 0; i < pool->jobCount; ++i) {
         PairJob* job = &pool->jobs[i];
         CloseJobHandles(job);
-        if (job->done) win.CloseHandle(job->done);
         for (int side = 0; side < 2; ++side) {
             FreeBlock(job->paths[side]);
             ReleaseBuffer(job->result.data[side]);
@@ -197,8 +187,6 @@ bool MakeJobs(PairPool* pool, uint32_t count) {
     }
     for (uint32_t i = 0; i < count; ++i) {
         PairJob* job = &pool->jobs[i];
-        job->done = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!job->done) return false;
         for (int side = 0; side < 2; ++side) {
             job->paths[side] = static_cast<wchar_t*>(AllocZeroed(kPathChars * sizeof(wchar_t)));
             job->result.data[side] = static_cast<uint8_t*>(ReserveBuffer(kPrefetchBytes + 1));
@@ -231,10 +219,9 @@ uint32_t PairWorkersFor(const RunState& run) {
 PairPool* StartPairPool(uint32_t workers) {
     if (workers == 0) return nullptr;
     if (workers > kMostWorkers) workers = kMostWorkers;
+    // Zeroed, the lock and the condition variables are initialised.
     auto* pool = static_cast<PairPool*>(AllocZeroed(sizeof(PairPool)));
-    win.InitializeCriticalSection(&pool->lock);
-    pool->work = win.CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (pool->work && MakeJobs(pool, workers * kJobsPerWorker)) {
+    if (MakeJobs(pool, workers * kJobsPerWorker)) {
         for (uint32_t i = 0; i < workers; ++i) {
             HANDLE thread = win.CreateThread(nullptr, 0, WorkerMain, pool, 0, nullptr);
             if (!thread) break;
@@ -250,10 +237,10 @@ PairPool* StartPairPool(uint32_t workers) {
 
 void StopPairPool(PairPool* pool) {
     if (!pool) return;
-    win.EnterCriticalSection(&pool->lock);
+    win.AcquireSRWLockExclusive(&pool->lock);
     pool->quit = true;
-    win.LeaveCriticalSection(&pool->lock);
-    for (uint32_t i = 0; i < pool->threadCount; ++i) win.SetEvent(pool->work);
+    win.WakeAllConditionVariable(&pool->work);
+    win.ReleaseSRWLockExclusive(&pool->lock);
     bool allEnded = true;
     for (uint32_t i = 0; i < pool->threadCount; ++i) {
         // Once one did not end, the others are not waited for: the memory stays anyway.
@@ -263,8 +250,6 @@ void StopPairPool(PairPool* pool) {
     // A worker that did not end may still write into its job: its memory stays.
     if (!allEnded) return;
     if (pool->jobs) FreeJobs(pool);
-    if (pool->work) win.CloseHandle(pool->work);
-    win.DeleteCriticalSection(&pool->lock);
     FreeBlock(pool);
 }
 
@@ -273,7 +258,7 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
     size_t nameLength = wcslen(paths.name);
     if (paths.length1 + nameLength >= kPathChars || paths.length2 + nameLength >= kPathChars) return nullptr;
     PairJob* job = nullptr;
-    win.EnterCriticalSection(&pool->lock);
+    win.AcquireSRWLockExclusive(&pool->lock);
     for (uint32_t i = 0; i < pool->jobCount && !job; ++i) {
         if (pool->jobs[i].state == JobState::kFree) job = &pool->jobs[i];
     }
@@ -296,15 +281,14 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
         pool->tail = job;
         job->awaited = false;
     }
-    bool wake = job && pool->idle != 0;
-    win.LeaveCriticalSection(&pool->lock);
-    if (wake) win.SetEvent(pool->work);
+    if (job && pool->idle != 0) win.WakeConditionVariable(&pool->work);
+    win.ReleaseSRWLockExclusive(&pool->lock);
     return job;
 }
 
 PairSides* AwaitPair(PairPool* pool, PairJob* job) {
+    win.AcquireSRWLockExclusive(&pool->lock);
     for (;;) {
-        win.EnterCriticalSection(&pool->lock);
         JobState state = job->state;
         if (state == JobState::kQueued) {
             // No worker has started it: the walk does it now rather than wait.
@@ -320,26 +304,30 @@ PairSides* AwaitPair(PairPool* pool, PairJob* job) {
             job->declined = true;
             job->state = state = JobState::kDone;
         }
+        if (state == JobState::kDone) {
+            win.ReleaseSRWLockExclusive(&pool->lock);
+            return job->declined ? nullptr : &job->result;
+        }
         // A stop ends the wait for a worker that may be stuck in a slow open or read: the job is
         // left to it, and the walk takes nothing from it.
-        bool stop = state == JobState::kRunning && StopRequested();
-        if (stop) job->abandoned = true;
-        if (state != JobState::kDone) job->awaited = true;
-        win.LeaveCriticalSection(&pool->lock);
-        if (stop) return nullptr;
-        if (state == JobState::kDone) return job->declined ? nullptr : &job->result;
-        if (win.WaitForSingleObject(job->done, kPollMs) == WAIT_FAILED) win.Sleep(1);
+        if (StopRequested()) {
+            job->abandoned = true;
+            win.ReleaseSRWLockExclusive(&pool->lock);
+            return nullptr;
+        }
+        job->awaited = true;
+        SleepOnCondition(&pool->done, &pool->lock, kPollMs);
     }
 }
 
 void ReleasePair(PairPool* pool, PairJob* job) {
-    win.EnterCriticalSection(&pool->lock);
+    win.AcquireSRWLockExclusive(&pool->lock);
     // An abandoned job is the worker's until it is done, and the worker frees it.
     bool own = !job->abandoned && job->state == JobState::kDone;
-    win.LeaveCriticalSection(&pool->lock);
+    win.ReleaseSRWLockExclusive(&pool->lock);
     if (!own) return;
     CloseJobHandles(job);
-    win.EnterCriticalSection(&pool->lock);
+    win.AcquireSRWLockExclusive(&pool->lock);
     job->state = JobState::kFree;
-    win.LeaveCriticalSection(&pool->lock);
+    win.ReleaseSRWLockExclusive(&pool->lock);
 }

@@ -83,6 +83,7 @@ bool Passthrough(int id) {
         "DeleteCriticalSection",
         "AcquireSRWLockExclusive",
         "ReleaseSRWLockExclusive",
+        "WakeConditionVariable",
         "WakeAllConditionVariable",
         "Sleep",
         "ExitProcess",
