@@ -384,14 +384,24 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
         uint32_t count = turn ? static_cast<uint32_t>(left < turn->capacity ? left : turn->capacity) : 1;
         for (uint32_t b = 0; b < count; ++b) plans[b] = PlanBlock(*run, block + b, pair);
         uint32_t ready = count;
+        bool fast = false;
         if (turn) {
             turn->count = count;
+            const uint32_t began = win.GetTickCount();
             ready = ReadTurn(run, turn, plans);
+            fast = count == turn->capacity && ready == count && win.GetTickCount() - began < LongTurn::kFastMs;
         }
         for (uint32_t b = 0; b < ready; ++b, ++block) {
             if (showProgress) PrintOut("\r");
             const bool read = turn ? TakeTurnBlock(run, *turn, b) : false;
             if (!RunBlock(run, sides, plans[b], turn ? &read : nullptr, showProgress, pair)) return;
+        }
+        if (fast) {
+            // Read at memory speed (the page cache, a fast solid-state drive): the turns save no
+            // seek worth their cache misses, and the rest of the pair is read block by block.
+            turn = nullptr;
+            run->setup.CompareBuffers[0] = own.own[0];
+            run->setup.CompareBuffers[1] = own.own[1];
         }
         if (!turn || ready == count) continue;
         // The block where a read failed or a stop came: both sides back to its start (side 1 may

@@ -11,9 +11,11 @@
 struct LongTurn {
     static constexpr uint32_t kMostBlocks = 256;
     static constexpr uint64_t kTurnBytes = 16ull << 20;  // per side: a seek costs a few ms, 16 MiB 100
-    uint32_t capacity;                                   // blocks in the buffers
-    uint8_t* data[2];                                    // capacity blocks each
-    uint32_t count;                                      // blocks of the turn being compared
+    // A whole turn read in less than this came at 1 GB/s or more: from no disk that seeks.
+    static constexpr uint32_t kFastMs = 32;
+    uint32_t capacity;  // blocks in the buffers
+    uint8_t* data[2];   // capacity blocks each
+    uint32_t count;     // blocks of the turn being compared
     uint32_t bytesRead[2][kMostBlocks];
     uint32_t result[2][kMostBlocks];  // ReadSide's answer; 0 also for a block not read
     UnreadRanges unread[2][kMostBlocks];
