@@ -9,11 +9,10 @@
 
 namespace {
 
+// Per side: 8 places of a block each, 4 of them in flight while the comparison works on others,
+// enough to keep a share's round trips out of the time; 16 MiB in all at 1 MiB blocks.
 constexpr uint32_t kMostPlaces = 8;
 constexpr uint32_t kMostReaders = kMostPlaces / 2;
-// Per side: at 1 MiB blocks 8 places, 4 of them in flight while the comparison works on others,
-// enough to keep a share's round trips out of the time; 32 MiB in all.
-constexpr uint64_t kAheadBytes = 16ull << 20;
 // Every wait looks at the stop request this often: a read on a dying share can take minutes.
 constexpr DWORD kPollMs = 50;
 
@@ -164,9 +163,8 @@ void EndReaders(ReadAhead* a) {
 
 ReadAhead* MakeReadAhead(uint32_t blockSize) {
     auto* a = static_cast<ReadAhead*>(AllocZeroed(sizeof(ReadAhead)));
-    uint64_t places = kAheadBytes / blockSize;
-    a->places = static_cast<uint32_t>(places < 2 ? 2 : places > kMostPlaces ? kMostPlaces : places);
-    a->readersPerSide = a->places / 2;
+    a->places = kMostPlaces;
+    a->readersPerSide = kMostReaders;
     bool complete = true;
     for (auto& side : a->data) {
         for (uint32_t p = 0; p < a->places && complete; ++p) {
