@@ -117,10 +117,11 @@ struct OwnBuffers {
     RunState* run;
     uint8_t* own[2];
     explicit OwnBuffers(RunState* r) : run(r), own{r->setup.CompareBuffers[0], r->setup.CompareBuffers[1]} {}
-    ~OwnBuffers() {
+    void Restore() {
         run->setup.CompareBuffers[0] = own[0];
         run->setup.CompareBuffers[1] = own[1];
     }
+    ~OwnBuffers() { Restore(); }
 };
 
 // Reads the turn's blocks of side 1, then those of side 2, into the turn's buffers. A read that
@@ -314,6 +315,24 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
     return true;
 }
 
+// A block that a turn or the read-ahead did not bring: both sides back to its start (one may have
+// read past it), then read and recovered on its own, into the run's own buffers. False when the
+// pair ends with it.
+bool RunBlockOnItsOwn(RunState* run, const PairSides& sides, const BlockPlan& plan, OwnBuffers* own, bool showProgress,
+                      PairRun* pair) {
+    if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) || !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
+        pair->end = LoopEnd::ReaderGaveUp;
+        return false;
+    }
+    if (StopRequested()) {
+        pair->end = LoopEnd::Stopped;
+        return false;
+    }
+    own->Restore();
+    if (showProgress) PrintOut("\r");
+    return RunBlock(run, sides, plan, nullptr, showProgress, pair);
+}
+
 // The readers may still write into their buffers after a stop: the read-ahead is not used again.
 void StopReading(RunState* run, ReadAhead* ahead, uint32_t* failedOpens) {
     bool opened = true;
@@ -332,9 +351,9 @@ void CompareReadAhead(RunState* run, const PairSides& sides, ReadAhead* ahead, b
     StartReadAhead(ahead, *run, 0);
     for (uint64_t block = 0; block < run->pair.BlockCount; ++block) {
         const BlockPlan plan = PlanBlock(*run, block, pair);
-        if (showProgress) PrintOut("\r");
         bool read = on && TakeAheadBlock(ahead, block, run);
         if (read) {
+            if (showProgress) PrintOut("\r");
             bool going = RunBlock(run, sides, plan, &read, showProgress, pair);
             ReleaseAheadBlock(ahead, block);
             if (going) continue;
@@ -342,18 +361,7 @@ void CompareReadAhead(RunState* run, const PairSides& sides, ReadAhead* ahead, b
         }
         if (on) StopReading(run, ahead, &failedOpens);
         on = false;
-        if (StopRequested()) {
-            pair->end = LoopEnd::Stopped;
-            return;
-        }
-        run->setup.CompareBuffers[0] = own.own[0];
-        run->setup.CompareBuffers[1] = own.own[1];
-        if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) ||
-            !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
-            pair->end = LoopEnd::ReaderGaveUp;
-            return;
-        }
-        if (!RunBlock(run, sides, plan, nullptr, showProgress, pair)) return;
+        if (!RunBlockOnItsOwn(run, sides, plan, &own, showProgress, pair)) return;
         if (run->setup.NetworkSide && failedOpens <= kMostFailedOpens && block + 1 < run->pair.BlockCount) {
             StartReadAhead(ahead, *run, block + 1);
             on = true;
@@ -400,26 +408,11 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
             // Read at memory speed (the page cache, a fast solid-state drive): the turns save no
             // seek worth their cache misses, and the rest of the pair is read block by block.
             turn = nullptr;
-            run->setup.CompareBuffers[0] = own.own[0];
-            run->setup.CompareBuffers[1] = own.own[1];
+            own.Restore();
         }
         if (!turn || ready == count) continue;
-        // The block where a read failed or a stop came: both sides back to its start (side 1 may
-        // have read past it), then read and recovered as one block on its own.
-        const BlockPlan& plan = plans[ready];
-        if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) ||
-            !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
-            pair->end = LoopEnd::ReaderGaveUp;
-            return;
-        }
-        if (StopRequested()) {
-            pair->end = LoopEnd::Stopped;
-            return;
-        }
-        run->setup.CompareBuffers[0] = own.own[0];
-        run->setup.CompareBuffers[1] = own.own[1];
-        if (showProgress) PrintOut("\r");
-        if (!RunBlock(run, sides, plan, nullptr, showProgress, pair)) return;
+        // The block where a read failed or a stop came.
+        if (!RunBlockOnItsOwn(run, sides, plans[ready], &own, showProgress, pair)) return;
         ++block;
     }
 }

@@ -60,8 +60,6 @@ struct ReadAhead {
 
 namespace {
 
-void Wake(CONDITION_VARIABLE* cv) { win.WakeAllConditionVariable(cv); }
-
 // Reads `due` bytes (the block's compared length) from `position` on, asking for `length`
 // (whole sectors); stops at an error or the end of the file. The bytes it got.
 uint32_t ReadAt(HANDLE handle, uint8_t* buffer, uint64_t position, uint32_t length, uint32_t due) {
@@ -110,7 +108,7 @@ void ReadGeneration(Reader* reader, uint64_t generation) {
         a->holds[side][place] = b + 1;
         a->bytes[side][place] = got;
         a->whole[side][place] = got >= due;
-        Wake(&a->ready);
+        win.WakeAllConditionVariable(&a->ready);
         // What follows comes back when the comparison has read this block its own way.
         if (got < due) break;
     }
@@ -133,7 +131,7 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
         ++a->busy;
         ReadGeneration(reader, done);
         --a->busy;
-        Wake(&a->ready);
+        win.WakeAllConditionVariable(&a->ready);
     }
     win.ReleaseSRWLockExclusive(&a->lock);
     return 0;
@@ -143,7 +141,7 @@ DWORD WINAPI ReaderMain(LPVOID parameter) {
 void EndReaders(ReadAhead* a) {
     win.AcquireSRWLockExclusive(&a->lock);
     a->quit = true;
-    Wake(&a->work);
+    win.WakeAllConditionVariable(&a->work);
     win.ReleaseSRWLockExclusive(&a->lock);
     bool allEnded = true;
     for (auto& side : a->readers) {
@@ -217,7 +215,7 @@ void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
     a->openFailed = false;
     ++a->generation;
     a->active = true;
-    Wake(&a->work);
+    win.WakeAllConditionVariable(&a->work);
     win.ReleaseSRWLockExclusive(&a->lock);
 }
 
@@ -249,14 +247,14 @@ bool TakeAheadBlock(ReadAhead* a, uint64_t block, RunState* run) {
 void ReleaseAheadBlock(ReadAhead* a, uint64_t block) {
     win.AcquireSRWLockExclusive(&a->lock);
     a->released = block + 1;
-    Wake(&a->work);
+    win.WakeAllConditionVariable(&a->work);
     win.ReleaseSRWLockExclusive(&a->lock);
 }
 
 bool StopReadAhead(ReadAhead* a, bool* opened) {
     win.AcquireSRWLockExclusive(&a->lock);
     a->active = false;
-    Wake(&a->work);
+    win.WakeAllConditionVariable(&a->work);
     while (a->busy != 0 && !StopRequested()) SleepOnCondition(&a->ready, &a->lock, kPollMs);
     const bool idle = a->busy == 0;
     *opened = !a->openFailed;

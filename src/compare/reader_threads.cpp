@@ -1,6 +1,5 @@
 #include "compare/reader_threads.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "base/run_options.h"
