@@ -233,9 +233,7 @@ StepResult ReadTopology(RunState* run) {
 
     run->setup.SectorSize[0] = SideSectorSize(p.device[0], p.folder1);
     run->setup.SectorSize[1] = SideSectorSize(p.device[1], p.folder2);
-    // An offset whose rounding to whole sectors wraps lies beyond every end, not at the start.
-    uint64_t rounded = RoundUp64(Options.startOffset, LargerSectorSize(*run));
-    run->setup.StartOffset = rounded < Options.startOffset ? UINT64_MAX : rounded;
+    SetStartOffset(run, Options.startOffset);
     return kGoOn;
 }
 
@@ -248,12 +246,12 @@ bool TargetBelowSource(const RunState& run, const wchar_t* resolved1, const wcha
 
 // Both roots of a folder run name one folder: the same path once drive letters are resolved, or
 // the same folder reached another way (a share of a local folder, a link, a second mount). The
-// run would compare every file with itself and call the copy verified.
+// run would compare every file with itself and call the copy verified. A clone of the volume has
+// the same ids on another volume, and is compared.
 bool SameFolder(const wchar_t* folder1, const wchar_t* folder2, const wchar_t* resolved1, const wchar_t* resolved2) {
     if (!IsExistingFolder(folder2)) return false;
     if (resolved1[0] && SameTextNoCase(resolved1, resolved2)) return true;
-    FileId ids[2];
-    return ReadPathId(folder1, &ids[0]) && ReadPathId(folder2, &ids[1]) && IsOneFile({{ids[0], ids[1]}});
+    return PathsAreOneFile(folder1, folder2);
 }
 
 // The block size: no megabyte of buffer for a single small file, 64 KiB for a floppy. Ends the
@@ -324,8 +322,6 @@ void MakeFolderMask(wchar_t* path, size_t capacity) {
     if (length + tailLength + 1 > capacity) return;
     memcpy(path + length, tail, (tailLength + 1) * sizeof(wchar_t));
 }
-
-uint64_t RoundUp64(uint64_t value, uint64_t multiple) { return (value + multiple - 1) & ~(multiple - 1); }
 
 StepResult SetUpPaths(RunState* run) {
     {

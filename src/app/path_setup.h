@@ -13,9 +13,6 @@
 // In place: a folder path becomes a search mask for everything in it.
 void MakeFolderMask(wchar_t* path, size_t capacity = kPathChars);
 
-// `multiple` is a power of two.
-uint64_t RoundUp64(uint64_t value, uint64_t multiple);
-
 // Whether the two paths are stored on one physical drive, which is read one side after the other;
 // tells what the resolution met and, unless `quiet`, the decision.
 bool ReportOnSamePhysicalDrive(const wchar_t* path1, const wchar_t* path2, bool quiet);

@@ -61,9 +61,11 @@ struct RunSetup {
     bool HardLinkSupport[2];
     // The pairs found identical in a run whose volumes both keep hard links; null otherwise.
     FileIdList* FileIds;
-    // Where every pair's compared range begins: -st rounded up to whole sectors of both sides,
-    // UINT64_MAX where the rounding would wrap.
+    // Where every pair's compared range begins: -st exactly. Reads begin at ReadStart, the start
+    // rounded down to whole sectors of both sides, since unbuffered reads take whole sectors; the
+    // bytes between the two are read and not compared.
     uint64_t StartOffset;
+    uint64_t ReadStart;
     bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
     // Pairs in flight: the workers of a folder run, null for one pair at a time.
     PairPool* Pool;
@@ -92,10 +94,12 @@ struct PairState {
     // Where the current block begins in both sides: the engine knows it, so nothing asks the file
     // position, which could fail and send every later read to the wrong place.
     uint64_t BlockPosition;
-    // In a long turn a read that fails is not recovered at once: its error is kept here, and the
-    // block is recovered when the comparison reaches it, one block at a time as always.
+    // In a long turn a read that fails is not recovered at once: its error is kept here with the
+    // block it belongs to, and that block is recovered when the comparison reaches it, one block
+    // at a time as always. The sides' errors may belong to different blocks of one turn.
     bool DeferErrors;
     DWORD DeferredError[2];
+    uint64_t DeferredAt[2];
     // Why the pair is not verified, for the result list: the first cause noted, empty if none.
     char Reason[128];
 };
@@ -149,4 +153,11 @@ void SetRunStateDefaults(RunState* run);
 // The larger sector size of the two sides: what every unbuffered read must be a multiple of.
 inline uint32_t LargerSectorSize(const RunState& run) {
     return run.setup.SectorSize[0] > run.setup.SectorSize[1] ? run.setup.SectorSize[0] : run.setup.SectorSize[1];
+}
+
+// Sets where every pair's compared range begins (-st) and where its reading begins: the whole
+// sector of both sides that holds it. Needs the sides' sector sizes.
+inline void SetStartOffset(RunState* run, uint64_t offset) {
+    run->setup.StartOffset = offset;
+    run->setup.ReadStart = offset - offset % LargerSectorSize(*run);
 }

@@ -21,8 +21,9 @@ namespace {
 // One block of the compared range.
 struct BlockPlan {
     uint64_t position;    // where it begins in both sides
-    uint32_t length;      // the bytes compared
+    uint32_t length;      // the bytes delivered from the position on, `lead` included
     uint32_t readLength;  // the bytes read: unbuffered reads take whole sectors
+    uint32_t lead;        // of the first block: the bytes before the start offset, not compared
     bool hole;            // wholly in a hole of a side the option names: zero, not read
 };
 
@@ -32,8 +33,9 @@ bool InHoleOfNamedSide(PairRun* pair, uint64_t begin, uint64_t end) {
 
 BlockPlan PlanBlock(const RunState& run, uint64_t block, PairRun* pair) {
     BlockPlan plan;
-    plan.position = run.setup.StartOffset + block * run.setup.BlockSize;
+    plan.position = run.setup.ReadStart + block * run.setup.BlockSize;
     plan.length = plan.readLength = run.setup.BlockSize;
+    plan.lead = block == 0 ? static_cast<uint32_t>(run.setup.StartOffset - run.setup.ReadStart) : 0;
     if (block == run.pair.BlockCount - 1) {
         plan.length = static_cast<uint32_t>(run.pair.CompareLength - plan.position);
         plan.readLength = RoundUp(plan.length, LargerSectorSize(run));
@@ -82,8 +84,10 @@ uint32_t LengthToFirstEnd(const RunState& run, const BlockPlan& plan, PairRun* p
     uint32_t length = got[0] < got[1] ? got[0] : got[1];
     if (length == plan.length) return length;
     for (int side = 0; side < 2; ++side) {
-        // The null device ends with the other side.
-        pair->sideEnds[side] = plan.position + (run.setup.SideIsNull[side] ? length : got[side]);
+        // The null device ends with the other side; a side that ended before the start offset
+        // delivered nothing of the range.
+        uint64_t end = plan.position + (run.setup.SideIsNull[side] ? length : got[side]);
+        pair->sideEnds[side] = end > run.setup.StartOffset ? end : run.setup.StartOffset;
     }
     return length;
 }
@@ -211,50 +215,84 @@ const char* HexOffset(char* text, uint64_t value) {
     return text;
 }
 
+// The compared part of a block: each side's bytes and unread ranges from the first compared byte.
+struct ComparedBytes {
+    const uint8_t* data[2];
+    const UnreadRanges* unread[2];
+    uint32_t length;
+    uint64_t listedAt;  // where its first byte stands in the listing
+};
+
 // Names what a side could not read of this block and tells whether what was read differs; the
-// listing has shown the unread bytes as zeros. `listedAt` is the block's offset in the listing.
-void AccountUnread(RunState* runState, uint32_t length, uint64_t listedAt, PairRun* pair) {
-    const RunState& run = *runState;
+// listing has shown the unread bytes as zeros.
+void AccountUnread(RunState* run, const ComparedBytes& bytes, PairRun* pair) {
+    const uint32_t length = bytes.length;
+    const uint64_t listedAt = bytes.listedAt;
     for (int side = 0; side < 2; ++side) {
-        const UnreadRanges& ranges = run.pair.Unread[side];
+        const UnreadRanges& ranges = *bytes.unread[side];
         for (uint32_t i = 0; i < ranges.count && ranges.begin[i] < length; ++i) {
             uint32_t end = ranges.end[i] < length ? ranges.end[i] : length;
             pair->unreadBytes += end - ranges.begin[i];
             char first[20], last[20];
-            NoteReason(&runState->pair, "not read in file%i from %s to %s", side + 1,
+            NoteReason(&run->pair, "not read in file%i from %s to %s", side + 1,
                        HexOffset(first, listedAt + ranges.begin[i]), HexOffset(last, listedAt + end - 1));
             if (!Options.quiet) {
-                PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side + 1, run.pair.CompareLength);
+                PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side + 1, run->pair.CompareLength);
             }
         }
     }
-    const uint8_t* const* buffers = run.setup.CompareBuffers;
-    if (ReadBytesDiffer(buffers[0], buffers[1], length, run.pair.Unread[0], run.pair.Unread[1])) {
+    if (ReadBytesDiffer(bytes.data[0], bytes.data[1], length, *bytes.unread[0], *bytes.unread[1])) {
         pair->readBytesDiffer = true;
+    }
+}
+
+// The ranges from `lead` bytes into the block on, counted from there.
+void RangesAfter(const UnreadRanges& ranges, uint32_t lead, UnreadRanges* after) {
+    after->count = 0;
+    for (uint32_t i = 0; i < ranges.count; ++i) {
+        if (ranges.end[i] <= lead) continue;
+        after->begin[after->count] = ranges.begin[i] > lead ? ranges.begin[i] - lead : 0;
+        after->end[after->count++] = ranges.end[i] - lead;
     }
 }
 
 // -sz1 and -sz2 leave out blocks that are all zero in file 1 or file 2, -sz those of either. A
 // block with unread bytes is always compared: zeros in their place are no data.
-bool SkippedAsZero(const RunState& run, uint32_t length) {
+bool SkippedAsZero(const ComparedBytes& bytes) {
     for (int side = 0; side < 2; ++side) {
-        if (SkipsZeroBlocksOf(side) && IsAllZero(run.setup.CompareBuffers[side], length)) return true;
+        if (SkipsZeroBlocksOf(side) && IsAllZero(bytes.data[side], bytes.length)) return true;
     }
     return false;
 }
 
-// Compares the `length` bytes both sides delivered of the block, or leaves them out as zero.
+// Compares the `length` bytes both sides delivered of the block, from the start offset on, or
+// leaves them out as zero.
 void CompareBlock(RunState* run, const BlockPlan& plan, uint32_t length, PairRun* pair) {
+    if (length <= plan.lead) return;
     // Listed offsets count from the start offset.
-    const uint64_t listedAt = plan.position - run->setup.StartOffset;
-    bool unread = run->pair.Unread[0].count != 0 || run->pair.Unread[1].count != 0;
-    if (!unread && SkippedAsZero(*run, length)) {
-        pair->skippedBytes += length;
+    ComparedBytes bytes = {{run->setup.CompareBuffers[0] + plan.lead, run->setup.CompareBuffers[1] + plan.lead},
+                           {&run->pair.Unread[0], &run->pair.Unread[1]},
+                           length - plan.lead,
+                           plan.position + plan.lead - run->setup.StartOffset};
+    UnreadRanges after[2];
+    for (int side = 0; side < 2 && plan.lead != 0; ++side) {
+        RangesAfter(run->pair.Unread[side], plan.lead, &after[side]);
+        bytes.unread[side] = &after[side];
+    }
+    bool unread = bytes.unread[0]->count != 0 || bytes.unread[1]->count != 0;
+    if (!unread && SkippedAsZero(bytes)) {
+        pair->skippedBytes += bytes.length;
         return;
     }
-    uint8_t* const* buffers = run->setup.CompareBuffers;
-    pair->differences += DiffBlock(buffers[0], buffers[1], length, listedAt, run->pair.CompareLength);
-    if (unread) AccountUnread(run, length, listedAt, pair);
+    const uint64_t found = DiffBlock(bytes.data[0], bytes.data[1], bytes.length, bytes.listedAt,
+                                     run->pair.CompareLength);
+    pair->differences += found;
+    // Without unread bytes every difference is one of bytes both sides delivered.
+    if (unread) {
+        AccountUnread(run, bytes, pair);
+    } else if (found != 0) {
+        pair->readBytesDiffer = true;
+    }
 }
 
 }  // namespace
@@ -279,8 +317,8 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
     uint32_t length = plan.length;
     if (plan.hole) {
         // Zero by definition: neither side is read, and both move on to the next block.
-        pair->skippedBytes += length;
-        pair->holeBytes += length;
+        pair->skippedBytes += length - plan.lead;
+        pair->holeBytes += length - plan.lead;
         bool moved = SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) &&
                      SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2);
         if (!moved) {
@@ -300,7 +338,8 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
         length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, pair) : DeliveredLength(run, plan);
         CompareBlock(run, plan, length, pair);
     }
-    pair->comparedTo = plan.position + length;
+    const uint64_t reached = plan.position + length;
+    pair->comparedTo = reached > run->setup.StartOffset ? reached : run->setup.StartOffset;
     if (length < plan.length) {
         pair->end = run->pair.LengthUnknown ? LoopEnd::Completed : LoopEnd::ShortRead;
         return false;

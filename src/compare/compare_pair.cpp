@@ -123,7 +123,7 @@ bool StartOffsetFits(const RunState& run, HANDLE side, bool isNull, const char* 
     }
     // A device refuses a position past its end (Linux block devices do, under Wine); reading from
     // wherever the handle stands instead would compare the wrong bytes.
-    if (!SeekTo(side, run.setup.StartOffset)) {
+    if (!SeekTo(side, run.setup.ReadStart)) {
         PrintErr("Error: StartPos (%I64u) cannot be reached (%s) -> abort", run.setup.StartOffset, LastErrorName());
         return false;
     }
@@ -183,9 +183,12 @@ RangeSettled SettleRange(RunState* run, const PairSides& sides) {
 
 // What the loop found, as the pair's outcome. A pair that was not compared to its end is never
 // identical: what was found differs, otherwise the pair could not be read, or the run was
-// stopped. Unread bytes decide before anything else: zeros in their place prove nothing.
+// stopped. Bytes that both sides delivered and that differ prove a difference wherever else a
+// sector could not be read; short of that, unread bytes decide: zeros in their place prove
+// nothing, also not a difference.
 CompareOutcome OutcomeOf(const PairRun& pair) {
-    if (pair.unreadBytes != 0) return pair.readBytesDiffer ? Different : Unreadable;
+    if (pair.readBytesDiffer) return Different;
+    if (pair.unreadBytes != 0) return Unreadable;
     if (pair.differences != 0) return Different;
     switch (pair.end) {
         case LoopEnd::Completed: return Identical;
@@ -214,7 +217,10 @@ CompareOutcome CompareSides(RunState* run, const PairSides& sides) {
     for (int side = 0; side < 2; ++side) {
         if (run->setup.SideIsNull[side]) memset(run->setup.CompareBuffers[side], 0, run->setup.BlockSize);
     }
-    uint64_t range = run->pair.CompareLength - run->setup.StartOffset;
+    // Blocks begin where reading begins; an empty range has none.
+    uint64_t range = run->pair.CompareLength > run->setup.StartOffset
+                         ? run->pair.CompareLength - run->setup.ReadStart
+                         : 0;
     run->pair.BlockCount = range / run->setup.BlockSize + (range % run->setup.BlockSize ? 1 : 0);
     pair.comparedTo = run->setup.StartOffset;
     FindHoles(*run, &pair);
@@ -246,7 +252,7 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
         if (!Options.quiet) EndPairLines();
         return failed;
     }
-    if (sides->keyOk && IsOneFile(sides->key)) {
+    if (sides->oneFile) {
         // Two names of one file: reading it twice would prove nothing more.
         if (!Options.quiet) {
             PrintOut("\rFiles are identical (same file)");

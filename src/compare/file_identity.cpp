@@ -1,8 +1,11 @@
 #include "compare/file_identity.h"
 
 #include <cstring>
+#include <cwchar>
+#include <initializer_list>
 
 #include "base/memory.h"
+#include "base/scoped_handles.h"
 #include "platform/win_api.h"
 
 namespace {
@@ -97,17 +100,73 @@ bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key) {
     return ReadFileId(side1, info1, &key->sides[0]) && ReadFileId(side2, info2, &key->sides[1]);
 }
 
-bool ReadPathId(const wchar_t* path, FileId* id) {
-    HANDLE handle = win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+namespace {
+
+HANDLE OpenForId(const wchar_t* path) {
+    return win.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool ReadHandleId(HANDLE handle, FileId* id) {
     BY_HANDLE_FILE_INFORMATION info;
-    bool known = win.GetFileInformationByHandle(handle, &info) && ReadFileId(handle, info, id);
-    win.CloseHandle(handle);
-    return known;
+    return win.GetFileInformationByHandle(handle, &info) && ReadFileId(handle, info, id);
+}
+
+// How many characters of a final path name its volume: "\\?\Volume{...}" of a GUID path; of an
+// NT path the device ("\Device\HarddiskVolume2"), and under the network redirector the server and
+// share as well ("\Device\Mup\server\share"). 0 for a path of no such form.
+size_t VolumePartChars(const wchar_t* path, DWORD kind) {
+    static const wchar_t kRedirector[] = L"\\Device\\Mup\\";
+    size_t backslashes = kind == VOLUME_NAME_GUID ? 4 : 3;
+    if (kind == VOLUME_NAME_NT && _wcsnicmp(path, kRedirector, wcslen(kRedirector)) == 0) backslashes = 5;
+    size_t seen = 0;
+    for (size_t i = 0; path[i] != 0; ++i) {
+        if (path[i] == L'\\' && ++seen == backslashes) return i;
+    }
+    return 0;
+}
+
+// The volume part of the handle's final path in the form `kind`, into `name`; 0 when the system
+// cannot tell it.
+size_t FinalVolume(HANDLE handle, DWORD kind, wchar_t* name) {
+    DWORD chars = win.GetFinalPathNameByHandleW(handle, name, kPathChars, kind);
+    if (chars == 0 || chars >= kPathChars) return 0;
+    return VolumePartChars(name, kind);
+}
+
+}  // namespace
+
+bool ReadPathId(const wchar_t* path, FileId* id) {
+    ScopedHandle handle(OpenForId(path));
+    return handle && ReadHandleId(handle.get(), id);
 }
 
 bool IsOneFile(const FileIdKey& key) { return SameId(key.sides[0], key.sides[1]); }
+
+bool OnOneVolume(HANDLE side1, HANDLE side2) {
+    ScopedBlock<wchar_t> names[2] = {ScopedPathBuffer(), ScopedPathBuffer()};
+    // The volume GUID names the volume itself; the device is asked where a volume has none (a
+    // share, some mounts).
+    for (DWORD kind : {DWORD{VOLUME_NAME_GUID}, DWORD{VOLUME_NAME_NT}}) {
+        size_t chars1 = FinalVolume(side1, kind, names[0].get());
+        size_t chars2 = chars1 ? FinalVolume(side2, kind, names[1].get()) : 0;
+        if (chars1 && chars2) {
+            return chars1 == chars2 && memcmp(names[0].get(), names[1].get(), chars1 * sizeof(wchar_t)) == 0;
+        }
+    }
+    return false;
+}
+
+bool ProvenOneFile(HANDLE side1, HANDLE side2, const FileIdKey& key) {
+    return IsOneFile(key) && OnOneVolume(side1, side2);
+}
+
+bool PathsAreOneFile(const wchar_t* path1, const wchar_t* path2) {
+    ScopedHandle handles[2] = {ScopedHandle(OpenForId(path1)), ScopedHandle(OpenForId(path2))};
+    FileIdKey key;
+    return handles[0] && handles[1] && ReadHandleId(handles[0].get(), &key.sides[0]) &&
+           ReadHandleId(handles[1].get(), &key.sides[1]) && ProvenOneFile(handles[0].get(), handles[1].get(), key);
+}
 
 void FreeFileIdSlots(FileIdList* list) {
     FreeBlock(list->slots);

@@ -46,8 +46,20 @@ bool ReadPairKey(HANDLE side1, HANDLE side2, bool linkedOnly, FileIdKey* key);
 // The identity of the file or folder at `path`, opened without access to its contents.
 bool ReadPathId(const wchar_t* path, FileId* id);
 
-// Both sides of the key are one file.
+// Both sides of the key carry one identity. That alone proves nothing: a clone of a volume (a
+// sector copy, a restored image, a shadow copy) keeps its serial number and every file id.
 bool IsOneFile(const FileIdKey& key);
+
+// Both handles are to files of one volume, as the system names the volume they were opened on;
+// false where that cannot be told.
+bool OnOneVolume(HANDLE side1, HANDLE side2);
+
+// The two handles, whose identities make `key`, are proven to be one file: one identity on one
+// volume.
+bool ProvenOneFile(HANDLE side1, HANDLE side2, const FileIdKey& key);
+
+// The same for two paths, files or folders, opened without access to their contents.
+bool PathsAreOneFile(const wchar_t* path1, const wchar_t* path2);
 
 // Whether the key is in the list.
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key);

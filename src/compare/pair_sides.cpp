@@ -96,6 +96,7 @@ bool OpenPairSides(RunState* run, const wchar_t* const paths[2], bool skipHardLi
         return false;
     }
     sides->keyOk = ReadSidesKey(*run, skipHardLinkCheck, sides);
+    sides->oneFile = sides->keyOk && ProvenOneFile(run->pair.SideHandle[0], run->pair.SideHandle[1], sides->key);
     return true;
 }
 

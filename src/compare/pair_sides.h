@@ -15,6 +15,7 @@ struct PairSides {
     uint64_t sizes[2];   // kSizeUnknown for a device that tells none; 0 for the null device
     FileIdKey key;
     bool keyOk;        // both identities were asked for and read
+    bool oneFile;      // proven to be one file under two names: one identity on one volume
     bool read;         // the whole pair is in `data`: a single block, equal sizes
     uint8_t* data[2];  // page-aligned, whole sectors long
     uint32_t delivered[2];

@@ -206,7 +206,7 @@ void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
         a->openFlags[side] = run.pair.SideOpenFlags[side];
         for (uint64_t& holds : a->holds[side]) holds = 0;
     }
-    a->start = run.setup.StartOffset;
+    a->start = run.setup.ReadStart;
     a->compareLength = run.pair.CompareLength;
     a->blockCount = run.pair.BlockCount;
     a->blockSize = run.setup.BlockSize;

@@ -284,7 +284,8 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     uint32_t filled = 0;
     for (;;) {
         DWORD got = 0;
-        DWORD error = run->pair.DeferredError[sideIndex];
+        // An error kept for another block is that block's: this one is read afresh.
+        DWORD error = run->pair.DeferredAt[sideIndex] == position ? run->pair.DeferredError[sideIndex] : ERROR_SUCCESS;
         run->pair.DeferredError[sideIndex] = ERROR_SUCCESS;
         if (error == ERROR_SUCCESS) {
             if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
@@ -302,6 +303,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         // Recovered later, in the block's turn: the handle still stands at the block's start.
         if (run->pair.DeferErrors && filled == 0) {
             run->pair.DeferredError[sideIndex] = error;
+            run->pair.DeferredAt[sideIndex] = position;
             return kReadDeferred;
         }
         if (StopRequested()) return 0;

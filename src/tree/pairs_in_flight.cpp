@@ -109,7 +109,10 @@ void RunJob(PairJob* job) {
             return;
         }
     }
-    if (job->wantInfos) r.keyOk = ReadPairKey(r.handles[0], r.handles[1], true, &r.key);
+    if (job->wantInfos) {
+        r.keyOk = ReadPairKey(r.handles[0], r.handles[1], true, &r.key);
+        r.oneFile = r.keyOk && ProvenOneFile(r.handles[0], r.handles[1], r.key);
+    }
     bool sameSize = r.sizes[0] == r.sizes[1];
     if (sameSize && r.sizes[0] <= job->readLimit) {
         uint32_t length = static_cast<uint32_t>(r.sizes[0]);

@@ -31,12 +31,17 @@ TEST(MakeFolderMask, EveryFolderFormGetsItsStar) {
     EXPECT_STREQ(full, L"abcd");
 }
 
-TEST(RoundUp64, StartOffsetsToWholeSectors) {
-    EXPECT_EQ(RoundUp64(0, 512), 0u);
-    EXPECT_EQ(RoundUp64(1000, 512), 1024u);
-    EXPECT_EQ(RoundUp64(1000, 4096), 4096u);
-    EXPECT_EQ(RoundUp64(4096, 4096), 4096u);
-    EXPECT_EQ(RoundUp64(0x100000001ull, 512), 0x100000200ull);
+TEST(SetStartOffset, ComparedFromTheOffsetReadFromItsSector) {
+    RunState run = {};
+    run.setup.SectorSize[0] = 512;
+    run.setup.SectorSize[1] = 4096;
+    const uint64_t rows[][3] = {{0, 0, 0}, {1000, 1000, 0}, {4096, 4096, 4096}, {0x100000001ull, 0x100000001ull, 0x100000000ull},
+                                {UINT64_MAX, UINT64_MAX, UINT64_MAX - 4095}};
+    for (const auto& row : rows) {
+        SetStartOffset(&run, row[0]);
+        EXPECT_EQ(run.setup.StartOffset, row[1]);
+        EXPECT_EQ(run.setup.ReadStart, row[2]) << row[0];
+    }
 }
 
 }  // namespace

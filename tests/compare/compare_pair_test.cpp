@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "base/memory.h"
@@ -124,19 +126,21 @@ TEST_F(ComparePair, FirstBytesAndStartOffset) {
         {0, 1024, Different, 10000, "\r00001F28:"},  // offsets count from the start offset: 9000 - 1024
         {0, 9216, Identical, 10000, "\rFiles are identical"},
         {0, 10000, Identical, 10000, "\rFiles are identical"},  // nothing left to compare
+        {0, 600, Different, 10000, "\r00000000:"},               // from byte n exactly, within a sector
+        {0, 601, Different, 10000, "\r000020CF:"},
     };
     for (const Case& c : cases) {
         Options.firstBytes = c.first;
-        TestRun().setup.StartOffset = c.start;  // as the setup rounds -st
+        SetStartOffset(&TestRun(), c.start);
         PairResult r = Compare(pa, pb);
         EXPECT_EQ(r.outcome, c.outcome) << c.first << "/" << c.start;
         EXPECT_EQ(TestRun().pair.CompareLength, c.compareLength);
         EXPECT_EQ(r.out.substr(0, strlen(c.firstLine)), c.firstLine) << r.out;
     }
     Options.firstBytes = 0;
-    TestRun().setup.StartOffset = 10240;
+    SetStartOffset(&TestRun(), 10240);
     PairResult r = Compare(pa, pb);
-    TestRun().setup.StartOffset = 0;
+    SetStartOffset(&TestRun(), 0);
     EXPECT_EQ(r.outcome, Different);
     EXPECT_EQ(r.err, "Error: StartPos (10240) > FileSize2 (10000) -> abort");
     EXPECT_EQ(r.out, "");
@@ -271,6 +275,35 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
         EXPECT_EQ(r.out.find("\rFiles are identical (same file)\r\n"), 0u) << r.out;
         EXPECT_EQ(r.hardLinks, 0u);
     }
+    // One identity proves one file only on one volume, as the system names the volumes of the two
+    // handles: a clone keeps every id of its source. Per form of the name: 0 fails, 1 one volume,
+    // 2 two volumes, 3 side 2 fails.
+    static int guidAnswer, ntAnswer;
+    SeamOverride names(win.GetFinalPathNameByHandleW, +[](HANDLE h, LPWSTR out, DWORD room, DWORD form) -> DWORD {
+        const int answer = form == VOLUME_NAME_GUID ? guidAnswer : ntAnswer;
+        const bool second = h == TestRun().pair.SideHandle[1];
+        if (answer == 0 || (answer == 3 && second)) {
+            ::SetLastError(ERROR_PATH_NOT_FOUND);
+            return 0;
+        }
+        std::wstring name = form == VOLUME_NAME_GUID ? L"\\\\?\\Volume{1}\\a" : L"\\Device\\HarddiskVolume1\\a";
+        if (answer == 2 && second) name[name.rfind(L'1')] = L'2';
+        if (name.size() >= room) return static_cast<DWORD>(name.size() + 1);
+        wcscpy(out, name.c_str());
+        return static_cast<DWORD>(name.size());
+    });
+    const struct {
+        int guid, nt;
+        bool oneFile;
+    } volumes[] = {{1, 2, true}, {2, 1, false}, {0, 1, true}, {3, 1, true}, {0, 2, false}, {0, 0, false}};
+    for (const auto& row : volumes) {
+        guidAnswer = row.guid;
+        ntAnswer = row.nt;
+        r = Compare(a2, a);
+        EXPECT_EQ(r.outcome, Identical);
+        EXPECT_EQ(r.out, row.oneFile ? "\rFiles are identical (same file)\r\n" : "\rFiles are identical\r\n")
+            << row.guid << row.nt;
+    }
     FreeFileIdSlots(&list1);
 }
 
@@ -338,12 +371,15 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
          "\nfile1 ended early: 0 of 4096 bytes read at offset 13312 -> abort\n"
          "file2 ended early: 0 of 4096 bytes read at offset 13312 -> abort\n",
          13312},
+        // From byte n exactly, though reading begins at its sector.
+        {same, "-st:13000", Identical, "\rFiles are identical\r\n", "", 13288},
+        {other, "-st:13000", Different, "*\r0000000000000000: ", "", 13288},
     };
     for (const Row& row : rows) {
         Options = kDefaultRunOptions;
         if (std::string(row.options) == "-i") Options.ignoreSizes = true;
         if (std::string(row.options) == "-fi:5000") Options.firstBytes = 5000;
-        TestRun().setup.StartOffset = std::string(row.options) == "-st:13312" ? 13312 : 0;
+        SetStartOffset(&TestRun(), strncmp(row.options, "-st:", 4) == 0 ? strtoull(row.options + 4, nullptr, 10) : 0);
         PairResult r = Compare(a, row.second);
         EXPECT_EQ(r.outcome, row.outcome) << row.options;
         if (row.out[0] == '*') {
@@ -357,7 +393,7 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
 
     // Against the null device: the device's own end ends the pair.
     Options = kDefaultRunOptions;
-    TestRun().setup.StartOffset = 0;
+    SetStartOffset(&TestRun(), 0);
     TestRun().paths.device[1] = false;
     TestRun().setup.SideIsNull[1] = true;
     PairResult r = Compare(zeros, L"\\\\.\\NUL");

@@ -23,6 +23,7 @@ namespace {
 struct BadMedium {
     static inline int sides = 1;
     static inline std::set<uint64_t> badSectors;
+    static inline std::set<uint64_t> badSectors2;  // side 2's, where they are not side 1's
     static inline uint32_t sector = 4096;
     static inline DWORD error = ERROR_CRC;
     static inline int sectorReads = 0;
@@ -54,7 +55,7 @@ struct BadMedium {
         }
         lastPosition = static_cast<uint64_t>(at.QuadPart);
         if (length == sector) ++sectorReads;
-        for (uint64_t s : badSectors) {
+        for (uint64_t s : side == 1 && !badSectors2.empty() ? badSectors2 : badSectors) {
             if (s * sector >= lastPosition && s * sector < lastPosition + length) {
                 ::SetLastError(error);
                 return FALSE;
@@ -92,6 +93,7 @@ protected:
         Session = &session;
         BadMedium::sides = 1;
         BadMedium::badSectors.clear();
+        BadMedium::badSectors2.clear();
         BadMedium::error = ERROR_CRC;
         BadMedium::sectorReads = 0;
         win.ReadFile = &BadMedium::Read;
@@ -408,6 +410,9 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
         CompareOutcome outcome;
         std::vector<std::string> shown;   // each once in the output
         std::vector<std::string> absent;  // never
+        std::set<uint64_t> bad = {100};
+        std::set<uint64_t> bad2 = {};  // side 2's where they differ
+        int differAt = -1;             // a byte that both sides deliver and that differs
     } cases[] = {
         {2,
          false,
@@ -447,6 +452,25 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
         // Nothing mends this one: unattended the prompt's default answer, shown as if typed.
         {1, true, ERROR_ACCESS_DENIED, Unreadable, {"read error ACCESS_DENIED - abort? (Y/N) Y\r\n"}, {"try reading"}},
         {2, true, ERROR_ACCESS_DENIED, Unreadable, {"\rread error ACCESS_DENIED - abort? (Y/N) Y\r\n"}, {}},
+        // A difference in another block than the unread sector is a difference.
+        {1,
+         true,
+         ERROR_CRC,
+         Different,
+         {"\r00064000-00064FFF: not read in file1\r\n", "\r00100005: "},
+         {},
+         {100},
+         {},
+         1048581},
+        // The sides fail in different blocks of one turn: each error is recovered in its own block.
+        {3,
+         true,
+         ERROR_CRC,
+         Unreadable,
+         {"\r00064000-00064FFF: not read in file2\r\n", "\r0012C000-0012CFFF: not read in file1\r\n"},
+         {"abort?"},
+         {300},
+         {100}},
     };
     for (const Case& c : cases) {
         Restart();
@@ -454,17 +478,20 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
         fc::SetOutputRedirected(c.unattended);
         session.outputRedirected = c.unattended;
         BadMedium::sides = c.sides;
-        BadMedium::badSectors = {100};
+        BadMedium::badSectors = c.bad;
+        BadMedium::badSectors2 = c.bad2;
         BadMedium::error = c.error;
         BadMedium::sectorReads = 0;
-        EXPECT_EQ(Compare(a, b), c.outcome) << c.sides << c.unattended << c.error;
+        std::string changed = data;
+        if (c.differAt >= 0) changed[c.differAt] ^= 1;
+        const std::wstring second = c.differAt < 0 ? b : folder.Write(L"d", changed);
+        const int sectorReads = (c.sides == 3 ? 2 : 1) * (255 + kDefaultRetryCount);
+        EXPECT_EQ(Compare(a, second), c.outcome) << c.sides << c.unattended << c.error;
         std::string out = fc::Output();
         for (const std::string& line : c.shown) EXPECT_EQ(Count(out, line), 1u) << line << "\n" << out;
         for (const std::string& text : c.absent) EXPECT_EQ(Count(out, text), 0u) << text << "\n" << out;
         EXPECT_EQ(Count(out, "Files are identical"), 0u);
-        if (c.error == ERROR_CRC) {
-            EXPECT_EQ(BadMedium::sectorReads, 255 + kDefaultRetryCount);
-        }
+        if (c.error == ERROR_CRC) EXPECT_EQ(BadMedium::sectorReads, sectorReads);
         bool paused = false;
         for (int i = 0; i < fc::SleepCount(); ++i) paused |= fc::SleepAt(i) == 1000;
         EXPECT_EQ(paused, !c.unattended && c.error != ERROR_ACCESS_DENIED);
@@ -478,10 +505,10 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
             session.outputRedirected = c.unattended;
             TestRun().setup.*schedule = true;
             BadMedium::sectorReads = 0;
-            EXPECT_EQ(Compare(a, b), c.outcome) << "read ahead " << (schedule == &RunSetup::NetworkSide);
+            EXPECT_EQ(Compare(a, second), c.outcome) << "read ahead " << (schedule == &RunSetup::NetworkSide);
             EXPECT_TRUE(fc::Output() == out) << c.sides << c.unattended << c.error << "\n"
                                              << fc::Output().substr(0, 300);
-            if (c.error == ERROR_CRC) EXPECT_EQ(BadMedium::sectorReads, 255 + kDefaultRetryCount);
+            if (c.error == ERROR_CRC) EXPECT_EQ(BadMedium::sectorReads, sectorReads);
             TestRun().setup.*schedule = false;
         }
     }

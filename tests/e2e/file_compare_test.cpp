@@ -72,15 +72,19 @@ TEST_F(FileRuns, SizesFirstBytesAndStartOffset) {
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.out, sizes + "comparing to end of the small file...\r\n");
 
-    // -st:1 is rounded up to the sector size; 3000 is beyond the 2001 bytes.
+    // -st:n compares from byte n exactly, also within a sector, and lists offsets from there;
+    // 3000 is beyond the 2001 bytes.
     std::wstring other = folder.Write(L"other", std::string(2000, 'x') + "z");
     r = Run(L"-q -st:1 " + Quoted(large) + L" " + Quoted(other));
     EXPECT_EQ(r.exitCode, 1u);
+    r = Run(L"-st:2000 " + Quoted(large) + L" " + Quoted(other));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.out.find("\r00000000: 79 7A"), std::string::npos) << r.out << r.err;
     r = Run(L"-q -fi:2000 " + Quoted(large) + L" " + Quoted(other));
     EXPECT_EQ(r.exitCode, 0u);
     r = Run(L"-q -st:3000 " + Quoted(large) + L" " + Quoted(other));
     EXPECT_EQ(r.exitCode, 1u);
-    EXPECT_EQ(r.err, "Error: StartPos (3072) > FileSize2 (2001) -> abort");
+    EXPECT_EQ(r.err, "Error: StartPos (3000) > FileSize2 (2001) -> abort");
 
     // Offsets near 2^64: rounding must not wrap to the start, none prints as negative, and two
     // null devices have a range that must not wrap either.
