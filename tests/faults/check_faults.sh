@@ -22,9 +22,14 @@ head -c $((4 * 1048576 + 1000)) /dev/urandom >"$work/src/f.bin"
 head -c 5000 /dev/urandom >"$work/src/tree/x.bin"
 head -c 5000 /dev/urandom >"$work/src/tree/sub/y.bin"
 cp -r "$work/src/." "$work/real/"
+# A copy that differs in one byte of the fourth block.
+cp "$work/real/f.bin" "$work/changed.bin"
+byte=$(od -An -tu1 -j $((3 * 1048576 + 5)) -N1 "$work/changed.bin")
+printf "\\x$(printf %02x $(((byte + 1) % 256)))" | dd of="$work/changed.bin" bs=1 seek=$((3 * 1048576 + 5)) conv=notrunc 2>/dev/null
 mount_faults
 M=$(winpath "$mnt")
 R=$(winpath "$work/real")
+D=$(winpath "$work/changed.bin")
 
 F=/f.bin
 row "media error, side 1, first block" 11 "fail $F 4096 4608 ETIME" "$M\\f.bin $R\\f.bin" \
@@ -33,6 +38,8 @@ row "media error, side 1, first block" 11 "fail $F 4096 4608 ETIME" "$M\\f.bin $
 row "media error, side 2, inside a middle block" 11 "fail $F 1572864 1573376 ETIME" "$R\\f.bin $M\\f.bin" \
   "error SEM_TIMEOUT - try reading single sectors...|2047 of 2048 sectors successfully read, 1 failed|00180000-001801FF: not read in file2" \
   "ended early"
+row "media error, side 1, and a difference in another block" 1 "fail $F 4096 4608 ETIME" "$M\\f.bin $D" \
+  "00001000-000011FF: not read in file1|00300005: " "Files are identical"
 row "media error, side 1, short last block" 11 "fail $F 4194304 4194816 ETIME" "$M\\f.bin $R\\f.bin" \
   "1 of 2 sectors successfully read, 1 failed|00400000-004001FF: not read in file1"
 row "media error healing after 4 reads, -r:3" 0 "fail $F 4096 4608 ETIME 4" "-r:3 $M\\f.bin $R\\f.bin" \
