@@ -234,6 +234,10 @@ TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
     r = Run(L"-q " + Quoted(t1 + L"\\*.*") + L" " + Quoted(t2));
     EXPECT_EQ(Tail(r.out, 1), "1 files with differences\r\n");
     EXPECT_EQ(r.exitCode, 1u);
+    // So is "a*.*" every file that begins with "a", "a" itself too.
+    Both(L"a", "1", "2");
+    Both(L"ab", "3", "3");
+    EXPECT_EQ(Run(L"-q " + Quoted(t1 + L"\\a*.*") + L" " + Quoted(t2)).exitCode, 1u);
 }
 
 TEST_F(FolderRuns, PathsBeyondTheFormatterLimitKeepTheirLines) {
