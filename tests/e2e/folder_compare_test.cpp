@@ -219,6 +219,15 @@ TEST_F(FolderRuns, AResultListForScriptsAndBothWays) {
     EXPECT_EQ(r.exitCode, 3u);
     EXPECT_NE(r.err.find("cannot create the result file '"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("' (PATH_NOT_FOUND) -> abort\n"), std::string::npos) << r.err;
+
+    // A result file in a tree, or one of the compared files, however spelled, is refused unwritten.
+    for (const std::wstring& args : {L"-o:" + Quoted(folder.File(L"T2\\SUB\\..\\Sub\\list")) + L" " + Quoted(t1),
+                                     L"-o:" + Quoted(L"\\\\?\\" + t1 + L"\\DIFF") + L" " + Quoted(t1 + L"\\diff")}) {
+        r = Run(L"-q " + args + L" " + Quoted(t2));
+        EXPECT_EQ(r.err + std::to_string(r.exitCode), "the result file lies inside a compared tree -> abort\n3");
+    }
+    EXPECT_EQ(ReadWholeFile(t1 + L"\\diff"), "3");
+    EXPECT_EQ(GetFileAttributesW((t2 + L"\\sub\\list").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
