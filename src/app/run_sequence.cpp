@@ -76,19 +76,52 @@ int CleanUpRun(RunState* run) {
     return RunExitCode(*run);
 }
 
+// What a file run compares path 1 with: path 2, or the file of the same name in the folder it
+// names. `buffer` holds kPathChars characters.
+const wchar_t* FileRunTarget(const RunState& run, wchar_t* buffer) {
+    const RunPaths& paths = run.paths;
+    if (IsExistingFolder(run.path2) && wcslen(paths.folder2) + wcslen(paths.mask1) < kPathChars) {
+        win.wsprintfW(buffer, L"%s%s", paths.folder2, paths.mask1);
+        return buffer;
+    }
+    return run.path2;
+}
+
+// Whether the result file, created before anything is compared, would replace what the run reads:
+// one of the two files of a file run, or a file at any depth below a root of a folder run (which
+// the walk would then also meet as an entry). Both are taken as full paths with substituted and
+// network drive letters resolved, and compared without regard to case, as the file system
+// compares names.
+bool ResultFileInsideTree(const RunState& run, const wchar_t* resultFile) {
+    ScopedBlock<wchar_t> full = ScopedPathBuffer();
+    ScopedBlock<wchar_t> resolved = ScopedPathBuffer();
+    DWORD length = win.GetFullPathNameW(resultFile, kPathChars, full.get(), nullptr);
+    // A name that cannot be formed cannot be created either; the open says why.
+    if (length == 0 || length >= kPathChars || !ResolveDrivePath(full.get(), resolved.get())) return false;
+    ScopedBlock<wchar_t> target = ScopedPathBuffer();
+    ScopedBlock<wchar_t> side = ScopedPathBuffer();
+    bool folderRun = HasWildcards(run.path1);
+    const wchar_t* sides[2] = {folderRun ? run.paths.folder1 : run.path1,
+                               folderRun ? run.paths.folder2 : FileRunTarget(run, target.get())};
+    for (int i = 0; i < 2; ++i) {
+        if (run.paths.device[i] || !ResolveDrivePath(sides[i], side.get())) continue;
+        // A root ends with a backslash: a folder beside it that begins with its name is not in it.
+        if (folderRun ? StartsWithNoCase(resolved.get(), side.get()) != nullptr
+                      : SameNameNoCase(resolved.get(), side.get())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A single file against its namesake, or against the file of the same name in a target folder.
 StepResult RunFileComparison(RunState* run) {
     if (!SourceFileExists(run->path1)) {
         PrintOut("source file not found -> abort\n");
         return EndRunWith(kExitMissing);
     }
-    const RunPaths& paths = run->paths;
     ScopedBlock<wchar_t> second = ScopedPathBuffer();
-    const wchar_t* target = run->path2;
-    if (IsExistingFolder(run->path2) && wcslen(paths.folder2) + wcslen(paths.mask1) < kPathChars) {
-        win.wsprintfW(second.get(), L"%s%s", paths.folder2, paths.mask1);
-        target = second.get();
-    }
+    const wchar_t* target = FileRunTarget(*run, second.get());
     // Two streams of one file share its identity, and so do a file and one of its streams.
     bool streams = HasStreamName(run->path1) || HasStreamName(target);
     CompareOutcome outcome = CompareFilePair(run, run->path1, target, streams);
@@ -144,7 +177,14 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
         return EndRun(kExitBadArguments);
     }
     if (StepResult step = SetUpPaths(run); step.ended) return EndRun(step.code);
-    if (Options.resultFile && !OpenResultList(run, Options.resultFile)) return EndRun(kExitBadArguments);
+    if (Options.resultFile) {
+        // Refused before the open, which would replace the file.
+        if (ResultFileInsideTree(*run, Options.resultFile)) {
+            PrintErr("the result file lies inside a compared tree -> abort\n");
+            return EndRun(kExitBadArguments);
+        }
+        if (!OpenResultList(run, Options.resultFile)) return EndRun(kExitBadArguments);
+    }
     StepResult step = HasWildcards(run->path1) ? RunFolderComparison(run) : RunFileComparison(run);
     if (step.ended) return EndRun(step.code);
     return CleanUpRun(run);

@@ -240,7 +240,10 @@ CompareOutcome CompareSides(RunState* run, const PairSides& sides) {
 
 CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_t* path2, bool skipHardLinkCheck,
                                PairSides* ahead) {
-    if (StopRequested()) return OtherProblem;
+    if (StopRequested()) {
+        run->pair.Reason[0] = 0;  // the reason of the pair before would go into this pair's line
+        return OtherProblem;
+    }
     const wchar_t* const paths[2] = {path1, path2};
     run->pair = PairState{};
     SidesClosedAtEnd closer{run};

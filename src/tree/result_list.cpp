@@ -47,7 +47,10 @@ void WriteResult(RunState* run, char mark, const wchar_t* path, const char* why)
     size_t at = 0;
     line[at++] = mark;
     line[at++] = ' ';
-    int bytes = win.WideCharToMultiByte(CP_UTF8, 0, path, -1, line + at, 3 * kPathChars, nullptr, nullptr);
+    // A name that is no valid UTF-16 (an unpaired surrogate, which NTFS allows) would be written
+    // with a replacement character and name another file, so it fails as a path too long would.
+    int bytes =
+        win.WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path, -1, line + at, 3 * kPathChars, nullptr, nullptr);
     // A line without its path would name nothing: the list ends before it, as after a failed write.
     if (bytes <= 0) {
         EndIncomplete(run, win.GetLastError());

@@ -12,9 +12,12 @@ bool CharMatches(wchar_t nameChar, wchar_t maskChar) {
     return maskChar != 0 && (nameChar == maskChar || UpperCaseChar(nameChar) == UpperCaseChar(maskChar));
 }
 
-// What is left of the mask where the name has ended: stars only, or ".*" and stars, which match
-// a name without an extension as the system's own searches do ("*.*" is every file).
+// What is left of the mask where the name has ended: stars, then at most one ".*", then stars.
+// A mask ending in ".*" takes a name without an extension as the system's own searches do
+// ("*.*" is every file), also where the star before that ".*" has matched nothing ("a*.*" takes
+// "a").
 bool RestMatchesNothing(const wchar_t* mask) {
+    while (*mask == L'*') ++mask;
     if (mask[0] == L'.' && mask[1] == L'*') ++mask;
     while (*mask == L'*') ++mask;
     return *mask == 0;

@@ -308,10 +308,12 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
 }
 
 TEST_F(ComparePair, AStopBeforeOpeningComparesNothing) {
+    NoteReason(&TestRun().pair, "SHARING_VIOLATION opening file1");  // left by the pair before
     AbortFlag.store(1);
     PairResult r = Compare(folder.Write(L"a", "x"), folder.Write(L"b", "y"));
     EXPECT_EQ(r.outcome, OtherProblem);
     EXPECT_EQ(r.out + r.err, "");
+    EXPECT_STREQ(TestRun().pair.Reason, "");
 }
 
 // Reads answered through the seam: the handle of side 2 fails or falls short.

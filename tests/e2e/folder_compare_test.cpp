@@ -219,6 +219,15 @@ TEST_F(FolderRuns, AResultListForScriptsAndBothWays) {
     EXPECT_EQ(r.exitCode, 3u);
     EXPECT_NE(r.err.find("cannot create the result file '"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("' (PATH_NOT_FOUND) -> abort\n"), std::string::npos) << r.err;
+
+    // A result file in a tree, or one of the compared files, however spelled, is refused unwritten.
+    for (const std::wstring& args : {L"-o:" + Quoted(folder.File(L"T2\\SUB\\..\\Sub\\list")) + L" " + Quoted(t1),
+                                     L"-o:" + Quoted(L"\\\\?\\" + t1 + L"\\DIFF") + L" " + Quoted(t1 + L"\\diff")}) {
+        r = Run(L"-q " + args + L" " + Quoted(t2));
+        EXPECT_EQ(r.err + std::to_string(r.exitCode), "the result file lies inside a compared tree -> abort\n3");
+    }
+    EXPECT_EQ(ReadWholeFile(t1 + L"\\diff"), "3");
+    EXPECT_EQ(GetFileAttributesW((t2 + L"\\sub\\list").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
@@ -234,6 +243,10 @@ TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
     r = Run(L"-q " + Quoted(t1 + L"\\*.*") + L" " + Quoted(t2));
     EXPECT_EQ(Tail(r.out, 1), "1 files with differences\r\n");
     EXPECT_EQ(r.exitCode, 1u);
+    // So is "a*.*" every file that begins with "a", "a" itself too.
+    Both(L"a", "1", "2");
+    Both(L"ab", "3", "3");
+    EXPECT_EQ(Run(L"-q " + Quoted(t1 + L"\\a*.*") + L" " + Quoted(t2)).exitCode, 1u);
 }
 
 TEST_F(FolderRuns, PathsBeyondTheFormatterLimitKeepTheirLines) {

@@ -61,6 +61,9 @@ TEST(WildcardMatch, Table) {
         {L"ab", L"a.*", false},
         {L"ax", L"*x.*", true},
         {L"a.", L"*.", true},
+        {L"a", L"a*.*", true},
+        {L"ab", L"ab*.*", true},
+        {L"ba", L"*a*.*", true},
     };
     for (const MatchCase& c : cases) {
         EXPECT_EQ(WildcardMatch(c.name, c.mask), c.matches)

@@ -22,6 +22,7 @@
 #include "tree/exclude_masks.h"
 #include "tree/folder_listing.h"
 #include "tree/pairs_in_flight.h"
+#include "tree/result_list.h"
 #include "tree/tree_strings.h"
 #include "tree/tree_walk.h"
 
@@ -146,6 +147,17 @@ TEST_F(TreeWalk, ExcludedNamesAndTheEmptyFolder) {
     EXPECT_NE(r.out.find("x.TMP\r\n skipped by exclude list\r\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("cache.tmp\r\n skipped by exclude list\r\n"), std::string::npos);
     EXPECT_EQ(r.out.find("folder2 not found"), std::string::npos);
+}
+
+// NTFS allows a name with an unpaired surrogate, which Wine cannot make. In UTF-8 it would become
+// a replacement character and name another file: the list ends before its line.
+TEST_F(TreeWalk, ANameTheResultListCannotHoldEndsIt) {
+    ASSERT_TRUE(OpenResultList(&TestRun(), t2.File(L"list").c_str()));
+    OutputCapture capture(false, false);
+    WriteResult(&TestRun(), '-', L"odd\xD800");
+    CloseResultList(&TestRun());
+    EXPECT_EQ(capture.streams.errBytes, "error 1113 writing the result file: the list is incomplete\n");
+    EXPECT_EQ(ReadWholeFile(t2.File(L"list")), "");
 }
 
 // What one identical small pair of a folder run asks of the system, counted at the seam: the
