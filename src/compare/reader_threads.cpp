@@ -155,14 +155,16 @@ enum class SectorsEnd {
 // Up to RetryCount reads of one sector, each retry counted on the status line from `column` (-1:
 // nobody watches). True when it was read; `have` is what it delivered, which only the end of the
 // file makes less than a sector, and `error` why the last attempt failed.
-bool ReadSector(HANDLE handle, uint8_t* target, uint32_t sector, int column, uint32_t* have, DWORD* error) {
+bool ReadSector(HANDLE handle, bool unbuffered, uint8_t* target, uint32_t sector, int column, uint32_t* have,
+                DWORD* error) {
     const int32_t attempts = Options.RetryCount;
     for (int32_t k = 1; k <= attempts && !StopRequested();) {
         DWORD got = 0;
-        // A read may deliver less than asked and still go on.
+        // A buffered read may deliver less than asked and still go on; an unbuffered one delivers
+        // part of a sector only at the end of the file, and a read from there would be refused.
         if (win.ReadFile(handle, target + *have, sector - *have, &got, nullptr)) {
             *have += got;
-            if (got != 0 && *have < sector) continue;
+            if (got != 0 && *have < sector && !unbuffered) continue;
             return true;
         }
         *error = win.GetLastError();
@@ -174,8 +176,8 @@ bool ReadSector(HANDLE handle, uint8_t* target, uint32_t sector, int column, uin
 
 }  // namespace
 
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
+int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t length, uint32_t sectorSize,
+                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
     const uint32_t sector = sectorSize;
     int sectors = static_cast<int>(length / sector);
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
@@ -195,7 +197,7 @@ int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t
         }
         uint32_t have = 0;
         DWORD error = 0;
-        const bool read = ReadSector(handle, target, sector, watched ? column : -1, &have, &error);
+        const bool read = ReadSector(handle, unbuffered, target, sector, watched ? column : -1, &have, &error);
         if (watched) EraseToColumn(Session, column);
         const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
         if (read) {
@@ -260,8 +262,9 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
 // by reading to the end, the end of the medium is that end.
 uint32_t ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_t readLength) {
     uint32_t end = readLength;
-    int read = ReadSectorBySector(*side.handle, side.buffer, readLength, side.sectorSize, side.unread,
-                                  run.pair.BlockPosition, run.pair.LengthUnknown ? &end : nullptr, side.number);
+    int read = ReadSectorBySector(*side.handle, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0, side.buffer, readLength,
+                                  side.sectorSize, side.unread, run.pair.BlockPosition,
+                                  run.pair.LengthUnknown ? &end : nullptr, side.number);
     *side.bytesRead = end;
     return static_cast<uint32_t>(read);
 }
@@ -290,7 +293,10 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         if (error == ERROR_SUCCESS) {
             if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
                 filled += got;
-                if (got != 0 && filled < due) continue;
+                // An unbuffered read ends short of whole sectors only at the end of the medium, and
+                // would be refused where it stands now.
+                const bool sectorsLeft = !(*side.openFlags & FILE_FLAG_NO_BUFFERING) || filled % side.sectorSize == 0;
+                if (got != 0 && filled < due && sectorsLeft) continue;
                 *side.bytesRead = filled;
                 return 1;
             }

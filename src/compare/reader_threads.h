@@ -25,8 +25,9 @@ constexpr uint32_t kReadDeferred = 2;
 // (or of the file) is no unread range but the side's end: its offset in the block is stored there;
 // a sector that fails as at the end counts as the end only when the sector after it ends too.
 // 0 also when a seek failed: the handle no longer stands where the next read must begin.
-int ReadSectorBySector(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t sectorSize, UnreadRanges* unread,
-                       uint64_t blockStart, uint32_t* mediumEnd, int sideNumber);
+// `unbuffered`: the handle was opened with FILE_FLAG_NO_BUFFERING.
+int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t length, uint32_t sectorSize,
+                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int sideNumber);
 
 // Every open of a side shares as the first: a reopen that asked for less could fail where the
 // first open worked.

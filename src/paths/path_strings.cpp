@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/memory.h"
 #include "platform/win_api.h"
 
 namespace {
@@ -130,6 +131,19 @@ bool HasStreamName(const wchar_t* path) {
 }
 
 bool IsExistingFolder(const wchar_t* path) {
-    DWORD attributes = win.GetFileAttributesW(OrEmpty(path));
+    path = OrEmpty(path);
+    DWORD attributes;
+    const size_t length = wcslen(path);
+    if (length >= MAX_PATH && path[1] == L':' && path[2] == L'\\') {
+        // Windows takes no path of MAX_PATH characters or more without the long-path prefix: a
+        // long full path is asked in its long form, or a long folder would pass for no folder.
+        wchar_t* prefixed = static_cast<wchar_t*>(AllocZeroed((length + 5) * sizeof(wchar_t)));
+        memcpy(prefixed, L"\\\\?\\", 4 * sizeof(wchar_t));
+        memcpy(prefixed + 4, path, (length + 1) * sizeof(wchar_t));
+        attributes = win.GetFileAttributesW(prefixed);
+        FreeBlock(prefixed);
+    } else {
+        attributes = win.GetFileAttributesW(path);
+    }
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
