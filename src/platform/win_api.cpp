@@ -2,4 +2,18 @@
 
 WinApi win;
 
-void RestoreWinApi() { win = WinApi{}; }
+namespace {
+
+// What RestoreWinApi puts back: the real functions, or a layer over them that a test installed.
+WinApi seamBase;
+
+}  // namespace
+
+void RestoreWinApi() { win = seamBase; }
+
+void SetSeamBase(const WinApi& base) {
+    seamBase = base;
+    win = base;
+}
+
+const WinApi& SeamBase() { return seamBase; }

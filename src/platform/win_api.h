@@ -20,5 +20,10 @@ struct WinApi {
 
 extern WinApi win;
 
-// Puts every entry back to the real function.
+// Puts every entry back to the seam's base: the real function, unless a test put a layer under
+// every fake (SetSeamBase).
 void RestoreWinApi();
+
+// Makes `base` the table that RestoreWinApi puts back, and the seam itself. Tests only.
+void SetSeamBase(const WinApi& base);
+const WinApi& SeamBase();

@@ -324,12 +324,12 @@ struct ReadFaults {
     static inline bool stopAfterRead = false;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
         if (stopAfterRead) AbortFlag.store(1);
-        if (h != TestRun().pair.SideHandle[1] || readsUntilFault-- > 0) return ::ReadFile(h, buffer, length, got, o);
+        if (h != TestRun().pair.SideHandle[1] || readsUntilFault-- > 0) return SeamBase().ReadFile(h, buffer, length, got, o);
         if (error) {
             ::SetLastError(error);
             return FALSE;
         }
-        BOOL ok = ::ReadFile(h, buffer, length, got, o);
+        BOOL ok = SeamBase().ReadFile(h, buffer, length, got, o);
         *got = *got > shortBy ? *got - shortBy : 0;
         return ok;
     }
@@ -412,7 +412,7 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
                 ::SetLastError(ERROR_SECTOR_NOT_FOUND);
                 return FALSE;
             }
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         });
     r = Compare(zeros, L"\\\\.\\NUL");
     EXPECT_EQ(r.outcome, Unreadable);
@@ -478,7 +478,7 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     SeamOverride read(
         win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             ++reads;
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         });
     // Allocated: [0, 4096) and [12288, 17384), one range per answer, with ERROR_MORE_DATA between.
     SeamOverride ioctl(

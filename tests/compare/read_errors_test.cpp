@@ -46,7 +46,7 @@ struct BadMedium {
     }
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
         const int side = SideOf(h);
-        if (side < 0 || !(sides & (1 << side))) return ::ReadFile(h, buffer, length, got, o);
+        if (side < 0 || !(sides & (1 << side))) return SeamBase().ReadFile(h, buffer, length, got, o);
         LARGE_INTEGER zero = {}, at = {};
         if (o) {
             at.QuadPart = static_cast<LONGLONG>(o->Offset | static_cast<uint64_t>(o->OffsetHigh) << 32);
@@ -61,7 +61,7 @@ struct BadMedium {
                 return FALSE;
             }
         }
-        return ::ReadFile(h, buffer, length, got, o);
+        return SeamBase().ReadFile(h, buffer, length, got, o);
     }
 };
 
@@ -265,7 +265,7 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
         reads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             if (h == TestRun().pair.SideHandle[0] && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         };
         uint32_t at = 100;
         for (const char* k = c.keys; *k; ++k, at += 100) fc::ScriptPress(at, static_cast<WORD>(*k));
@@ -301,7 +301,7 @@ TEST_F(ReadErrors, AVolumeThatRefusesUnbufferedReadsRefusesThemToEveryHandle) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        return ::ReadFile(h, buffer, length, got, o);
+        return SeamBase().ReadFile(h, buffer, length, got, o);
     };
     fc::SetOutputRedirected(true);
     session.outputRedirected = true;
@@ -339,7 +339,7 @@ TEST_F(ReadErrors, AFailedSeekEndsTheSideUnread) {
             if (h == TestRun().pair.SideHandle[0] && length != 1048576 && BadMedium::error == ERROR_CRC) {
                 return BadMedium::Read(h, buffer, length, got, o);
             }
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         };
         EXPECT_EQ(Compare(a, b), Unreadable) << error;
         EXPECT_EQ(Count(fc::Output(), "Files are identical"), 0u) << error;
@@ -390,9 +390,9 @@ TEST_F(ReadErrors, AShortReadBeforeTheEndIsNoEnd) {
             // Half of every full block.
             if (h == sideOf() && length == 1048576) {
                 ++shortReads;
-                return ::ReadFile(h, buffer, length / 2, got, o);
+                return SeamBase().ReadFile(h, buffer, length / 2, got, o);
             }
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         };
         EXPECT_EQ(Compare(a, b), Identical) << side;
         EXPECT_EQ(shortReads, 3) << side;
@@ -573,7 +573,7 @@ TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {
             ::SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
-        return ::ReadFile(h, buffer, length, got, o);
+        return SeamBase().ReadFile(h, buffer, length, got, o);
     };
     fc::ScriptPress(100, 'N');
     EXPECT_EQ(Compare(a, b), Identical);

@@ -199,7 +199,7 @@ DWORD WINAPI FakeGetFileType(HANDLE handle) {
     if (handle == kInput) return state.inputConsole ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
     if (handle == kError) return FILE_TYPE_CHAR;
     // Files and devices the run opens are what they are.
-    return ::GetFileType(handle);
+    return SeamBase().GetFileType(handle);
 }
 
 // The output has the mode of a console unless redirected; the input mode is what opening the
@@ -364,7 +364,7 @@ BOOL WINAPI FakeFlushConsoleInputBuffer(HANDLE handle) {
 }
 
 DWORD WINAPI FakeWaitForSingleObject(HANDLE handle, DWORD ms) {
-    if (handle != kInput) return ::WaitForSingleObject(handle, ms);
+    if (handle != kInput) return SeamBase().WaitForSingleObject(handle, ms);
     // A file handle is always signalled.
     if (!state.inputConsole) {
         CountIdleCall();

@@ -21,13 +21,13 @@ void MarkLinks(LPWIN32_FIND_DATAW d) {
 }
 
 HANDLE WINAPI FindFirst(LPCWSTR p, LPWIN32_FIND_DATAW d) {
-    HANDLE h = ::FindFirstFileW(p, d);
+    HANDLE h = SeamBase().FindFirstFileW(p, d);
     if (h != INVALID_HANDLE_VALUE) MarkLinks(d);
     return h;
 }
 
 BOOL WINAPI FindNext(HANDLE h, LPWIN32_FIND_DATAW d) {
-    BOOL ok = ::FindNextFileW(h, d);
+    BOOL ok = SeamBase().FindNextFileW(h, d);
     if (ok) MarkLinks(d);
     return ok;
 }
@@ -37,10 +37,10 @@ HANDLE WINAPI Open(LPCWSTR p, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES s
     bool reparse = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     if (reparse && access == GENERIC_READ && path.find(L"tree1") != std::wstring::npos) {
         auto it = LinkData.find(name);
-        if (it == LinkData.end()) return ::CreateFileW(p, access, share, sa, disp, flags, t);
+        if (it == LinkData.end()) return SeamBase().CreateFileW(p, access, share, sa, disp, flags, t);
         return reinterpret_cast<HANDLE>(kFakeBase + std::distance(LinkData.begin(), it));
     }
-    HANDLE h = ::CreateFileW(p, access, share, sa, disp, flags, t);
+    HANDLE h = SeamBase().CreateFileW(p, access, share, sa, disp, flags, t);
     if (reparse && access == GENERIC_WRITE && h != INVALID_HANDLE_VALUE) OpenedForWrite[h] = path;
     return h;
 }
@@ -74,11 +74,11 @@ BOOL WINAPI Ioctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWO
 
 BOOL WINAPI Close(HANDLE h) {
     OpenedForWrite.erase(h);
-    return IsFake(h) ? TRUE : ::CloseHandle(h);
+    return IsFake(h) ? TRUE : SeamBase().CloseHandle(h);
 }
 
 BOOL WINAPI Times(HANDLE h, LPFILETIME a, LPFILETIME b, LPFILETIME c) {
-    if (!IsFake(h)) return ::GetFileTime(h, a, b, c);
+    if (!IsFake(h)) return SeamBase().GetFileTime(h, a, b, c);
     FILETIME t{0x12345678, 0x01D00000};
     *a = *b = *c = t;
     return TRUE;

@@ -8,22 +8,12 @@
 #include <tuple>
 
 #include "platform/win_api.h"
+#include "support/seam_entries.h"
 
 namespace fault {
 namespace {
 
-enum EntryId : int {
-#define QVB_SEAM(name) kEntry_##name,
-#include "platform/win_api_entries.h"
-#undef QVB_SEAM
-    kEntryCount
-};
-
-const char* const kNames[] = {
-#define QVB_SEAM(name) #name,
-#include "platform/win_api_entries.h"
-#undef QVB_SEAM
-};
+using namespace seam_entries;
 
 constexpr size_t kMaxCalls = 1 << 20;
 int calls[kMaxCalls];
@@ -105,8 +95,6 @@ bool Passthrough(int id) {
     return false;
 }
 
-bool NameIs(int id, const char* name) { return strcmp(kNames[id], name) == 0; }
-
 // Records the call and returns its position, or SIZE_MAX for a call that is not counted.
 size_t Intercept(int id) {
     if (Passthrough(id)) return SIZE_MAX;
@@ -135,38 +123,6 @@ bool IsOpen(int id) {
         if (NameIs(id, name)) return true;
     }
     return false;
-}
-
-template <typename R>
-bool Succeeded(int id, R result) {
-    if constexpr (std::is_pointer_v<R>) {
-        return result != nullptr && result != INVALID_HANDLE_VALUE;
-    } else {
-        (void)id;
-        return result != 0;
-    }
-}
-
-// What a failing call returns: its documented failure value.
-template <typename R>
-R FailureValue(int id) {
-    if constexpr (std::is_pointer_v<R>) {
-        if (NameIs(id, "CreateFileW") || NameIs(id, "FindFirstFileW") || NameIs(id, "FindFirstFileExW") ||
-            NameIs(id, "FindFirstVolumeW") || NameIs(id, "SetupDiGetClassDevsW")) {
-            return reinterpret_cast<R>(INVALID_HANDLE_VALUE);
-        }
-        return nullptr;
-    } else if constexpr (std::is_same_v<R, DWORD>) {
-        if (NameIs(id, "GetFileSize")) return INVALID_FILE_SIZE;
-        if (NameIs(id, "GetFileAttributesW")) return INVALID_FILE_ATTRIBUTES;
-        if (NameIs(id, "WaitForSingleObject")) return WAIT_FAILED;
-        if (NameIs(id, "SetFilePointer")) return INVALID_SET_FILE_POINTER;
-        if (NameIs(id, "GetFileType")) return FILE_TYPE_UNKNOWN;
-        if (NameIs(id, "SuspendThread") || NameIs(id, "ResumeThread")) return static_cast<DWORD>(-1);
-        return 0;
-    } else {
-        return R{};
-    }
 }
 
 template <int Id, typename Function>

@@ -2,7 +2,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
-#include "compare/side_readers.h"
+#include "compare/run_resources.h"
 #include "console/control_handler.h"
 
 RunState& TestRun() {
@@ -26,12 +26,9 @@ PairSetup::PairSetup(uint32_t blockSize, uint32_t sectorSize) {
 }
 
 PairSetup::~PairSetup() {
-    StopReaderThreads();
-    for (uint8_t*& buffer : run.setup.CompareBuffers) {
-        ReleaseBuffer(buffer);
-        buffer = nullptr;
-    }
-    // Lists belong to the test that installed them.
+    // Lists belong to the test that installed them; the rest, readers included, is the run's.
+    run.setup.FileIds = nullptr;
+    ReleaseRunResources(&run);
     SetRunStateDefaults(&run);
     Session = nullptr;
     Options = kDefaultRunOptions;

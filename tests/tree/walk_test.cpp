@@ -225,7 +225,7 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
     SeamOverride reads(
         win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             if (o) ++readsAhead;
-            return ::ReadFile(h, buffer, length, got, o);
+            return SeamBase().ReadFile(h, buffer, length, got, o);
         });
     for (bool ignoreSizes : {false, true}) {
         Options.ignoreSizes = ignoreSizes;
@@ -328,7 +328,7 @@ TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
     SeamOverride next(
         win.FindNextFileW, +[](HANDLE, LPWIN32_FIND_DATAW) -> BOOL { return FALSE; });
     SeamOverride close(
-        win.FindClose, +[](HANDLE h) -> BOOL { return h == reinterpret_cast<HANDLE>(0x99); });
+        win.FindClose, +[](HANDLE h) -> BOOL { return h == reinterpret_cast<HANDLE>(0x99) || SeamBase().FindClose(h); });
     static PathBuffer folder1, folder2;
     std::wstring longFolder = L"\\\\?\\Z:\\" + std::wstring(32755, L'a') + L"\\";
     wcscpy(folder1, longFolder.c_str());
@@ -432,8 +432,8 @@ TEST(FolderListing, MaskFoldersCaseAndInterruption) {
     HANDLE thread = nullptr;
     StartFolderListing(&listing, t.path().c_str(), L"*.txt", &thread);
     ASSERT_NE(thread, nullptr);
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
+    win.WaitForSingleObject(thread, 10000);
+    win.CloseHandle(thread);
     EXPECT_EQ(listing.count, 2u);
     EXPECT_NE(FindListingEntry(&listing, L"A.TXT"), nullptr);
     EXPECT_NE(FindListingEntry(&listing, L"dir.BIN"), nullptr);
