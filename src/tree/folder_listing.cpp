@@ -88,23 +88,6 @@ void IndexListingNames(FolderListing* listing) {
     }
 }
 
-uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete) {
-    if (complete) *complete = false;
-    WIN32_FIND_DATAW data;
-    HANDLE find = OpenFolderEnumeration(pattern, &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        if (complete) *complete = win.GetLastError() == ERROR_FILE_NOT_FOUND;
-        return 0;
-    }
-    uint64_t count = 0;
-    do {
-        if (!IsDotEntry(data.cFileName)) ++count;
-    } while (win.FindNextFileW(find, &data));
-    if (complete) *complete = win.GetLastError() == ERROR_NO_MORE_FILES;
-    win.FindClose(find);
-    return count;
-}
-
 void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder) {
     size_t chars = wcslen(name) + 1;
     NameBlock* block = listing->nameBlocks;

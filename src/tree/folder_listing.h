@@ -40,10 +40,6 @@ uint64_t ReadFolderListing(FolderListing* listing);
 // Adds a name behind those stored: no allocation per name, and none at all for most.
 void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder = false);
 
-// Entries of `pattern` other than "." and ".."; 0 when it cannot be opened. `complete` tells
-// whether the count reached the end of the folder (an empty folder included).
-uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete = nullptr);
-
 // Builds the name table over the names read, with slots for twice as many, so chains stay short;
 // a listing too large to number keeps none and is scanned.
 void IndexListingNames(FolderListing* listing);
