@@ -168,8 +168,9 @@ Place PlaceOf(const RunState& run, const wchar_t* root, HANDLE handle, const wch
 }
 
 // Where the folder of `path` lies, before anything is made in it; `root` receives the final path
-// of the tree-2 root.
+// of the tree-2 root. A folder that the walk knows to be a link is not looked at again.
 Place PlaceOfFolder(const RunState& run, const wchar_t* path, wchar_t* root, DWORD* error) {
+    if (run.Tree2LinksOnPath != 0) return Place::kElsewhere;
     size_t folderChars = static_cast<size_t>(FileNamePart(path) - path);
     ScopedBlock<wchar_t> folder(DuplicateString(path));
     folder.get()[folderChars] = 0;

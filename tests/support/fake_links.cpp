@@ -29,6 +29,12 @@ HANDLE WINAPI FindFirst(LPCWSTR p, LPWIN32_FIND_DATAW d) {
     return h;
 }
 
+HANDLE WINAPI FindFirstEx(LPCWSTR p, FINDEX_INFO_LEVELS l, LPVOID d, FINDEX_SEARCH_OPS o, LPVOID f, DWORD x) {
+    HANDLE h = ::FindFirstFileExW(p, l, d, o, f, x);
+    if (h != INVALID_HANDLE_VALUE) MarkLinks(static_cast<LPWIN32_FIND_DATAW>(d));
+    return h;
+}
+
 BOOL WINAPI FindNext(HANDLE h, LPWIN32_FIND_DATAW d) {
     BOOL ok = ::FindNextFileW(h, d);
     if (ok) MarkLinks(d);
@@ -124,6 +130,7 @@ void Install() {
     Tree2Links.clear();
     OpenedForWrite.clear();
     win.FindFirstFileW = FindFirst;
+    win.FindFirstFileExW = FindFirstEx;
     win.GetFileInformationByHandle = Information;
     win.FindNextFileW = FindNext;
     win.CreateFileW = Open;

@@ -1,7 +1,7 @@
-// Junctions and symbolic links in tree 1, which Wine cannot hold: entries of a path holding "tree1"
-// whose names begin with "lnk" carry the reparse attribute and the data of `LinkData`, read and
-// written at the seam. What the program writes as link data into tree 2 lands in `Written`; an
-// entry of tree 2 opened to be written shows the data of `Tree2Links` as a link.
+// Junctions and symbolic links, which Wine cannot hold: entries whose names begin with "lnk" carry
+// the reparse attribute in every listing; in a path holding "tree1" they have the data of
+// `LinkData`, read at the seam. What the program writes as link data into tree 2 lands in
+// `Written`; an entry of tree 2 opened to be written shows the data of `Tree2Links` as a link.
 #pragma once
 
 #include <cstdint>

@@ -171,7 +171,7 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
 // made; an entry whose state cannot be read is kept as if it held data; attributes go only to
 // what was reproduced. Nothing is written where tree 2 is not proven to lie.
 TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
-    enum Fault { kSetFails, kTree2Unreadable, kFinalPathElsewhere, kFinalPathUnknown };
+    enum Fault { kSetFails, kTree2Unreadable, kFinalPathElsewhere, kFinalPathUnknown, kBelowTree2Link };
     static Fault fault;
     static int attributeWrites;
     static decltype(win.DeviceIoControl) links;
@@ -208,21 +208,30 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
             ++attributeWrites;
             return ::SetFileAttributesW(path, value);
         });
-    CreateDirectoryW(Tree1(L"lnkdir").c_str(), nullptr);
-    ::CloseHandle(::CreateFileW(Tree1(L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     LinkData_[L"lnkdir"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\D:\\t", L"");
     LinkData_[L"lnkfile"] = Raw(IO_REPARSE_TAG_SYMLINK, L"\\??\\D:\\t", L"D:\\t");
+    const char* kElsewhere = "lnkdir lies in a tree-2 folder that is a link: reparse point not reproduced\n";
     struct {
         Fault fault;
+        std::wstring below;  // the folder of the links; lnksub is a junction in tree 2
         const char* err;
     } rows[] = {
-        {kSetFails, "error 1314 creating reparse point lnkdir\n"},
-        {kTree2Unreadable, "lnkdir already holds data in tree 2: reparse point not reproduced\n"},
-        {kFinalPathElsewhere, "lnkdir lies in a tree-2 folder that is a link: reparse point not reproduced\n"},
-        {kFinalPathUnknown, "error 50 locating reparse point lnkdir\n"},
+        {kSetFails, L"", "error 1314 creating reparse point lnkdir\n"},
+        {kTree2Unreadable, L"", "lnkdir already holds data in tree 2: reparse point not reproduced\n"},
+        {kFinalPathElsewhere, L"", kElsewhere},
+        {kFinalPathUnknown, L"", "error 50 locating reparse point lnkdir\n"},
+        {kBelowTree2Link, L"lnksub\\", kElsewhere},  // last: the links leave the root
     };
     for (const auto& row : rows) {
         fault = row.fault;
+        if (fault == kBelowTree2Link) {
+            RemoveDirectoryW(Tree1(L"lnkdir").c_str());
+            DeleteFileW(Tree1(L"lnkfile").c_str());
+            for (const std::wstring& tree : {tree1, tree2}) CreateDirectoryW((tree + L"\\lnksub").c_str(), nullptr);
+        }
+        CreateDirectoryW(Tree1(row.below + L"lnkdir").c_str(), nullptr);
+        ::CloseHandle(
+            ::CreateFileW(Tree1(row.below + L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         attributeWrites = 0;
         WalkResult r = Walk(false);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
@@ -230,8 +239,8 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
         // Kept or not written, neither link is in tree 2: what is there was never compared.
         EXPECT_EQ(TestRun().counts.LinksFailed, 2u) << r.err;
         EXPECT_EQ(attributeWrites, 0);
-        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\" + row.below + L"lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\" + row.below + L"lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
     }
 }
 
