@@ -145,6 +145,9 @@ struct RunState {
     bool NoMoreRecursion;
     // The tree-1 folders from the root to the one being walked, innermost first (tree/tree_walk).
     const FolderOnPath* FolderPath;
+    // How many of the tree-2 folders below the root, down to the one being walked, are reparse
+    // points (tree/tree_walk): a link written there would land wherever they lead.
+    uint32_t Tree2LinksOnPath;
 };
 
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.

@@ -120,6 +120,7 @@ QVB_SEAM(RemoveDirectoryW)
 QVB_SEAM(GetFileTime)
 QVB_SEAM(SetFileTime)
 QVB_SEAM(SetFileAttributesW)
+QVB_SEAM(SetFileInformationByHandle)
 QVB_SEAM(StrTrimA)
 
 // Console screen, keys and control events (src/console)

@@ -57,6 +57,7 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->mask = DuplicateString(mask);
     listing->names = nullptr;
     listing->isFolder = nullptr;
+    listing->isLink = nullptr;
     listing->seen = nullptr;
     listing->count = 0;
     listing->capacity = 0;
@@ -88,24 +89,7 @@ void IndexListingNames(FolderListing* listing) {
     }
 }
 
-uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete) {
-    if (complete) *complete = false;
-    WIN32_FIND_DATAW data;
-    HANDLE find = OpenFolderEnumeration(pattern, &data);
-    if (find == INVALID_HANDLE_VALUE) {
-        if (complete) *complete = win.GetLastError() == ERROR_FILE_NOT_FOUND;
-        return 0;
-    }
-    uint64_t count = 0;
-    do {
-        if (!IsDotEntry(data.cFileName)) ++count;
-    } while (win.FindNextFileW(find, &data));
-    if (complete) *complete = win.GetLastError() == ERROR_NO_MORE_FILES;
-    win.FindClose(find);
-    return count;
-}
-
-void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder) {
+void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder, bool isLink) {
     size_t chars = wcslen(name) + 1;
     NameBlock* block = listing->nameBlocks;
     if (!block || block->used + chars > kNameBlockChars) {
@@ -117,20 +101,25 @@ void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder) 
         uint64_t capacity = listing->capacity ? listing->capacity * 2 : kFirstCapacity;
         auto** names = static_cast<wchar_t**>(AllocZeroed(capacity * sizeof(wchar_t*)));
         auto* folders = static_cast<bool*>(AllocZeroed(capacity * sizeof(bool)));
+        auto* links = static_cast<bool*>(AllocZeroed(capacity * sizeof(bool)));
         if (listing->count) {
             memcpy(names, listing->names, listing->count * sizeof(wchar_t*));
             memcpy(folders, listing->isFolder, listing->count * sizeof(bool));
+            memcpy(links, listing->isLink, listing->count * sizeof(bool));
         }
         FreeBlock(listing->names);
         FreeBlock(listing->isFolder);
+        FreeBlock(listing->isLink);
         listing->names = names;
         listing->isFolder = folders;
+        listing->isLink = links;
         listing->capacity = capacity;
     }
     wchar_t* stored = block->Chars() + block->used;
     memcpy(stored, name, chars * sizeof(wchar_t));
     block->used += chars;
     listing->isFolder[listing->count] = isFolder;
+    listing->isLink[listing->count] = isLink;
     listing->names[listing->count++] = stored;
 }
 
@@ -152,7 +141,7 @@ uint64_t ReadFolderListing(FolderListing* listing) {
             if (IsDotEntry(name)) continue;
             bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             if (!everyFile && !isFolder && !WildcardMatch(name, listing->mask)) continue;
-            AddListingName(listing, name, isFolder);
+            AddListingName(listing, name, isFolder, (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
         } while (!(interrupted = StopRequested()) && win.FindNextFileW(find, &data));
         // Stopped by an interrupt or an error, it may lack names.
         listing->complete = !interrupted && win.GetLastError() == ERROR_NO_MORE_FILES;
@@ -189,10 +178,11 @@ uint64_t FindPlace(const FolderListing* listing, const wchar_t* name) {
 
 }  // namespace
 
-const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder) {
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder, bool* isLink) {
     uint64_t place = FindPlace(listing, name);
     if (place == listing->count) return nullptr;
     if (isFolder) *isFolder = listing->isFolder[place];
+    if (isLink) *isLink = listing->isLink[place];
     return listing->names[place];
 }
 
@@ -212,12 +202,14 @@ void FreeFolderListing(FolderListing* listing) {
     }
     FreeBlock(listing->names);
     FreeBlock(listing->isFolder);
+    FreeBlock(listing->isLink);
     FreeBlock(listing->seen);
     FreeBlock(listing->slots);
     FreeBlock(listing->folder);
     FreeBlock(listing->mask);
     listing->names = nullptr;
     listing->isFolder = nullptr;
+    listing->isLink = nullptr;
     listing->seen = nullptr;
     listing->slots = nullptr;
     listing->folder = listing->mask = nullptr;

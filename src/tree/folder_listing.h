@@ -20,6 +20,7 @@ struct FolderListing {
     wchar_t* mask;
     wchar_t** names;  // null for an empty or unreadable folder
     bool* isFolder;   // of each name: the entry is a folder (a link to one included)
+    bool* isLink;     // of each name: the entry is a reparse point (a junction, a link, a mount)
     bool* seen;       // of each name, with -b: tree 1 has an entry of that name
     uint64_t count;
     uint64_t capacity;      // of names; it doubles as it fills
@@ -38,20 +39,17 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
 uint64_t ReadFolderListing(FolderListing* listing);
 
 // Adds a name behind those stored: no allocation per name, and none at all for most.
-void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder = false);
-
-// Entries of `pattern` other than "." and ".."; 0 when it cannot be opened. `complete` tells
-// whether the count reached the end of the folder (an empty folder included).
-uint64_t CountFolderEntries(const wchar_t* pattern, bool* complete = nullptr);
+void AddListingName(FolderListing* listing, const wchar_t* name, bool isFolder = false, bool isLink = false);
 
 // Builds the name table over the names read, with slots for twice as many, so chains stay short;
 // a listing too large to number keeps none and is scanned.
 void IndexListingNames(FolderListing* listing);
 
 // The first stored name equal to `name` without regard to case, file or folder alike; null if none.
-// Only names whose case-folded hash is that of `name` are compared. `isFolder`, when given, tells
-// whether the entry found is a folder.
-const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder = nullptr);
+// Only names whose case-folded hash is that of `name` are compared. `isFolder` and `isLink`, when
+// given, tell whether the entry found is a folder and whether it is a reparse point.
+const wchar_t* FindListingEntry(const FolderListing* listing, const wchar_t* name, bool* isFolder = nullptr,
+                                bool* isLink = nullptr);
 
 // Notes that tree 1 has an entry named `name`, and whether it had one for the name at `place`.
 void MarkListed(FolderListing* listing, const wchar_t* name);

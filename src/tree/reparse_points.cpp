@@ -8,11 +8,9 @@
 #include "base/run_state.h"
 #include "base/scoped_handles.h"
 #include "base/types.h"
-#include "compare/device_size.h"
 #include "console/console_output.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
-#include "tree/folder_listing.h"
 #include "tree/tree_strings.h"
 
 namespace {
@@ -68,13 +66,11 @@ wchar_t* CopyName(const wchar_t* name, uint32_t chars, size_t room) {
 // A reparse point of tree 2 that an earlier run may have made: a symbolic link, or a junction that
 // is no volume mount point. A mount point is a whole volume, and other tags are files that a file
 // system filter keeps (deduplicated, compressed, cloud files): those hold data.
-bool IsReplaceableLink(const wchar_t* path) {
-    ScopedHandle handle(OpenLink(path));
-    if (!handle) return false;
+bool IsReplaceableLink(HANDLE entry) {
     ScopedBlock<uint8_t> buffer(static_cast<uint8_t*>(AllocZeroed(kReparseBufferBytes)));
     uint32_t bytes = 0;
     LinkData link;
-    if (!ReadReparseData(handle.get(), buffer.get(), kReparseBufferBytes, &bytes) ||
+    if (!ReadReparseData(entry, buffer.get(), kReparseBufferBytes, &bytes) ||
         !ParseLinkData(buffer.get(), bytes, &link)) {
         return false;
     }
@@ -85,29 +81,116 @@ bool IsReplaceableLink(const wchar_t* path) {
              memcmp(link.substitute, kVolume, prefixChars * sizeof(wchar_t)) == 0);
 }
 
+// A folder whose only entries are "." and "..", read to its end through its own handle. A few
+// records at a time: the first other name decides.
+bool IsEmptyFolder(HANDLE folder) {
+    alignas(8) uint8_t records[4096];
+    while (win.GetFileInformationByHandleEx(folder, FileIdBothDirectoryInfo, records, sizeof records)) {
+        for (uint32_t at = 0;;) {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(records + at);
+            uint32_t chars = record->FileNameLength / sizeof(wchar_t);
+            const wchar_t* name = record->FileName;
+            if (chars < 1 || chars > 2 || name[0] != L'.' || name[chars - 1] != L'.') return false;
+            // An offset that leads out of the records ends this batch; the next call goes on.
+            uint32_t next = record->NextEntryOffset;
+            if (next == 0 || at + next + sizeof(FILE_ID_BOTH_DIR_INFO) > sizeof records) break;
+            at += next;
+        }
+    }
+    return win.GetLastError() == ERROR_NO_MORE_FILES;
+}
+
 // An entry of tree 2 that a link would hide or destroy: a file with content, a folder with
 // entries or one that cannot be listed to its end, a reparse point that is no earlier link. An
 // earlier link of that name, or an empty entry, may be replaced. Whatever cannot be looked at is
-// kept.
-bool HoldsData(const wchar_t* path) {
-    DWORD attributes = win.GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        // Only an entry that is not there holds nothing; one whose state cannot be read may.
-        DWORD error = win.GetLastError();
-        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+// kept. Asked of the handle the link is then written through: a name looked at before the write
+// may by then be another entry.
+bool HoldsData(HANDLE entry) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!win.GetFileInformationByHandle(entry, &info)) return true;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return !IsReplaceableLink(entry);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return !IsEmptyFolder(entry);
+    return info.nFileSizeHigh != 0 || info.nFileSizeLow != 0;
+}
+
+// Where an entry of tree 2 really lies, as a handle of it proves.
+enum class Place { kInTree2, kElsewhere, kUnknown };
+
+// A handle that only tells where `path` leads: every link on the way followed.
+HANDLE OpenToLocate(const wchar_t* path) {
+    return win.CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The final path of what `handle` is, every link on the way resolved, into a path buffer; without
+// trailing backslashes, so that a drive root ends like a folder. False when it cannot be told.
+bool FinalPathOf(HANDLE handle, wchar_t* out) {
+    DWORD chars = win.GetFinalPathNameByHandleW(handle, out, kPathChars, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (chars == 0) return false;
+    if (chars >= static_cast<DWORD>(kPathChars)) {
+        win.SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
     }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return !IsReplaceableLink(path);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        ScopedBlock<wchar_t> pattern(JoinStrings(path, L"\\*", L""));
-        bool complete = false;
-        return CountFolderEntries(pattern.get(), &complete) != 0 || !complete;
+    while (chars > 0 && out[chars - 1] == L'\\') out[--chars] = 0;
+    return true;
+}
+
+// Whether `handle` is what tree 2 holds at the first `chars` characters of `path`: its final path
+// must be the final path of the tree-2 root (`root`) followed by the part of `path` below the
+// root, compared as the file system compares names. The root may lead anywhere, the user chose it;
+// a folder below it that is a link, whether the walk saw it or not, leads elsewhere. `error` tells
+// why for kUnknown.
+Place PlaceOf(const RunState& run, const wchar_t* root, HANDLE handle, const wchar_t* path, size_t chars,
+              DWORD* error) {
+    ScopedBlock<wchar_t> found(ScopedPathBuffer());
+    if (!FinalPathOf(handle, found.get())) {
+        *error = win.GetLastError();
+        return Place::kUnknown;
     }
-    // The size in a directory entry may be stale: the file itself tells.
-    ScopedHandle file(win.CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) return true;
-    return SizeOfFileOrDevice(file.get(), false) != 0;
+    size_t baseChars = wcslen(run.BaseFolder2);
+    size_t rootChars = wcslen(root);
+    if (chars < baseChars || wcsncmp(path, run.BaseFolder2, baseChars) != 0 ||
+        rootChars + 1 + chars - baseChars >= static_cast<size_t>(kPathChars)) {
+        *error = ERROR_BAD_PATHNAME;
+        return Place::kUnknown;
+    }
+    const wchar_t* below = path + baseChars;
+    while (below < path + chars && *below == L'\\') ++below;
+    ScopedBlock<wchar_t> expected(ScopedPathBuffer());
+    wchar_t* out = expected.get();
+    wmemcpy(out, root, rootChars);
+    out[rootChars] = L'\\';
+    size_t end = rootChars + 1 + (path + chars - below);
+    wmemcpy(out + rootChars + 1, below, end - rootChars - 1);
+    while (end > 0 && out[end - 1] == L'\\') --end;
+    out[end] = 0;
+    return SameNameNoCase(out, found.get()) ? Place::kInTree2 : Place::kElsewhere;
+}
+
+// Where the folder of `path` lies, before anything is made in it; `root` receives the final path
+// of the tree-2 root. A folder that the walk knows to be a link is not looked at again.
+Place PlaceOfFolder(const RunState& run, const wchar_t* path, wchar_t* root, DWORD* error) {
+    if (run.Tree2LinksOnPath != 0) return Place::kElsewhere;
+    size_t folderChars = static_cast<size_t>(FileNamePart(path) - path);
+    ScopedBlock<wchar_t> folder(DuplicateString(path));
+    folder.get()[folderChars] = 0;
+    ScopedHandle rootHandle(OpenToLocate(run.BaseFolder2));
+    ScopedHandle folderHandle(rootHandle ? OpenToLocate(folder.get()) : INVALID_HANDLE_VALUE);
+    if (!folderHandle || !FinalPathOf(rootHandle.get(), root)) {
+        *error = win.GetLastError();
+        return Place::kUnknown;
+    }
+    return PlaceOf(run, root, folderHandle.get(), path, folderChars, error);
+}
+
+// Says why a link is not written when its place is not proven to lie in tree 2.
+bool LiesInTree2(Place place, DWORD error, const wchar_t* name, const char* kind) {
+    if (place == Place::kElsewhere) {
+        PrintErr("%S lies in a tree-2 folder that is a link: %s not reproduced\n", name, kind);
+    } else if (place == Place::kUnknown) {
+        PrintErr("error %u locating %s %S\n", error, kind, name);
+    }
+    return place == Place::kInTree2;
 }
 
 // The base folders without "\\?\": the form shared by both names of a link ("\??\D:\..." and
@@ -231,9 +314,10 @@ wchar_t* ReadLinkTarget(const wchar_t* path) {
 }
 
 bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
+    const wchar_t* name = FileNamePart(path2);
     ScopedHandle source(OpenLink(path1));
     if (!source) {
-        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
+        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", name);
         return false;
     }
     FILETIME times[3];
@@ -241,45 +325,59 @@ bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* pat
     ScopedBlock<uint8_t> data(static_cast<uint8_t*>(AllocZeroed(kReparseBufferBytes)));
     uint32_t bytes = 0;
     if (!ReadReparseData(source.get(), data.get(), kReparseBufferBytes, &bytes)) {
-        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", FileNamePart(path2));
+        PrintErr("error %u reading source %s %S\n", win.GetLastError(), "reparse point", name);
         return false;
     }
     LinkToWrite link;
     if (!PrepareLink(run, path1, path2, data.get(), bytes, &link)) {
-        PrintErr("%S cannot be pointed into tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
+        PrintErr("%S cannot be pointed into tree 2: %s not reproduced\n", name, link.kind);
         return false;
     }
-    if (HoldsData(path2)) {
-        PrintErr("%S already holds data in tree 2: %s not reproduced\n", FileNamePart(path2), link.kind);
-        return false;
-    }
+    // Nothing is made in tree 2 before the folder it goes into is proven to lie there.
+    ScopedBlock<wchar_t> root(ScopedPathBuffer());
+    DWORD error = ERROR_SUCCESS;
+    if (!LiesInTree2(PlaceOfFolder(run, path2, root.get(), &error), error, name, link.kind)) return false;
     bool createdHere = false;
     if (isFolder) {
         createdHere = win.CreateDirectoryW(path2, nullptr) != 0;
         if (!createdHere && win.GetLastError() != ERROR_ALREADY_EXISTS) {
-            PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, FileNamePart(path2));
+            PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, name);
             return false;
         }
     }
-    ScopedHandle target(win.CreateFileW(path2, GENERIC_WRITE, 0, nullptr, isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
+    // One handle, that nobody else may open meanwhile, proves where the entry lies, tells what it
+    // holds, takes the link, and takes away again what this call made for a link not written.
+    ScopedHandle target(win.CreateFileW(path2, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                        isFolder ? OPEN_EXISTING : OPEN_ALWAYS,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    DWORD error = win.GetLastError();
-    if (!isFolder && target) createdHere = error != ERROR_ALREADY_EXISTS;
-    bool written = false;
-    if (target) {
-        DWORD returned = 0;
-        written = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data),
-                                      link.bytes, nullptr, 0, &returned, nullptr) != 0;
-        error = win.GetLastError();
-        if (written && haveTimes) win.SetFileTime(target.get(), &times[0], &times[1], &times[2]);
-        target.reset();
-    }
-    if (!written) {
-        PrintErr("error %u creating %s %S\n", error, link.kind, FileNamePart(path2));
-        // What this run made for the link goes again; what was there before stays.
-        if (createdHere) isFolder ? win.RemoveDirectoryW(path2) : win.DeleteFileW(path2);
+    error = win.GetLastError();
+    if (!target) {
+        PrintErr("error %u creating %s %S\n", error, link.kind, name);
+        // Only an empty folder goes by its name.
+        if (createdHere) win.RemoveDirectoryW(path2);
         return false;
     }
-    if (!Options.quiet) PrintOut("%S (%s)\n", FileNamePart(path2), link.kind);
+    if (!isFolder) createdHere = error != ERROR_ALREADY_EXISTS;
+    Place place = PlaceOf(run, root.get(), target.get(), path2, wcslen(path2), &error);
+    bool written = false;
+    if (LiesInTree2(place, error, name, link.kind)) {
+        if (HoldsData(target.get())) {
+            PrintErr("%S already holds data in tree 2: %s not reproduced\n", name, link.kind);
+        } else {
+            DWORD returned = 0;
+            written = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data),
+                                          link.bytes, nullptr, 0, &returned, nullptr) != 0;
+            if (!written) PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, name);
+        }
+    }
+    if (!written) {
+        // What this run made for the link goes again; what was there before stays.
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        if (createdHere) win.SetFileInformationByHandle(target.get(), FileDispositionInfo, &gone, sizeof gone);
+        return false;
+    }
+    if (haveTimes) win.SetFileTime(target.get(), &times[0], &times[1], &times[2]);
+    target.reset();
+    if (!Options.quiet) PrintOut("%S (%s)\n", name, link.kind);
     return true;
 }

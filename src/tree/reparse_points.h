@@ -28,7 +28,9 @@ wchar_t* ReadLinkTarget(const wchar_t* path);
 
 // Reproduces the link at `path1` as `path2`: reparse data, times, the kind printed. A link into
 // tree 1 on another drive is pointed at the same place below the run's tree 2. Never turns an
-// entry of tree 2 that holds data into a link; a link that could not be written leaves nothing
+// entry of tree 2 that holds data into a link, and writes nothing into a tree-2 folder below the
+// root that is a link (the walk's count of them, or the final path of what was opened, tells):
+// it would land wherever that folder leads. A link that could not be written leaves nothing
 // behind that this call created. False, with its line on standard error, when the link was not
 // reproduced for any reason: whatever tree 2 holds at that name was then not compared.
 bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder);

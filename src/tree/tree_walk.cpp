@@ -132,12 +132,14 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
     level->path2[level->folder2Length + nameLength] = L'\\';
     level->path2[level->folder2Length + nameLength + 1] = 0;
     bool listedAsFolder = false;
-    bool listed = FindListingEntry(&listing, name, &listedAsFolder) != nullptr;
+    bool isLink = false;
+    bool listed = FindListingEntry(&listing, name, &listedAsFolder, &isLink) != nullptr;
     if (!listedAsFolder) {
         // A file of that name is no folder. A name that a listing which ended early lacks proves
         // nothing: the folder itself is asked.
         bool ask = !listed && !listing.complete;
         DWORD attributes = ask ? win.GetFileAttributesW(level->path2) : INVALID_FILE_ATTRIBUTES;
+        isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             DWORD error = ask ? win.GetLastError() : ERROR_PATH_NOT_FOUND;
             bool missing =
@@ -156,7 +158,11 @@ uint32_t EnterFolder(Level* level, const wchar_t* name, size_t nameLength, const
             return 0;
         }
     }
-    return CompareFolderTree(level->run, level->path1, mask, level->path2, depth + 1);
+    // Its files are compared wherever it leads, but no link of tree 1 is written into it.
+    level->run->Tree2LinksOnPath += isLink;
+    uint32_t count = CompareFolderTree(level->run, level->path1, mask, level->path2, depth + 1);
+    level->run->Tree2LinksOnPath -= isLink;
+    return count;
 }
 
 }  // namespace

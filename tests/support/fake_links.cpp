@@ -1,6 +1,7 @@
 #include "support/fake_links.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "platform/win_api.h"
 
@@ -8,10 +9,12 @@ namespace fake_links {
 
 std::map<std::wstring, std::vector<uint8_t>> LinkData;
 std::map<std::wstring, std::vector<uint8_t>> Written;
+std::map<std::wstring, std::vector<uint8_t>> Tree2Links;
 
 namespace {
 
-std::map<HANDLE, std::wstring> OpenedForWrite;
+std::map<HANDLE, std::wstring> OpenedForWrite;  // workers close handles beside the walk
+std::mutex lock;
 const uintptr_t kFakeBase = 0x5000;
 
 std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
@@ -23,6 +26,12 @@ void MarkLinks(LPWIN32_FIND_DATAW d) {
 HANDLE WINAPI FindFirst(LPCWSTR p, LPWIN32_FIND_DATAW d) {
     HANDLE h = SeamBase().FindFirstFileW(p, d);
     if (h != INVALID_HANDLE_VALUE) MarkLinks(d);
+    return h;
+}
+
+HANDLE WINAPI FindFirstEx(LPCWSTR p, FINDEX_INFO_LEVELS l, LPVOID d, FINDEX_SEARCH_OPS o, LPVOID f, DWORD x) {
+    HANDLE h = SeamBase().FindFirstFileExW(p, l, d, o, f, x);
+    if (h != INVALID_HANDLE_VALUE) MarkLinks(static_cast<LPWIN32_FIND_DATAW>(d));
     return h;
 }
 
@@ -41,8 +50,23 @@ HANDLE WINAPI Open(LPCWSTR p, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES s
         return reinterpret_cast<HANDLE>(kFakeBase + std::distance(LinkData.begin(), it));
     }
     HANDLE h = SeamBase().CreateFileW(p, access, share, sa, disp, flags, t);
-    if (reparse && access == GENERIC_WRITE && h != INVALID_HANDLE_VALUE) OpenedForWrite[h] = path;
+    std::lock_guard<std::mutex> hold(lock);
+    if (reparse && (access & GENERIC_WRITE) && h != INVALID_HANDLE_VALUE) OpenedForWrite[h] = path;
     return h;
+}
+
+// The link of `Tree2Links` that the tree-2 entry open as `h` is, or null.
+const std::vector<uint8_t>* Tree2Link(HANDLE h) {
+    std::lock_guard<std::mutex> hold(lock);
+    auto opened = OpenedForWrite.find(h);
+    auto link = opened == OpenedForWrite.end() ? Tree2Links.end() : Tree2Links.find(NameOf(opened->second));
+    return link == Tree2Links.end() ? nullptr : &link->second;
+}
+
+BOOL WINAPI Information(HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    BOOL ok = SeamBase().GetFileInformationByHandle(h, info);
+    if (ok && Tree2Link(h)) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return ok;
 }
 
 bool IsFake(HANDLE h) {
@@ -52,17 +76,17 @@ bool IsFake(HANDLE h) {
 
 BOOL WINAPI Ioctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
                   LPOVERLAPPED) {
-    if (code == FSCTL_GET_REPARSE_POINT && IsFake(h)) {
-        auto it = LinkData.begin();
-        std::advance(it, reinterpret_cast<uintptr_t>(h) - kFakeBase);
-        if (it->second.size() > outSize) {
+    auto* link = IsFake(h) ? &std::next(LinkData.begin(), uintptr_t(h) - kFakeBase)->second : Tree2Link(h);
+    if (code == FSCTL_GET_REPARSE_POINT && link) {
+        if (link->size() > outSize) {
             SetLastError(ERROR_MORE_DATA);
             return FALSE;
         }
-        memcpy(out, it->second.data(), it->second.size());
-        *returned = DWORD(it->second.size());
+        memcpy(out, link->data(), link->size());
+        *returned = DWORD(link->size());
         return TRUE;
     }
+    std::lock_guard<std::mutex> hold(lock);
     if (code == FSCTL_SET_REPARSE_POINT && OpenedForWrite.count(h)) {
         const uint8_t* bytes = static_cast<const uint8_t*>(in);
         Written[OpenedForWrite[h]] = std::vector<uint8_t>(bytes, bytes + inSize);
@@ -73,6 +97,7 @@ BOOL WINAPI Ioctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWO
 }
 
 BOOL WINAPI Close(HANDLE h) {
+    std::lock_guard<std::mutex> hold(lock);
     OpenedForWrite.erase(h);
     return IsFake(h) ? TRUE : SeamBase().CloseHandle(h);
 }
@@ -102,8 +127,11 @@ std::vector<uint8_t> Raw(uint32_t tag, const std::wstring& sub, const std::wstri
 void Install() {
     LinkData.clear();
     Written.clear();
+    Tree2Links.clear();
     OpenedForWrite.clear();
     win.FindFirstFileW = FindFirst;
+    win.FindFirstFileExW = FindFirstEx;
+    win.GetFileInformationByHandle = Information;
     win.FindNextFileW = FindNext;
     win.CreateFileW = Open;
     win.DeviceIoControl = Ioctl;

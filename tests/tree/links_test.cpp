@@ -169,11 +169,10 @@ TEST_F(Links, NeverOverwritesDataInTreeTwo) {
 
 // A link that cannot be written is an error that the run counts, and leaves nothing this run
 // made; an entry whose state cannot be read is kept as if it held data; attributes go only to
-// what was reproduced.
+// what was reproduced. Nothing is written where tree 2 is not proven to lie.
 TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
-    enum Fault { kSetFails, kTree2Unreadable };
+    enum Fault { kSetFails, kTree2Unreadable, kFinalPathElsewhere, kFinalPathUnknown, kBelowTree2Link };
     static Fault fault;
-    static std::wstring tree2Path;
     static int attributeWrites;
     static decltype(win.DeviceIoControl) links;
     links = win.DeviceIoControl;  // the fake links' own
@@ -187,33 +186,52 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
             }
             return links(h, code, in, inSize, out, outSize, returned, o);
         });
-    SeamOverride attributes(
-        win.GetFileAttributesW, +[](LPCWSTR path) -> DWORD {
-            if (fault == kTree2Unreadable && std::wstring(path).find(tree2Path) != std::wstring::npos) {
-                SetLastError(ERROR_ACCESS_DENIED);
-                return INVALID_FILE_ATTRIBUTES;
+    SeamOverride information(
+        win.GetFileInformationByHandle, +[](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) -> BOOL {
+            if (fault != kTree2Unreadable) return ::GetFileInformationByHandle(h, info);
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        });
+    SeamOverride finalPath(
+        win.GetFinalPathNameByHandleW, +[](HANDLE h, LPWSTR out, DWORD size, DWORD flags) -> DWORD {
+            DWORD chars = ::GetFinalPathNameByHandleW(h, out, size, flags);
+            wchar_t* entry = chars && chars < size ? wcsstr(out, L"tree2\\lnk") : nullptr;
+            if (entry && fault == kFinalPathUnknown) {
+                SetLastError(ERROR_NOT_SUPPORTED);
+                return 0;
             }
-            return ::GetFileAttributesW(path);
+            if (entry && fault == kFinalPathElsewhere) entry[4] = L'1';  // through a link into tree 1
+            return chars;
         });
     SeamOverride setAttributes(
         win.SetFileAttributesW, +[](LPCWSTR path, DWORD value) -> BOOL {
             ++attributeWrites;
             return ::SetFileAttributesW(path, value);
         });
-    tree2Path = tree2.substr(3);
-    CreateDirectoryW(Tree1(L"lnkdir").c_str(), nullptr);
-    ::CloseHandle(::CreateFileW(Tree1(L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     LinkData_[L"lnkdir"] = Raw(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\D:\\t", L"");
     LinkData_[L"lnkfile"] = Raw(IO_REPARSE_TAG_SYMLINK, L"\\??\\D:\\t", L"D:\\t");
+    const char* kElsewhere = "lnkdir lies in a tree-2 folder that is a link: reparse point not reproduced\n";
     struct {
         Fault fault;
+        std::wstring below;  // the folder of the links; lnksub is a junction in tree 2
         const char* err;
     } rows[] = {
-        {kSetFails, "error 1314 creating reparse point lnkdir\n"},
-        {kTree2Unreadable, "lnkdir already holds data in tree 2: reparse point not reproduced\n"},
+        {kSetFails, L"", "error 1314 creating reparse point lnkdir\n"},
+        {kTree2Unreadable, L"", "lnkdir already holds data in tree 2: reparse point not reproduced\n"},
+        {kFinalPathElsewhere, L"", kElsewhere},
+        {kFinalPathUnknown, L"", "error 50 locating reparse point lnkdir\n"},
+        {kBelowTree2Link, L"lnksub\\", kElsewhere},  // last: the links leave the root
     };
     for (const auto& row : rows) {
         fault = row.fault;
+        if (fault == kBelowTree2Link) {
+            RemoveDirectoryW(Tree1(L"lnkdir").c_str());
+            DeleteFileW(Tree1(L"lnkfile").c_str());
+            for (const std::wstring& tree : {tree1, tree2}) CreateDirectoryW((tree + L"\\lnksub").c_str(), nullptr);
+        }
+        CreateDirectoryW(Tree1(row.below + L"lnkdir").c_str(), nullptr);
+        ::CloseHandle(
+            ::CreateFileW(Tree1(row.below + L"lnkfile").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         attributeWrites = 0;
         WalkResult r = Walk(false);
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
@@ -221,8 +239,8 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
         // Kept or not written, neither link is in tree 2: what is there was never compared.
         EXPECT_EQ(TestRun().counts.LinksFailed, 2u) << r.err;
         EXPECT_EQ(attributeWrites, 0);
-        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\" + row.below + L"lnkdir").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((tree2 + L"\\" + row.below + L"lnkfile").c_str()), INVALID_FILE_ATTRIBUTES);
     }
 }
 
@@ -231,36 +249,13 @@ TEST_F(Links, WhatCannotBeWrittenIsCountedAndLeavesNothing) {
 TEST_F(Links, WhatTreeTwoHoldsDecides) {
     enum State { kEmptyFolder, kUnlistableFolder, kMountPoint, kEarlierJunction, kStaleEmptyEntry, kLongTarget };
     static State state;
-    static std::wstring tree2Dir, tree1Mount;
-    static decltype(win.CreateFileW) opens;
-    static decltype(win.FindFirstFileExW) enumerations;
-    static decltype(win.GetFileAttributesW) attributes;
-    opens = win.CreateFileW;
-    enumerations = win.FindFirstFileExW;
-    attributes = win.GetFileAttributesW;
-    tree2Dir = L"\\\\?\\" + tree2 + L"\\lnkdir";
-    tree1Mount = Tree1(L"lnkmount");
-    SeamOverride open(
-        win.CreateFileW, +[](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-            // The tree-2 entry's own reparse data: a volume mount point or an earlier junction.
-            bool asLink = (state == kMountPoint || state == kEarlierJunction) && (f & FILE_FLAG_OPEN_REPARSE_POINT);
-            if (asLink && a == GENERIC_READ && tree2Dir == p) return opens(tree1Mount.c_str(), a, s, sa, d, f, t);
-            return opens(p, a, s, sa, d, f, t);
-        });
     SeamOverride list(
-        win.FindFirstFileExW, +[](LPCWSTR p, FINDEX_INFO_LEVELS l, LPVOID d, FINDEX_SEARCH_OPS o, LPVOID f, DWORD x) {
-            if (state == kUnlistableFolder && std::wstring(p).find(tree2Dir) == 0) {
-                SetLastError(ERROR_ACCESS_DENIED);
-                return INVALID_HANDLE_VALUE;
+        win.GetFileInformationByHandleEx, +[](HANDLE h, FILE_INFO_BY_HANDLE_CLASS c, LPVOID d, DWORD n) -> BOOL {
+            if (state != kUnlistableFolder || c != FileIdBothDirectoryInfo) {
+                return ::GetFileInformationByHandleEx(h, c, d, n);
             }
-            return enumerations(p, l, d, o, f, x);
-        });
-    SeamOverride attribute(
-        win.GetFileAttributesW, +[](LPCWSTR p) -> DWORD {
-            DWORD value = attributes(p);
-            bool asLink = state == kMountPoint || state == kEarlierJunction;
-            return asLink && tree2Dir == p && value != INVALID_FILE_ATTRIBUTES ? value | FILE_ATTRIBUTE_REPARSE_POINT
-                                                                               : value;
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
         });
     CreateDirectoryW(Tree1(L"lnkdir").c_str(), nullptr);
     // Beyond the 1 KiB that reparse data was once read into.
@@ -277,9 +272,13 @@ TEST_F(Links, WhatTreeTwoHoldsDecides) {
         Written.clear();
         LinkData_[L"lnkdir"] =
             Raw(IO_REPARSE_TAG_MOUNT_POINT, row.state == kLongTarget ? longTarget : L"\\??\\D:\\t", L"");
-        LinkData_[L"lnkmount"] =
-            Raw(IO_REPARSE_TAG_MOUNT_POINT,
-                row.state == kEarlierJunction ? L"\\??\\D:\\old" : L"\\??\\Volume{0b1c5e6a}\\", L"");
+        // The tree-2 entry's own reparse data: a volume mount point or an earlier junction.
+        fake_links::Tree2Links.clear();
+        if (row.state == kMountPoint || row.state == kEarlierJunction) {
+            fake_links::Tree2Links[L"lnkdir"] =
+                Raw(IO_REPARSE_TAG_MOUNT_POINT,
+                    row.state == kEarlierJunction ? L"\\??\\D:\\old" : L"\\??\\Volume{0b1c5e6a}\\", L"");
+        }
         if (row.state != kLongTarget) CreateDirectoryW((tree2 + L"\\lnkdir").c_str(), nullptr);
         WalkResult r = Walk(false);
         int line = static_cast<int>(&row - rows);
