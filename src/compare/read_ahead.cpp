@@ -3,6 +3,7 @@
 #include "base/memory.h"
 #include "base/waits.h"
 #include "compare/device_size.h"
+#include "compare/read_until.h"
 #include "compare/reader_threads.h"
 #include "console/control_handler.h"
 #include "platform/win_api.h"
@@ -60,22 +61,6 @@ struct ReadAhead {
 
 namespace {
 
-// Reads `due` bytes (the block's compared length) from `position` on, asking for `length`
-// (whole sectors); stops at an error or the end of the file. The bytes it got.
-uint32_t ReadAt(HANDLE handle, uint8_t* buffer, uint64_t position, uint32_t length, uint32_t due) {
-    uint32_t filled = 0;
-    while (filled < due) {
-        OVERLAPPED at = {};
-        const uint64_t offset = position + filled;
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD got = 0;
-        if (!win.ReadFile(handle, buffer + filled, length - filled, &got, &at) || got == 0) break;
-        filled += got;
-    }
-    return filled;
-}
-
 // Reads the reader's blocks of one generation, from its first until a block does not arrive
 // whole, the pair's end, or the generation's end. Called with the lock held; returns with it.
 void ReadGeneration(Reader* reader, uint64_t generation) {
@@ -100,7 +85,8 @@ void ReadGeneration(Reader* reader, uint64_t generation) {
         uint32_t got = 0;
         if (handle != INVALID_HANDLE_VALUE) {
             win.ReleaseSRWLockExclusive(&a->lock);
-            got = ReadAt(handle, a->data[side][place], position, length, due);
+            const bool unbuffered = (a->openFlags[side] & FILE_FLAG_NO_BUFFERING) != 0;
+            got = ReadUntil(handle, a->data[side][place], length, due, position, unbuffered ? a->sectorSize : 0).bytes;
             win.AcquireSRWLockExclusive(&a->lock);
         } else {
             a->openFailed = true;

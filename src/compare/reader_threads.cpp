@@ -4,6 +4,7 @@
 
 #include "base/run_options.h"
 #include "compare/error_names.h"
+#include "compare/read_until.h"
 #include "compare/side_readers.h"
 #include "console/console_output.h"
 #include "console/console_session.h"
@@ -159,15 +160,11 @@ bool ReadSector(HANDLE handle, bool unbuffered, uint8_t* target, uint32_t sector
                 DWORD* error) {
     const int32_t attempts = Options.RetryCount;
     for (int32_t k = 1; k <= attempts && !StopRequested();) {
-        DWORD got = 0;
-        // A buffered read may deliver less than asked and still go on; an unbuffered one delivers
-        // part of a sector only at the end of the file, and a read from there would be refused.
-        if (win.ReadFile(handle, target + *have, sector - *have, &got, nullptr)) {
-            *have += got;
-            if (got != 0 && *have < sector && !unbuffered) continue;
-            return true;
-        }
-        *error = win.GetLastError();
+        const ReadUntilResult read =
+            ReadUntil(handle, target + *have, sector - *have, sector - *have, kWhereItStands, unbuffered ? sector : 0);
+        *have += read.bytes;
+        if (read.error == ERROR_SUCCESS) return true;
+        *error = read.error;
         if (column >= 0 && k < attempts && attempts > 1) WriteStatusAt(column, " retry %i of %i    ", k, attempts - 1);
         ++k;
     }
@@ -286,21 +283,21 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     const uint32_t due = BytesDue(*run, readLength);
     uint32_t filled = 0;
     for (;;) {
-        DWORD got = 0;
         // An error kept for another block is that block's: this one is read afresh.
         DWORD error = run->pair.DeferredAt[sideIndex] == position ? run->pair.DeferredError[sideIndex] : ERROR_SUCCESS;
         run->pair.DeferredError[sideIndex] = ERROR_SUCCESS;
         if (error == ERROR_SUCCESS) {
-            if (win.ReadFile(*side.handle, side.buffer + filled, readLength - filled, &got, nullptr)) {
-                filled += got;
-                // An unbuffered read ends short of whole sectors only at the end of the medium, and
-                // would be refused where it stands now.
-                const bool sectorsLeft = !(*side.openFlags & FILE_FLAG_NO_BUFFERING) || filled % side.sectorSize == 0;
-                if (got != 0 && filled < due && sectorsLeft) continue;
+            const bool unbuffered = (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0;
+            // After a retry the reading goes on where the handle stands, behind what came before.
+            const ReadUntilResult read = ReadUntil(*side.handle, side.buffer + filled, readLength - filled,
+                                                   due > filled ? due - filled : 0, kWhereItStands,
+                                                   unbuffered ? side.sectorSize : 0);
+            filled += read.bytes;
+            if (read.error == ERROR_SUCCESS) {
                 *side.bytesRead = filled;
                 return 1;
             }
-            error = win.GetLastError();
+            error = read.error;
         }
         if (error == ERROR_HANDLE_EOF) {
             *side.bytesRead = filled;

@@ -8,6 +8,7 @@
 #include "base/waits.h"
 #include "compare/device_size.h"
 #include "compare/file_identity.h"
+#include "compare/read_until.h"
 #include "compare/reader_threads.h"
 #include "console/control_handler.h"
 #include "paths/path_strings.h"
@@ -75,16 +76,11 @@ void CloseJobHandles(PairJob* job) {
 }
 
 // Reads a side whole, as the comparison's reader does: a short read before the end is no end.
-bool ReadWhole(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t readLength, uint32_t* delivered) {
-    uint32_t filled = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!win.ReadFile(handle, buffer + filled, readLength - filled, &got, nullptr)) return false;
-        filled += got;
-        if (got == 0 || filled >= length) break;
-    }
-    *delivered = filled;
-    return true;
+bool ReadWhole(HANDLE handle, uint8_t* buffer, uint32_t length, uint32_t readLength, uint32_t sectorSize,
+               uint32_t* delivered) {
+    const ReadUntilResult read = ReadUntil(handle, buffer, readLength, length, kWhereItStands, sectorSize);
+    *delivered = read.bytes;
+    return read.error == ERROR_SUCCESS;
 }
 
 // Opens, sizes and perhaps reads the pair. Anything that fails leaves the job declined, with
@@ -118,7 +114,8 @@ void RunJob(PairJob* job) {
         uint32_t length = static_cast<uint32_t>(r.sizes[0]);
         uint32_t readLength = RoundUp(length, job->sectorSize);
         for (int side = 0; side < 2 && length != 0; ++side) {
-            if (!ReadWhole(r.handles[side], r.data[side], length, readLength, &r.delivered[side])) {
+            const uint32_t sector = job->openFlags & FILE_FLAG_NO_BUFFERING ? job->sectorSize : 0;
+            if (!ReadWhole(r.handles[side], r.data[side], length, readLength, sector, &r.delivered[side])) {
                 CloseJobHandles(job);
                 return;
             }
