@@ -100,7 +100,7 @@ bool ReadBothSides(RunState* run, const PairSides& sides, uint32_t readLength) {
         run->pair.Unread[side].count = 0;
     }
     if (sides.read) return true;
-    uint32_t result1, result2;
+    SideRead result1, result2;
     if (run->setup.ParallelReads) {
         StartSideRead(run, 0, readLength);
         StartSideRead(run, 1, readLength);
@@ -112,7 +112,7 @@ bool ReadBothSides(RunState* run, const PairSides& sides, uint32_t readLength) {
         result1 = ReadSide(run, 0, readLength);
         result2 = ReadSide(run, 1, readLength);
     }
-    return result1 != 0 && result2 != 0;
+    return result1 == SideRead::kWhole && result2 == SideRead::kWhole;
 }
 
 // The compare buffers of the block being compared point into a turn's buffers for a while; the
@@ -143,9 +143,9 @@ uint32_t ReadTurn(RunState* run, LongTurn* turn, const BlockPlan* plans) {
             run->setup.CompareBuffers[side] = turn->data[side] + static_cast<size_t>(b) * run->setup.BlockSize;
             run->pair.BytesRead[side] = 0;
             run->pair.Unread[side].count = 0;
-            uint32_t result = run->setup.SideIsNull[side] ? 1 : ReadSide(run, side, plan.readLength);
-            if (result == kReadDeferred) break;
-            turn->result[side][b] = result;
+            const SideRead result = run->setup.SideIsNull[side] ? SideRead::kWhole : ReadSide(run, side, plan.readLength);
+            if (result == SideRead::kDeferred) break;
+            turn->whole[side][b] = result == SideRead::kWhole;
             turn->bytesRead[side][b] = run->pair.BytesRead[side];
             turn->unread[side][b] = run->pair.Unread[side];
             // A side that ended reads nothing more of this turn.
@@ -170,7 +170,7 @@ bool TakeTurnBlock(RunState* run, const LongTurn& turn, uint32_t b) {
         run->pair.BytesRead[side] = turn.bytesRead[side][b];
         run->pair.Unread[side] = turn.unread[side][b];
     }
-    return turn.result[0][b] != 0 && turn.result[1][b] != 0;
+    return turn.whole[0][b] && turn.whole[1][b];
 }
 
 // Whether the bytes of [0, length) that neither side lacks differ anywhere.

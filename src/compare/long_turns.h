@@ -17,7 +17,7 @@ struct LongTurn {
     uint8_t* data[2];   // capacity blocks each
     uint32_t count;     // blocks of the turn being compared
     uint32_t bytesRead[2][kMostBlocks];
-    uint32_t result[2][kMostBlocks];  // ReadSide's answer; 0 also for a block not read
+    bool whole[2][kMostBlocks];  // the side read the block whole; false also for a block not read
     UnreadRanges unread[2][kMostBlocks];
 };
 

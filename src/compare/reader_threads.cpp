@@ -257,13 +257,13 @@ uint32_t BytesDue(const RunState& run, uint32_t readLength) {
 
 // The whole block, sector by sector, from where the handle stands. Where the length is known only
 // by reading to the end, the end of the medium is that end.
-uint32_t ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_t readLength) {
+SideRead ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_t readLength) {
     uint32_t end = readLength;
     int read = ReadSectorBySector(*side.handle, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0, side.buffer, readLength,
                                   side.sectorSize, side.unread, run.pair.BlockPosition,
                                   run.pair.LengthUnknown ? &end : nullptr, side.number);
     *side.bytesRead = end;
-    return static_cast<uint32_t>(read);
+    return read ? SideRead::kWhole : SideRead::kGaveUp;
 }
 
 }  // namespace
@@ -271,7 +271,7 @@ uint32_t ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_
 // Reads the block of one side, recovering from read errors by their class: media errors sector by
 // sector, reopenable ones by a new handle, anything else by asking. Both sides recover alike: a
 // target disk fails as often as a source.
-uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
+SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
     const SideOfPair side = SideOf(run, sideIndex);
     const uint64_t position = run->pair.BlockPosition;
     RecoveryTurn turn;
@@ -295,24 +295,24 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             filled += read.bytes;
             if (read.error == ERROR_SUCCESS) {
                 *side.bytesRead = filled;
-                return 1;
+                return SideRead::kWhole;
             }
             error = read.error;
         }
         if (error == ERROR_HANDLE_EOF) {
             *side.bytesRead = filled;
-            return 1;
+            return SideRead::kWhole;
         }
         // Recovered later, in the block's turn: the handle still stands at the block's start.
         if (run->pair.DeferErrors && filled == 0) {
             run->pair.DeferredError[sideIndex] = error;
             run->pair.DeferredAt[sideIndex] = position;
-            return kReadDeferred;
+            return SideRead::kDeferred;
         }
-        if (StopRequested()) return 0;
+        if (StopRequested()) return SideRead::kGaveUp;
         turn.Take();
         // The other side's recovery may have ended with a stop: no new prompt after it.
-        if (StopRequested()) return 0;
+        if (StopRequested()) return SideRead::kGaveUp;
         ClearStatusLine();
 
         if (IsReopenableError(error)) ++reopenRounds;
@@ -325,7 +325,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             } else {
                 PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             }
-            if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return 0;
+            if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return SideRead::kGaveUp;
             return ReadBlockBySectors(*run, side, readLength);
         }
         if (recovery == Recovery::kReopen || recovery == Recovery::kReopenBuffered) {
@@ -335,7 +335,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             if (recovery == Recovery::kReopenBuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
             if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) {
                 NoteReason(&run->pair, "%s reopening file%i", ErrorName(error), side.number);
-                return 0;
+                return SideRead::kGaveUp;
             }
             filled = 0;
             continue;
@@ -346,7 +346,7 @@ uint32_t ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         if (AnswerYesNo(L'Y')) {
             if (side.number == 1 || NobodyAnswers(Session)) PrintOut("\n");
             NoteReason(&run->pair, "read error %s in file%i", ErrorName(error), side.number);
-            return 0;
+            return SideRead::kGaveUp;
         }
         AnnounceRetry();
     }

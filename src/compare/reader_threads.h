@@ -6,17 +6,21 @@
 #include "base/run_state.h"
 #include "platform/windows.h"
 
+// How the reading of one side's block ended.
+enum class SideRead : uint32_t {
+    kGaveUp,  // the reading was given up (a stop, an answer, a handle that cannot be placed)
+    kWhole,   // the buffer holds the block, unreadable sectors as zeros named in Unread
+    // With the run's DeferErrors set, the block's first read failed: the error is kept with the
+    // block in DeferredError, and the next read of that block recovers from it.
+    kDeferred,
+};
+
 // Reads the block of one side (0 or 1) into its compare buffer: sector by sector after a media
 // error (and after RetryCount reads that fail in a reopenable way), reopening after a lost share
 // or medium, asking the user after anything else; when nobody can answer every question takes its
-// default answer. Nonzero when the buffer holds the block, 0 when the reading was given up.
-// Writes the side's BytesRead and Unread, and may replace its handle and drop
+// default answer. Writes the side's BytesRead and Unread, and may replace its handle and drop
 // FILE_FLAG_NO_BUFFERING from OpenFlags.
-uint32_t ReadSide(RunState* run, int side, uint32_t readLength);
-
-// What ReadSide answers, with the run's DeferErrors set, for a block whose first read failed: the
-// error is kept in DeferredError, and the next ReadSide of the side recovers from it.
-constexpr uint32_t kReadDeferred = 2;
+SideRead ReadSide(RunState* run, int side, uint32_t readLength);
 
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after

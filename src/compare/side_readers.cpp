@@ -19,7 +19,7 @@ struct SideReader {
     HANDLE start;  // auto-reset: a block may be waiting
     HANDLE done;   // auto-reset: a block may be read
     uint32_t readLength;
-    uint32_t result;
+    SideRead result;
     std::atomic<uint32_t> started;   // blocks handed over
     std::atomic<uint32_t> finished;  // blocks read; equal to `started` when the reader is idle
     std::atomic<bool> quit;
@@ -53,7 +53,8 @@ void CloseReader(SideReader* reader) {
     if (reader->done) win.CloseHandle(reader->done);
     reader->run = nullptr;
     reader->thread = reader->start = reader->done = nullptr;
-    reader->readLength = reader->result = 0;
+    reader->readLength = 0;
+    reader->result = SideRead::kGaveUp;
     reader->started.store(0);
     reader->finished.store(0);
     reader->quit.store(false);
@@ -91,7 +92,7 @@ void StartSideRead(RunState* run, int side, uint32_t readLength) {
     win.SetEvent(reader->start);
 }
 
-uint32_t WaitSideRead(int side) {
+SideRead WaitSideRead(int side) {
     SideReader* reader = &readers[side];
     // The reader writes into the pair's buffer until it is done: a stop is seen by the reader,
     // at every read and retry, and ends its work; this thread waits for that.
