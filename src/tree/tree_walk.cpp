@@ -203,9 +203,10 @@ struct PathEntry {
 namespace {
 
 // The tree-2 folder's names, read on a thread of their own while tree 1 is opened; waited for
-// and released on every way out.
+// and released on every way out. The listing lives on the heap: a thread given up after a stop
+// writes into it once its call returns, long after this frame is gone.
 struct Tree2Listing {
-    FolderListing listing;
+    FolderListing& listing = *static_cast<FolderListing*>(AllocZeroed(sizeof(FolderListing)));
     HANDLE thread = nullptr;
     bool abandoned = false;  // a stop came while the thread still listed: never read or freed
     Tree2Listing(const wchar_t* folder2, const wchar_t* mask) { StartFolderListing(&listing, folder2, mask, &thread); }
@@ -218,7 +219,9 @@ struct Tree2Listing {
         return !abandoned;
     }
     ~Tree2Listing() {
-        if (Wait()) FreeFolderListing(&listing);
+        if (!Wait()) return;
+        FreeFolderListing(&listing);
+        FreeBlock(&listing);
     }
 };
 

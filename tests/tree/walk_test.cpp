@@ -318,6 +318,53 @@ TEST_F(TreeWalk, PausesOnlyAfterComparedPairs) {
     EXPECT_EQ(pauseQueries, 2);
 }
 
+// A tree-2 listing held in a call that returns only after a stop is given up within about a
+// second; when the call returns, the thread writes into its own listing, not into the stack where
+// the walk's frames were.
+__attribute__((noinline)) bool StackStaysAsLeftWhile(void (*release)()) {
+    volatile uint8_t area[256 * 1024];
+    for (uint8_t& byte : const_cast<uint8_t(&)[sizeof area]>(area)) byte = 0xAB;
+    release();
+    for (uint8_t byte : area) {
+        if (byte != 0xAB) return false;
+    }
+    return true;
+}
+
+TEST_F(TreeWalk, AListingGivenUpAfterAStopWritesIntoNoFrame) {
+    t1.Write(L"a", "1");
+    t2.Write(L"a", "1");
+    t2.Write(L"b", "2");
+    static DWORD walker;
+    static HANDLE go, listingThread;
+    walker = GetCurrentThreadId();
+    go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SeamOverride thread(
+        win.CreateThread, +[](LPSECURITY_ATTRIBUTES s, SIZE_T k, LPTHREAD_START_ROUTINE f, LPVOID p, DWORD c, LPDWORD i) {
+            HANDLE h = SeamBase().CreateThread(s, k, f, p, c, i);
+            DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &listingThread, SYNCHRONIZE, FALSE, 0);
+            return h;
+        });
+    SeamOverride next(
+        win.FindNextFileW, +[](HANDLE h, LPWIN32_FIND_DATAW d) -> BOOL {
+            if (GetCurrentThreadId() != walker) {
+                InterruptFlag.store(1);
+                WaitForSingleObject(go, 10000);
+            }
+            return SeamBase().FindNextFileW(h, d);
+        });
+    const DWORD began = GetTickCount();
+    EXPECT_EQ(Walk(t1.path(), t2.path()).count, 0u);
+    EXPECT_LT(GetTickCount() - began, 3000u);
+    EXPECT_TRUE(StackStaysAsLeftWhile(+[] {
+        SetEvent(go);
+        WaitForSingleObject(listingThread, 10000);
+    }));
+    CloseHandle(listingThread);
+    CloseHandle(go);
+    InterruptFlag.store(0);
+}
+
 TEST_F(TreeWalk, PathTooLongStopsTheWalk) {
     SeamOverride first(
         win.FindFirstFileW, +[](LPCWSTR, LPWIN32_FIND_DATAW d) -> HANDLE {
