@@ -237,7 +237,7 @@ void AccountUnread(RunState* run, const ComparedBytes& bytes, PairRun* pair) {
             NoteReason(&run->pair, "not read in file%i from %s to %s", side + 1,
                        HexOffset(first, listedAt + ranges.begin[i]), HexOffset(last, listedAt + end - 1));
             if (!Options.quiet) {
-                PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side + 1, run->pair.CompareLength);
+                PrintUnreadRange(listedAt + ranges.begin[i], listedAt + end - 1, side, run->pair.CompareLength);
             }
         }
     }
@@ -319,8 +319,8 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
         // Zero by definition: neither side is read, and both move on to the next block.
         pair->skippedBytes += length - plan.lead;
         pair->holeBytes += length - plan.lead;
-        bool moved = SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 1) &&
-                     SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 2);
+        bool moved = SeekSide(run->pair.SideHandle[0], plan.position + plan.readLength, 0) &&
+                     SeekSide(run->pair.SideHandle[1], plan.position + plan.readLength, 1);
         if (!moved) {
             NoteReason(&run->pair, "a side could not be positioned at offset %llu",
                        static_cast<unsigned long long>(plan.position + plan.readLength));
@@ -359,7 +359,7 @@ bool RunBlock(RunState* run, const PairSides& sides, const BlockPlan& plan, cons
 // pair ends with it.
 bool RunBlockOnItsOwn(RunState* run, const PairSides& sides, const BlockPlan& plan, OwnBuffers* own, bool showProgress,
                       PairRun* pair) {
-    if (!SeekSide(run->pair.SideHandle[0], plan.position, 1) || !SeekSide(run->pair.SideHandle[1], plan.position, 2)) {
+    if (!SeekSide(run->pair.SideHandle[0], plan.position, 0) || !SeekSide(run->pair.SideHandle[1], plan.position, 1)) {
         pair->end = LoopEnd::ReaderGaveUp;
         return false;
     }

@@ -119,7 +119,7 @@ void PrintUnreadRange(uint64_t first, uint64_t last, int side, uint64_t compareL
     const char tail[] = ": not read in file";
     memcpy(p, tail, sizeof(tail) - 1);
     p += sizeof(tail) - 1;
-    *p++ = static_cast<char>('0' + side);
+    *p++ = static_cast<char>('1' + side);
     *p++ = '\r';
     *p++ = '\n';
     WriteOut(line, static_cast<uint32_t>(p - line));

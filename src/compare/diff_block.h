@@ -13,7 +13,7 @@ constexpr uint32_t kDiffLineLimit = 10000;
 uint32_t DiffBlock(const uint8_t* buffer1, const uint8_t* buffer2, uint32_t length, uint64_t blockOffset,
                    uint64_t compareLength);
 
-// One line, in the listing's offset format, for bytes [first, last] that side `side` (1 or 2)
+// One line, in the listing's offset format, for bytes [first, last] that side `side` (0 or 1)
 // could not read: they are zero in its buffer, and listed lines among them are no data.
 void PrintUnreadRange(uint64_t first, uint64_t last, int side, uint64_t compareLength);
 

@@ -19,10 +19,10 @@ namespace {
 void PrintCannotOpen(int side, const wchar_t* path, DWORD error) {
     const wchar_t* shown = SkipLongPathPrefix(path);
     if (wcslen(shown) + 64 < static_cast<size_t>(kFormatLimit)) {
-        PrintErr("\rCannot open file%i for compare '%S'\nerr=%s\n", side, shown, ErrorName(error));
+        PrintErr("\rCannot open file%i for compare '%S'\nerr=%s\n", side + 1, shown, ErrorName(error));
         return;
     }
-    PrintErr("\rCannot open file%i for compare '", side);
+    PrintErr("\rCannot open file%i for compare '", side + 1);
     PrintErrLongPath(shown);
     PrintErr("'\nerr=%s\n", ErrorName(error));
 }
@@ -30,7 +30,7 @@ void PrintCannotOpen(int side, const wchar_t* path, DWORD error) {
 // "Cannot read the size of fileN" and the error: a size that cannot be told is no size of 0, and
 // nothing of the pair can be compared.
 void PrintCannotSize(int side, const wchar_t* path, DWORD error) {
-    PrintErr("\rCannot read the size of file%i '", side);
+    PrintErr("\rCannot read the size of file%i '", side + 1);
     PrintErrLongPath(SkipLongPathPrefix(path));
     PrintErr("'\nerr=%s\n", ErrorName(error));
 }
@@ -53,7 +53,7 @@ bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sid
         sides->sizes[side] = SizeOfFileOrDevice(handle, device);
         if (sides->sizes[side] == kSizeUnknown && !device) {
             DWORD error = win.GetLastError();
-            PrintCannotSize(side + 1, paths[side], error);
+            PrintCannotSize(side, paths[side], error);
             NoteReason(&runState->pair, "%s reading the size of file%i", ErrorName(error), side + 1);
             return false;
         }
@@ -84,7 +84,7 @@ bool OpenPairSides(RunState* run, const wchar_t* const paths[2], bool skipHardLi
             win.CreateFileW(paths[side], GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run->OpenFlags, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             DWORD error = win.GetLastError();
-            PrintCannotOpen(side + 1, paths[side], error);
+            PrintCannotOpen(side, paths[side], error);
             NoteReason(&run->pair, "%s opening file%i", ErrorName(error), side + 1);
             *failed = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
             return false;

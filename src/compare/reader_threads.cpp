@@ -48,14 +48,14 @@ struct SideOfPair {
     UnreadRanges* unread;
     uint32_t* bytesRead;
     uint32_t* openFlags;  // those its handle was opened with
-    int number;           // 1 or 2, as the messages name the files
+    int index;            // 0 or 1; the messages name the files 1 and 2
 };
 
 SideOfPair SideOf(RunState* run, int side) {
     return {&run->pair.SideHandle[side],     run->pair.SidePath[side],
             run->setup.CompareBuffers[side], run->setup.SectorSize[side],
             &run->pair.Unread[side],         &run->pair.BytesRead[side],
-            &run->pair.SideOpenFlags[side],  side + 1};
+            &run->pair.SideOpenFlags[side],  side};
 }
 
 // Opens the side's path again, as the first open did, until it works or the user gives up.
@@ -65,7 +65,7 @@ bool Reopen(const RunState& run, const SideOfPair& side) {
         *side.handle =
             win.CreateFileW(side.path, GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run.OpenFlags, nullptr);
         if (*side.handle != INVALID_HANDLE_VALUE) return true;
-        PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), side.number);
+        PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), side.index + 1);
         bool abort = AnswerYesNo(L'Y');
         PrintErr("\n");
         if (abort) return false;
@@ -94,9 +94,9 @@ BOOL SeekTo(HANDLE handle, uint64_t position) {
     return win.SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
 }
 
-bool SeekSide(HANDLE handle, uint64_t position, int sideNumber) {
+bool SeekSide(HANDLE handle, uint64_t position, int side) {
     if (SeekTo(handle, position)) return true;
-    PrintErr("\nerror %s positioning file%i at offset %I64u -> abort\n", LastErrorName(), sideNumber, position);
+    PrintErr("\nerror %s positioning file%i at offset %I64u -> abort\n", LastErrorName(), side + 1, position);
     return false;
 }
 
@@ -174,7 +174,7 @@ bool ReadSector(HANDLE handle, bool unbuffered, uint8_t* target, uint32_t sector
 }  // namespace
 
 int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t length, uint32_t sectorSize,
-                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int sideNumber) {
+                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int side) {
     const uint32_t sector = sectorSize;
     int sectors = static_cast<int>(length / sector);
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
@@ -235,7 +235,7 @@ int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t
         }
     }
     if (!placed) {
-        PrintErr("error %s positioning file%i -> abort\n", LastErrorName(), sideNumber);
+        PrintErr("error %s positioning file%i -> abort\n", LastErrorName(), side + 1);
         return 0;
     }
     // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
@@ -261,7 +261,7 @@ SideRead ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_
     uint32_t end = readLength;
     int read = ReadSectorBySector(*side.handle, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0, side.buffer, readLength,
                                   side.sectorSize, side.unread, run.pair.BlockPosition,
-                                  run.pair.LengthUnknown ? &end : nullptr, side.number);
+                                  run.pair.LengthUnknown ? &end : nullptr, side.index);
     *side.bytesRead = end;
     return read ? SideRead::kWhole : SideRead::kGaveUp;
 }
@@ -325,7 +325,7 @@ SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             } else {
                 PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             }
-            if (filled != 0 && !SeekSide(*side.handle, position, side.number)) return SideRead::kGaveUp;
+            if (filled != 0 && !SeekSide(*side.handle, position, side.index)) return SideRead::kGaveUp;
             return ReadBlockBySectors(*run, side, readLength);
         }
         if (recovery == Recovery::kReopen || recovery == Recovery::kReopenBuffered) {
@@ -333,19 +333,19 @@ SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             *side.handle = INVALID_HANDLE_VALUE;
             // A volume that refuses unbuffered reads refuses them for every later open too.
             if (recovery == Recovery::kReopenBuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.number)) {
-                NoteReason(&run->pair, "%s reopening file%i", ErrorName(error), side.number);
+            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.index)) {
+                NoteReason(&run->pair, "%s reopening file%i", ErrorName(error), side.index + 1);
                 return SideRead::kGaveUp;
             }
             filled = 0;
             continue;
         }
         // Side 2 starts its prompt at the line start and leaves the line end to the abort message.
-        PrintOut(side.number == 1 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)",
+        PrintOut(side.index == 0 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)",
                  ErrorName(error));
         if (AnswerYesNo(L'Y')) {
-            if (side.number == 1 || NobodyAnswers(Session)) PrintOut("\n");
-            NoteReason(&run->pair, "read error %s in file%i", ErrorName(error), side.number);
+            if (side.index == 0 || NobodyAnswers(Session)) PrintOut("\n");
+            NoteReason(&run->pair, "read error %s in file%i", ErrorName(error), side.index + 1);
             return SideRead::kGaveUp;
         }
         AnnounceRetry();

@@ -31,7 +31,7 @@ SideRead ReadSide(RunState* run, int side, uint32_t readLength);
 // 0 also when a seek failed: the handle no longer stands where the next read must begin.
 // `unbuffered`: the handle was opened with FILE_FLAG_NO_BUFFERING.
 int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t length, uint32_t sectorSize,
-                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int sideNumber);
+                       UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int side);
 
 // Every open of a side shares as the first: a reopen that asked for less could fail where the
 // first open worked.
@@ -41,7 +41,7 @@ BOOL SeekTo(HANDLE handle, uint64_t position);
 
 // SeekTo, with "error ... positioning file%i" on standard error when it fails: whatever the
 // side reads after a failed seek would be compared against the wrong bytes.
-bool SeekSide(HANDLE handle, uint64_t position, int sideNumber);
+bool SeekSide(HANDLE handle, uint64_t position, int side);  // side 0 or 1
 
 // A lost network name, a changed or missing medium: the open handle is worth replacing.
 bool IsReopenableError(DWORD code);
