@@ -54,6 +54,15 @@ TEST(StrictSeam, EachRuleFailsTheCallAsWindowsDoesAndIsRecorded) {
     // Whole pages, so that only what a row breaks is unaligned.
     static uint8_t* const buffer = static_cast<uint8_t*>(
         VirtualAlloc(nullptr, 65536, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    auto readUnbuffered = [&](uint64_t offset, DWORD length, size_t into) {
+        HANDLE h = openUnbuffered();
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        DWORD got = 0;
+        bool ok = win.ReadFile(h, buffer + into, length, &got, &at);
+        win.CloseHandle(h);
+        return ok;
+    };
     static HANDLE closed = nullptr;
     struct Row {
         const char* rule;
@@ -61,36 +70,11 @@ TEST(StrictSeam, EachRuleFailsTheCallAsWindowsDoesAndIsRecorded) {
         DWORD error;
         const char* violation;  // a part of it, or null for none
     } rows[] = {
-        {"unbuffered read at an unaligned offset",
-         [&] {
-             HANDLE h = openUnbuffered();
-             LARGE_INTEGER at = {};
-             at.QuadPart = 100;
-             win.SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
-             DWORD got = 0;
-             bool ok = win.ReadFile(h, buffer, sector, &got, nullptr);
-             win.CloseHandle(h);
-             return ok;
-         },
+        {"unbuffered read at an unaligned offset", [&] { return readUnbuffered(100, sector, 0); },
          ERROR_INVALID_PARAMETER, "at offset 100"},
-        {"unbuffered read of part of a sector",
-         [&] {
-             HANDLE h = openUnbuffered();
-             DWORD got = 0;
-             bool ok = win.ReadFile(h, buffer, sector - 1, &got, nullptr);
-             win.CloseHandle(h);
-             return ok;
-         },
+        {"unbuffered read of part of a sector", [&] { return readUnbuffered(0, sector - 1, 0); },
          ERROR_INVALID_PARAMETER, "an unbuffered read takes whole sectors"},
-        {"unbuffered read into an unaligned buffer",
-         [&] {
-             HANDLE h = openUnbuffered();
-             OVERLAPPED at = {};
-             DWORD got = 0;
-             bool ok = win.ReadFile(h, buffer + 8, sector, &got, &at);
-             win.CloseHandle(h);
-             return ok;
-         },
+        {"unbuffered read into an unaligned buffer", [&] { return readUnbuffered(0, sector, 8); },
          ERROR_INVALID_PARAMETER, "into a buffer aligned"},
         {"a long path without the prefix",
          [&] {
