@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "support/fake_console.h"
 #include "support/machine_scenario.h"
+#include "support/one_step_short.h"
 #include "support/output_capture.h"
 
 namespace fc = fake_console;
@@ -77,6 +79,23 @@ TEST(ListVolumes, RedirectedOutputHasNoNames) {
     EXPECT_EQ(capture.streams.outBytes, expected);
     EXPECT_EQ(m.openHandles, 0);
     EXPECT_EQ(m.openSearches, 0);
+    // Each answer one step short of what it was a moment before, one call at a time. A volume the
+    // search does not name, or whose device is not told, is not listed at all; the card reader
+    // whose length is not told is not known to be empty.
+    for (const char* call : strict::kShortCalls) {
+        bool lengthUnknown = strcmp(call, "IOCTL_DISK_GET_LENGTH_INFO") == 0;
+        std::string reference = expected + (lengthUnknown ? "U:  \\\\.\\HarddiskVolume5    Disk1   USB\n" : "");
+        capture.streams.outBytes.clear();
+        {
+            MachineGuard guard(m);
+            strict::OneStepShort shortAnswers(call);
+            ListVolumes();
+        }
+        bool everyVolume = strcmp(call, "FindFirstVolumeW") != 0 && strcmp(call, "FindNextVolumeW") != 0 &&
+                           strcmp(call, "QueryDosDeviceW") != 0;
+        EXPECT_EQ(strict::ListingFault(capture.streams.outBytes, reference, everyVolume), "") << call;
+        EXPECT_EQ(m.openHandles + m.openSearches, 0) << call;
+    }
 }
 
 class ListVolumesOnConsole : public FakeConsoleTest {};
