@@ -20,8 +20,9 @@ void NameDisk(MachineScenario& m, DWORD disk, const char* vendor, const char* pr
     m.DiskDevice(disk).product = product;
 }
 
-// Lettered volumes added out of letter order, a folder mount, one without any mount path, a card
-// reader without a card, a spanned volume, one that cannot be opened and a CD-ROM drive.
+// Lettered volumes added out of letter order, one mounted in many folders as well, a folder mount,
+// one without any mount path, a card reader without a card, a spanned volume, one that cannot be
+// opened and a CD-ROM drive.
 MachineScenario Machine(const std::wstring& labelOfF) {
     MachineScenario m;
     m.Disk(0, 17).Disk(1, 7).Disk(2, 11);
@@ -34,6 +35,8 @@ MachineScenario Machine(const std::wstring& labelOfF) {
     v = &m.Volume(L"E:\\", 0);
     v->label = L"Data";
     v->length = 1000204886016;
+    // Mount folders enough that the list of its mount paths outgrows a first buffer of 1024.
+    for (wchar_t folder = L'a'; folder < L'j'; ++folder) m.Mount(L"E:\\", L"C:\\" + std::wstring(120, folder) + L"\\");
     m.Volume(L"C:\\mnt\\e2\\", 0).length = 1474560;
     v = &m.Volume(L"", 2);
     v->label = L"Recovery";
