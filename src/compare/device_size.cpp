@@ -14,8 +14,10 @@ uint64_t DriverLength(HANDLE handle, bool device) {
     if (lengthError != ERROR_NOT_SUPPORTED) return kSizeUnknown;
     DISK_GEOMETRY geometry = {};
     DWORD returned = 0;
+    // A reply that stops short of the sector size tells no length.
     if (!win.DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof(geometry), &returned,
-                             nullptr)) {
+                             nullptr) ||
+        returned < sizeof(geometry)) {
         return kSizeUnknown;
     }
     if (geometry.MediaType < 1 || geometry.MediaType > 10) return kSizeUnknown;

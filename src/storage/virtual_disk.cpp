@@ -38,6 +38,8 @@ constexpr DWORD kHostVolumesOfDiskHandle = 3;  // GET_STORAGE_DEPENDENCY_FLAG_HO
 constexpr ULONG kFirstQueryBytes = 8192;
 constexpr ULONG kLargestQueryBytes = 0x100000;
 constexpr DWORD kMountPathChars = 1024;
+// The longest list of mount paths asked for a second time, far more than a volume keeps.
+constexpr DWORD kLargestMountPathChars = 0x10000;
 
 // The string a pointer stored at `offset` of the reply points to, or null when the pointer or the
 // string reaches outside the buffer, or the string is empty: the reply is read as untrusted.
@@ -173,8 +175,16 @@ bool VolumeMountPath(const wchar_t* volumeName, wchar_t* out, size_t capacity) {
     }
     wchar_t names[kMountPathChars] = {};
     DWORD length = 0;
-    if (!VolumePathNamesEntryPoint(name, names, kMountPathChars, &length)) return false;
     // The first name of the list; one that runs to the end of the buffer is no name.
-    if (!wmemchr(names, 0, kMountPathChars)) return false;
-    return CopyPath(out, capacity, names);
+    if (VolumePathNamesEntryPoint(name, names, kMountPathChars, &length)) {
+        return wmemchr(names, 0, kMountPathChars) && CopyPath(out, capacity, names);
+    }
+    // A list longer than the buffer is asked for once more, at the length the call said it needs.
+    if (win.GetLastError() != ERROR_MORE_DATA || length <= kMountPathChars || length > kLargestMountPathChars) {
+        return false;
+    }
+    const DWORD chars = length;
+    ScopedBlock<wchar_t> longer(static_cast<wchar_t*>(AllocZeroed(chars * sizeof(wchar_t))));
+    return VolumePathNamesEntryPoint(name, longer.get(), chars, &length) && wmemchr(longer.get(), 0, chars) &&
+           CopyPath(out, capacity, longer.get());
 }

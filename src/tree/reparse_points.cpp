@@ -253,6 +253,8 @@ bool PrepareLink(const RunState& run, const wchar_t* path1, const wchar_t* path2
     *out = {data, bytes, "reparse point"};
     LinkData link;
     if (!ParseLinkData(data, bytes, &link)) return false;
+    // The system takes exactly the header and the data it declares, which a reply may run past.
+    out->bytes = kHeaderBytes + Word(data, 4);
     if (!DifferentDriveLetters(path1, path2)) return true;
     if (link.tag == IO_REPARSE_TAG_SYMLINK) out->kind = "symlink";
     if (link.substituteChars == 0) return false;

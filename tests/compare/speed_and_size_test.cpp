@@ -120,6 +120,7 @@ struct FakeDevice {
     static inline DWORD lengthError;
     static inline DWORD lengthReturned;
     static inline MEDIA_TYPE media;
+    static inline DWORD geometryReturned;
     static DWORD WINAPI GetFileSize(HANDLE, LPDWORD high) {
         *high = 0;
         ::SetLastError(sizeError);
@@ -145,7 +146,7 @@ struct FakeDevice {
             g->TracksPerCylinder = 2;
             g->SectorsPerTrack = 18;
             g->BytesPerSector = 512;
-            *returned = sizeof(*g);
+            *returned = geometryReturned;
             return TRUE;
         }
         return FALSE;
@@ -162,6 +163,7 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         DWORD lengthReturned;
         MEDIA_TYPE media;
         uint64_t size;
+        DWORD geometryReturned = sizeof(DISK_GEOMETRY);
     } cases[] = {
         {4096, 0, TRUE, 0, 8, FixedMedia, 4096},                                            // a plain file
         {0, ERROR_INVALID_FUNCTION, TRUE, 0, 8, FixedMedia, 500107862016ull},               // a disk
@@ -171,6 +173,7 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, 1474560},  // a floppy
         {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, kSizeUnknown},
         {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_ACCESS_DENIED, 0, F3_1Pt44_512, kSizeUnknown},
+        {0, ERROR_INVALID_FUNCTION, FALSE, ERROR_NOT_SUPPORTED, 0, F3_1Pt44_512, kSizeUnknown, 20},  // no sector size
         {0, 0, FALSE, ERROR_NOT_SUPPORTED, 0, FixedMedia, 0},  // a block device under Wine: 0, no error
         {0, 0, TRUE, 0, 8, FixedMedia, 0},                     // ... whose driver does answer
     };
@@ -183,6 +186,7 @@ TEST(SizeOfFileOrDevice, DevicesAskTheirDriver) {
         FakeDevice::lengthError = c.lengthError;
         FakeDevice::lengthReturned = c.lengthReturned;
         FakeDevice::media = c.media;
+        FakeDevice::geometryReturned = c.geometryReturned;
         HANDLE handle = reinterpret_cast<HANDLE>(0x99);
         EXPECT_EQ(SizeOfFileOrDevice(handle, false), c.size) << c.sizeError << "/" << c.lengthError;
         // The size query's own error names what failed, not the driver's answer to a file.

@@ -117,6 +117,29 @@ TEST(StrictSeam, EachRuleFailsTheCallAsWindowsDoesAndIsRecorded) {
              return ok;
          },
          ERROR_INVALID_HANDLE, nullptr},
+        {"an output smaller than the record a control code always writes",
+         [&] {
+             HANDLE h = openUnbuffered();
+             DWORD got = 0;
+             bool ok = win.DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, buffer, 4, &got, nullptr) != 0;
+             win.CloseHandle(h);
+             return ok;
+         },
+         ERROR_INSUFFICIENT_BUFFER, "always writes a GET_LENGTH_INFORMATION of 8 bytes"},
+        {"a buffer too small for a volume GUID path",
+         [&] { return win.GetVolumeNameForVolumeMountPointW(L"C:\\", reinterpret_cast<LPWSTR>(buffer), 10) != 0; },
+         ERROR_FILENAME_EXCED_RANGE, "a volume GUID path takes 50 characters"},
+        {"reparse data to set that is longer than it declares",
+         [&] {
+             HANDLE h = openUnbuffered();
+             const uint32_t data[5] = {IO_REPARSE_TAG_SYMLINK, 4};  // 4 bytes declared, 12 given
+             DWORD got = 0;
+             bool ok = win.DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, const_cast<uint32_t*>(data), sizeof data,
+                                           nullptr, 0, &got, nullptr) != 0;
+             win.CloseHandle(h);
+             return ok;
+         },
+         ERROR_INVALID_REPARSE_DATA, "exactly the data it declares"},
     };
     strict::TakeViolations();
     for (const Row& row : rows) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/machine_scenario.h"
+#include "support/one_step_short.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -211,6 +212,20 @@ TEST(ListDisks, OneLinePerDiskInNumberOrder) {
         EXPECT_EQ(capture.streams.outBytes, c.out) << c.name;
         EXPECT_EQ(m.openHandles, 0) << c.name;
         EXPECT_EQ(m.openDeviceSets, 0) << c.name;
+        // Each answer one step short of what it was a moment before, one call at a time. Without
+        // its number or its interface's detail a disk is not listed at all.
+        for (const char* call : strict::kShortCalls) {
+            capture.streams.outBytes.clear();
+            {
+                MachineGuard guard(m);
+                strict::OneStepShort shortAnswers(call);
+                ListDisks();
+            }
+            bool everyDisk = strcmp(call, "IOCTL_STORAGE_GET_DEVICE_NUMBER") != 0 &&
+                             strcmp(call, "SetupDiGetDeviceInterfaceDetailW") != 0;
+            EXPECT_EQ(strict::ListingFault(capture.streams.outBytes, c.out, everyDisk), "") << c.name << ", " << call;
+            EXPECT_EQ(m.openHandles + m.openDeviceSets, 0) << c.name << ", " << call;
+        }
     }
 }
 

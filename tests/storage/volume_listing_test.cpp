@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "support/fake_console.h"
 #include "support/machine_scenario.h"
+#include "support/one_step_short.h"
 #include "support/output_capture.h"
 
 namespace fc = fake_console;
@@ -18,8 +20,9 @@ void NameDisk(MachineScenario& m, DWORD disk, const char* vendor, const char* pr
     m.DiskDevice(disk).product = product;
 }
 
-// Lettered volumes added out of letter order, a folder mount, one without any mount path, a card
-// reader without a card, a spanned volume, one that cannot be opened and a CD-ROM drive.
+// Lettered volumes added out of letter order, one mounted in many folders as well, a folder mount,
+// one without any mount path, a card reader without a card, a spanned volume, one that cannot be
+// opened and a CD-ROM drive.
 MachineScenario Machine(const std::wstring& labelOfF) {
     MachineScenario m;
     m.Disk(0, 17).Disk(1, 7).Disk(2, 11);
@@ -32,6 +35,8 @@ MachineScenario Machine(const std::wstring& labelOfF) {
     v = &m.Volume(L"E:\\", 0);
     v->label = L"Data";
     v->length = 1000204886016;
+    // Mount folders enough that the list of its mount paths outgrows a first buffer of 1024.
+    for (wchar_t folder = L'a'; folder < L'j'; ++folder) m.Mount(L"E:\\", L"C:\\" + std::wstring(120, folder) + L"\\");
     m.Volume(L"C:\\mnt\\e2\\", 0).length = 1474560;
     v = &m.Volume(L"", 2);
     v->label = L"Recovery";
@@ -77,6 +82,23 @@ TEST(ListVolumes, RedirectedOutputHasNoNames) {
     EXPECT_EQ(capture.streams.outBytes, expected);
     EXPECT_EQ(m.openHandles, 0);
     EXPECT_EQ(m.openSearches, 0);
+    // Each answer one step short of what it was a moment before, one call at a time. A volume the
+    // search does not name, or whose device is not told, is not listed at all; the card reader
+    // whose length is not told is not known to be empty.
+    for (const char* call : strict::kShortCalls) {
+        bool lengthUnknown = strcmp(call, "IOCTL_DISK_GET_LENGTH_INFO") == 0;
+        std::string reference = expected + (lengthUnknown ? "U:  \\\\.\\HarddiskVolume5    Disk1   USB\n" : "");
+        capture.streams.outBytes.clear();
+        {
+            MachineGuard guard(m);
+            strict::OneStepShort shortAnswers(call);
+            ListVolumes();
+        }
+        bool everyVolume = strcmp(call, "FindFirstVolumeW") != 0 && strcmp(call, "FindNextVolumeW") != 0 &&
+                           strcmp(call, "QueryDosDeviceW") != 0;
+        EXPECT_EQ(strict::ListingFault(capture.streams.outBytes, reference, everyVolume), "") << call;
+        EXPECT_EQ(m.openHandles + m.openSearches, 0) << call;
+    }
 }
 
 class ListVolumesOnConsole : public FakeConsoleTest {};

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/win_api.h"
+#include "support/strict_seam.h"
 
 namespace fake_links {
 
@@ -77,8 +78,12 @@ bool IsFake(HANDLE h) {
 BOOL WINAPI Ioctl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
                   LPOVERLAPPED) {
     auto* link = IsFake(h) ? &std::next(LinkData.begin(), uintptr_t(h) - kFakeBase)->second : Tree2Link(h);
+    if (!strict::ControlBuffersFit(code, in, inSize, outSize)) return FALSE;
     if (code == FSCTL_GET_REPARSE_POINT && link) {
+        // Past its header, a buffer too small gets the part that fits.
         if (link->size() > outSize) {
+            memcpy(out, link->data(), outSize);
+            *returned = outSize;
             SetLastError(ERROR_MORE_DATA);
             return FALSE;
         }

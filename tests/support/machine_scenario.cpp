@@ -7,6 +7,7 @@
 #include "base/os_version.h"
 #include "storage/encrypted_volumes.h"
 #include "storage/virtual_disk.h"
+#include "support/strict_seam.h"
 
 namespace {
 
@@ -118,8 +119,17 @@ BOOL LengthReply(const std::optional<int64_t>& length, LPVOID out, DWORD outSize
     return Reply(info, out, outSize, returned);
 }
 
-// The published descriptor followed by the vendor and product strings, as a disk driver writes
-// it; a buffer too small for all of it gets what fits.
+// A property descriptor as a storage driver answers it: a buffer that holds the header gets what
+// fits, the header's Size telling the whole; no buffer at all only asks whether the property exists.
+BOOL PropertyReply(const void* descriptor, size_t bytes, LPVOID out, DWORD outSize, LPDWORD returned) {
+    if (outSize == 0) return TRUE;
+    if (outSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    *returned = static_cast<DWORD>(bytes < outSize ? bytes : outSize);
+    memcpy(out, descriptor, *returned);
+    return TRUE;
+}
+
+// The published descriptor followed by the vendor and product strings, as a disk driver writes it.
 BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
     STORAGE_PROPERTY_QUERY query = {};
     if (inSize < sizeof(query)) return Fail(ERROR_INVALID_PARAMETER);
@@ -127,7 +137,7 @@ BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, D
     if (query.PropertyId == StorageDeviceSeekPenaltyProperty && query.QueryType == PropertyStandardQuery &&
         d.seekPenalty) {
         DEVICE_SEEK_PENALTY_DESCRIPTOR penalty = {sizeof penalty, sizeof penalty, *d.seekPenalty};
-        return Reply(penalty, out, outSize, returned);
+        return PropertyReply(&penalty, sizeof penalty, out, outSize, returned);
     }
     if (query.PropertyId != StorageDeviceProperty || query.QueryType != PropertyStandardQuery || d.refuseProperty) {
         return Fail(ERROR_NOT_SUPPORTED);
@@ -145,10 +155,7 @@ BOOL DescriptorReply(const FakeDevice& d, LPVOID in, DWORD inSize, LPVOID out, D
     }
     descriptor.Size = static_cast<DWORD>(bytes.size());
     memcpy(bytes.data(), &descriptor, sizeof(descriptor));
-    if (outSize < sizeof(STORAGE_DESCRIPTOR_HEADER)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    *returned = static_cast<DWORD>(bytes.size() < outSize ? bytes.size() : outSize);
-    memcpy(out, bytes.data(), *returned);
-    return TRUE;
+    return PropertyReply(bytes.data(), bytes.size(), out, outSize, returned);
 }
 
 const FakeDevice* DiskOfVolume(const FakeVolume& v) {
@@ -178,6 +185,7 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
     const std::wstring* path = HandlePath(handle);
     if (!path) return Fail(ERROR_INVALID_HANDLE);
     *returned = 0;
+    if (!strict::ControlBuffersFit(code, in, inSize, outSize)) return FALSE;
     if (active->rawControlReply) {
         if (std::optional<RawReply> raw = active->rawControlReply(*path, code)) {
             if (!raw->ok) return Fail(ERROR_INVALID_FUNCTION);
@@ -225,6 +233,7 @@ BOOL WINAPI FakeDeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD inSi
 }
 
 BOOL WINAPI FakeGetVolumeNameForVolumeMountPointW(LPCWSTR mountPoint, LPWSTR name, DWORD chars) {
+    if (!strict::VolumeGuidPathFits("GetVolumeNameForVolumeMountPointW", chars)) return FALSE;
     if (active->rawVolumeNameReply) return active->rawVolumeNameReply(name, chars);
     auto found = active->mountPoints.find(Str(mountPoint));
     if (found == active->mountPoints.end()) return Fail(ERROR_NOT_A_REPARSE_POINT);
@@ -245,6 +254,7 @@ BOOL NextVolume(LPWSTR name, DWORD chars) {
 }
 
 HANDLE WINAPI FakeFindFirstVolumeW(LPWSTR name, DWORD chars) {
+    if (!strict::VolumeGuidPathFits("FindFirstVolumeW", chars)) return INVALID_HANDLE_VALUE;
     searchPosition = 0;
     if (!NextVolume(name, chars)) return INVALID_HANDLE_VALUE;
     ++active->openSearches;
@@ -253,6 +263,7 @@ HANDLE WINAPI FakeFindFirstVolumeW(LPWSTR name, DWORD chars) {
 
 BOOL WINAPI FakeFindNextVolumeW(HANDLE search, LPWSTR name, DWORD chars) {
     if (search != kVolumeSearch) return Fail(ERROR_INVALID_HANDLE);
+    if (!strict::VolumeGuidPathFits("FindNextVolumeW", chars)) return FALSE;
     return NextVolume(name, chars);
 }
 
@@ -281,8 +292,9 @@ BOOL WINAPI FakeGetVolumePathNamesForVolumeNameW(LPCWSTR volumeName, LPWCH names
     for (const std::wstring& path : volume->mountPaths) list += path + L'\0';
     list += L'\0';
     *length = static_cast<DWORD>(list.size());
+    // A buffer too small for the list gets as much of it as fits.
+    wmemcpy(names, list.data(), list.size() < chars ? list.size() : chars);
     if (list.size() > chars) return Fail(ERROR_MORE_DATA);
-    wmemcpy(names, list.data(), list.size());
     return TRUE;
 }
 
@@ -329,7 +341,7 @@ BOOL WINAPI FakeGetVolumeInformationW(LPCWSTR root, LPWSTR label, DWORD labelCha
     if (!pathsVolumeInformation(root, nullptr, 0, serial, maxComponent, flags, fileSystem, fileSystemChars)) {
         return FALSE;
     }
-    if (label && labelChars > 0) {
+    if (label) {
         FakeVolume* volume = active->VolumeByGuid(Str(root));
         std::wstring text = volume ? volume->label : L"";
         if (text.size() + 1 > labelChars) return Fail(ERROR_BAD_LENGTH);

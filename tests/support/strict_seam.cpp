@@ -50,6 +50,9 @@ struct Tracked {
 std::unordered_map<HANDLE, Tracked> handles;
 uint64_t account = 0;
 
+// Guards that ask with short buffers on purpose, on this thread.
+thread_local int shortOnPurpose = 0;
+
 std::string Printed(const char* format, va_list args) {
     char text[1024];
     vsnprintf(text, sizeof text, format, args);
@@ -64,6 +67,44 @@ void Violate(const char* format, ...) {
     std::lock_guard<std::mutex> guard(lock);
     violations.push_back(text);
 }
+
+// Fails a call whose buffers are too small: the error Windows gives, and why, unless on purpose.
+bool Refuse(DWORD error, const char* format, ...) {
+    if (shortOnPurpose == 0) {
+        va_list args;
+        va_start(args, format);
+        Violate("%s", Printed(format, args).c_str());
+        va_end(args);
+    }
+    below.SetLastError(error);
+    return false;
+}
+
+// What each control code the program sends always writes, whatever its answer: an output below it
+// gets no part of the answer. Reparse data has a header of 8 bytes (24 with the GUID of a third
+// party's tag) before the data it declares.
+struct FixedOutput {
+    DWORD code;
+    const char* name;
+    const char* record;
+    DWORD bytes;
+};
+constexpr DWORD kReparseHeaderBytes = 8;
+constexpr DWORD kReparseGuidHeaderBytes = 24;
+const FixedOutput kFixedOutputs[] = {
+    {IOCTL_STORAGE_QUERY_PROPERTY, "IOCTL_STORAGE_QUERY_PROPERTY", "STORAGE_DESCRIPTOR_HEADER",
+     sizeof(STORAGE_DESCRIPTOR_HEADER)},
+    {IOCTL_STORAGE_GET_DEVICE_NUMBER, "IOCTL_STORAGE_GET_DEVICE_NUMBER", "STORAGE_DEVICE_NUMBER",
+     sizeof(STORAGE_DEVICE_NUMBER)},
+    {IOCTL_DISK_GET_LENGTH_INFO, "IOCTL_DISK_GET_LENGTH_INFO", "GET_LENGTH_INFORMATION",
+     sizeof(GET_LENGTH_INFORMATION)},
+    {IOCTL_DISK_GET_DRIVE_GEOMETRY, "IOCTL_DISK_GET_DRIVE_GEOMETRY", "DISK_GEOMETRY", sizeof(DISK_GEOMETRY)},
+    {FSCTL_GET_REPARSE_POINT, "FSCTL_GET_REPARSE_POINT", "reparse data header", kReparseHeaderBytes},
+    {FSCTL_SET_REPARSE_POINT, "FSCTL_SET_REPARSE_POINT", nullptr, 0},
+};
+
+// A volume GUID path is always 49 characters: "\\?\Volume{" and a GUID of 36, "}\".
+constexpr DWORD kVolumeGuidPathChars = 50;
 
 // A path for a message: ASCII as it is, anything else as '?', long paths cut in the middle.
 std::string Shown(const wchar_t* path) {
@@ -305,6 +346,7 @@ HANDLE WINAPI FindFirstFileEx(LPCWSTR pattern, FINDEX_INFO_LEVELS level, LPVOID 
 }
 
 HANDLE WINAPI FindFirstVolume(LPWSTR name, DWORD chars) {
+    if (!VolumeGuidPathFits("FindFirstVolumeW", chars)) return INVALID_HANDLE_VALUE;
     HANDLE search = below.FindFirstVolumeW(name, chars);
     if (search != INVALID_HANDLE_VALUE) Opened(search, Kind::kVolumeSearch, false, "FindFirstVolumeW");
     return search;
@@ -352,7 +394,7 @@ BOOL WINAPI GetDiskFreeSpace(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD by
 
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
                             LPDWORD returned, LPOVERLAPPED overlapped) {
-    if (!Usable(kEntry_DeviceIoControl, device)) return FALSE;
+    if (!Usable(kEntry_DeviceIoControl, device) || !ControlBuffersFit(code, in, inBytes, outBytes)) return FALSE;
     BOOL ok = below.DeviceIoControl(device, code, in, inBytes, out, outBytes, returned, overlapped);
     if (ok && code == IOCTL_DISK_GET_DRIVE_GEOMETRY && out && outBytes >= sizeof(DISK_GEOMETRY)) {
         static_cast<DISK_GEOMETRY*>(out)->BytesPerSector = sectorSize;
@@ -385,11 +427,63 @@ void Install() {
     layer.OpenProcessToken = &OpenProcessToken;
     layer.GetDiskFreeSpaceW = &GetDiskFreeSpace;
     layer.DeviceIoControl = &DeviceIoControl;
+    layer.FindNextVolumeW = +[](HANDLE search, LPWSTR name, DWORD chars) -> BOOL {
+        return Usable(kEntry_FindNextVolumeW, search) && VolumeGuidPathFits("FindNextVolumeW", chars) &&
+               below.FindNextVolumeW(search, name, chars);
+    };
+    layer.GetVolumeNameForVolumeMountPointW = +[](LPCWSTR mountPoint, LPWSTR name, DWORD chars) -> BOOL {
+        return PathFits("GetVolumeNameForVolumeMountPointW", mountPoint) &&
+               VolumeGuidPathFits("GetVolumeNameForVolumeMountPointW", chars) &&
+               below.GetVolumeNameForVolumeMountPointW(mountPoint, name, chars);
+    };
     layer.CreateDirectoryW = +[](LPCWSTR path, LPSECURITY_ATTRIBUTES security) -> BOOL {
         return PathFits("CreateDirectoryW", path, MAX_PATH - 12) && below.CreateDirectoryW(path, security);
     };
     SetSeamBase(layer);
 }
+
+bool ControlBuffersFit(DWORD code, const void* in, DWORD inBytes, DWORD outBytes) {
+    for (const FixedOutput& fixed : kFixedOutputs) {
+        if (fixed.code != code) continue;
+        if (code == FSCTL_SET_REPARSE_POINT) {
+            uint16_t declared = 0;
+            if (in && inBytes >= kReparseHeaderBytes) memcpy(&declared, static_cast<const uint8_t*>(in) + 4, 2);
+            if (inBytes >= kReparseHeaderBytes && inBytes <= MAXIMUM_REPARSE_DATA_BUFFER_SIZE &&
+                (inBytes == kReparseHeaderBytes + declared || inBytes == kReparseGuidHeaderBytes + declared)) {
+                return true;
+            }
+            return Refuse(ERROR_INVALID_REPARSE_DATA,
+                          "DeviceIoControl(FSCTL_SET_REPARSE_POINT, input of %lu bytes declaring %u bytes of data): "
+                          "the input is the header and exactly the data it declares, at most %u bytes",
+                          static_cast<unsigned long>(inBytes), declared, MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+        }
+        // Asking the property query for no bytes only asks whether the property exists.
+        if (outBytes >= fixed.bytes || (code == IOCTL_STORAGE_QUERY_PROPERTY && outBytes == 0)) return true;
+        return Refuse(ERROR_INSUFFICIENT_BUFFER,
+                      "DeviceIoControl(%s, output of %lu bytes): the call always writes a %s of %lu bytes; a smaller "
+                      "output fails with ERROR_INSUFFICIENT_BUFFER",
+                      fixed.name, static_cast<unsigned long>(outBytes), fixed.record,
+                      static_cast<unsigned long>(fixed.bytes));
+    }
+    return true;
+}
+
+bool VolumeGuidPathFits(const char* call, DWORD chars) {
+    if (chars >= kVolumeGuidPathChars) return true;
+    return Refuse(ERROR_FILENAME_EXCED_RANGE,
+                  "%s(buffer of %lu characters): a volume GUID path takes %lu characters with its terminator", call,
+                  static_cast<unsigned long>(chars), static_cast<unsigned long>(kVolumeGuidPathChars));
+}
+
+const char* ControlCodeName(DWORD code) {
+    for (const FixedOutput& fixed : kFixedOutputs) {
+        if (fixed.code == code) return fixed.name;
+    }
+    return nullptr;
+}
+
+ShortOnPurpose::ShortOnPurpose() { ++shortOnPurpose; }
+ShortOnPurpose::~ShortOnPurpose() { --shortOnPurpose; }
 
 void SetSectorSize(uint32_t bytes) {
     if (bytes != 0 && (bytes & (bytes - 1)) == 0) sectorSize = bytes;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows.h"
+
 namespace strict {
 
 // Puts the layer under the seam: it becomes what RestoreWinApi puts back. Every volume reports,
@@ -27,5 +29,28 @@ std::vector<std::string> TakeViolations();
 // which go to `abandoned`.
 void MarkHandles();
 std::vector<std::string> Leaks(std::vector<std::string>* abandoned = nullptr);
+
+// Outputs smaller than what a call always writes. The layer holds the real calls to them, and the
+// fakes that answer in Windows' place above it ask them too, so that a buffer too small shows
+// whoever answers. Each is true when the buffers fit; else the call is to fail: the error Windows
+// gives is set and a violation recorded.
+// A control code's output below the record it always writes (a fixed record, the header of a
+// descriptor or of reparse data), or reparse data to set whose length is not the one it declares.
+bool ControlBuffersFit(DWORD code, const void* in, DWORD inBytes, DWORD outBytes);
+// A buffer for a volume GUID path, "\\?\Volume{GUID}\" and its terminator, under 50 characters.
+bool VolumeGuidPathFits(const char* call, DWORD chars);
+
+// The name of a control code the rule above knows, or null.
+const char* ControlCodeName(DWORD code);
+
+// While alive, buffers found too small on this thread fail as above without a violation: a guard
+// that asks with a short buffer on purpose asks through it.
+class ShortOnPurpose {
+public:
+    ShortOnPurpose();
+    ~ShortOnPurpose();
+    ShortOnPurpose(const ShortOnPurpose&) = delete;
+    ShortOnPurpose& operator=(const ShortOnPurpose&) = delete;
+};
 
 }  // namespace strict

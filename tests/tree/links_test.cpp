@@ -73,13 +73,18 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
         bool otherLetter;
         const char* fileKind;
         bool upperCaseTarget;  // the link names tree 1 in another letter case
+        size_t trailing = 0;   // bytes the reply holds past the data it declares
     };
     std::wstring upper = tree1;
     CharUpperW(upper.data());
-    for (Row row : {Row{true, "symlink", false}, Row{false, "reparse point", false}, Row{true, "symlink", true}}) {
+    const std::vector<uint8_t> fileLink = LinkData_[L"lnkfile"];
+    for (Row row : {Row{true, "symlink", false}, Row{false, "reparse point", false}, Row{true, "symlink", true},
+                    Row{false, "reparse point", false, 6}}) {
         Written.clear();
         LinkData_[L"lnkdir"] =
             Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub((row.upperCaseTarget ? upper : tree1) + L"\\inner"), L"");
+        LinkData_[L"lnkfile"] = fileLink;
+        LinkData_[L"lnkfile"].resize(fileLink.size() + row.trailing, 0xAB);
         WalkResult r = Walk(row.otherLetter);
         EXPECT_EQ(r.count, 2u);
         EXPECT_EQ(TestRun().counts.ResultCounters[Identical] + TestRun().counts.ResultCounters[Missing],
@@ -92,7 +97,7 @@ TEST_F(Links, ReproducedWithTheirKindAndRepointedIntoTreeTwo) {
         std::vector<uint8_t> expected =
             row.otherLetter ? Raw(IO_REPARSE_TAG_MOUNT_POINT, Sub(ztree2 + L"\\inner"), L"") : LinkData_[L"lnkdir"];
         EXPECT_EQ(Written[InTree2(row.otherLetter, L"lnkdir")], expected);
-        EXPECT_EQ(Written[InTree2(row.otherLetter, L"lnkfile")], LinkData_[L"lnkfile"]);
+        EXPECT_EQ(Written[InTree2(row.otherLetter, L"lnkfile")], fileLink);
     }
 }
 
