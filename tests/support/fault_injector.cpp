@@ -89,10 +89,7 @@ bool Passthrough(int id) {
         "GetStdHandle",
         "GetCommandLineW",
     };
-    for (const char* name : kNever) {
-        if (strcmp(kNames[id], name) == 0) return true;
-    }
-    return false;
+    return NameIn(id, kNever);
 }
 
 // Records the call and returns its position, or SIZE_MAX for a call that is not counted.
@@ -119,10 +116,7 @@ bool IsOpen(int id) {
     static const char* const kOpens[] = {"CreateFileW",      "CreateEventW",         "CreateThread",
                                          "OpenThread",       "FindFirstFileW",       "FindFirstFileExW",
                                          "FindFirstVolumeW", "SetupDiGetClassDevsW", "OpenProcessToken"};
-    for (const char* name : kOpens) {
-        if (NameIs(id, name)) return true;
-    }
-    return false;
+    return NameIn(id, kOpens);
 }
 
 template <int Id, typename Function>
@@ -240,9 +234,7 @@ std::vector<uint32_t> ErrorsOf(int id) {
         "GetFileSize",      "DeviceIoControl", "GetFileInformationByHandle", "FindFirstFileW",
         "FindFirstFileExW", "FindNextFileW",   "GetFileAttributesW",
     };
-    for (const char* name : kOnFilesAndDevices) {
-        if (NameIs(id, name)) return {ERROR_CRC, ERROR_NOT_READY, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
-    }
+    if (NameIn(id, kOnFilesAndDevices)) return {ERROR_CRC, ERROR_NOT_READY, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED};
     const char* name = EntryName(id);
     if (!strcmp(name, "HeapAlloc") || !strcmp(name, "VirtualAlloc") || !strcmp(name, "CreateThread") ||
         !strcmp(name, "CreateEventW")) {

@@ -24,6 +24,15 @@ inline const char* const kNames[] = {
 
 inline bool NameIs(int id, const char* name) { return strcmp(kNames[id], name) == 0; }
 
+// Whether the entry is one of `names`.
+template <size_t N>
+bool NameIn(int id, const char* const (&names)[N]) {
+    for (const char* name : names) {
+        if (NameIs(id, name)) return true;
+    }
+    return false;
+}
+
 // Whether a result of the entry is a success: a handle or pointer that is one, a nonzero value.
 template <typename R>
 bool Succeeded(int id, R result) {

@@ -214,10 +214,7 @@ bool IsPathCall(int id) {
         "CreateFileW",        "DeleteFileW",        "GetFileAttributesW", "GetDriveTypeW",
         "GetVolumePathNameW", "GetVolumeInformationW", "GetDiskFreeSpaceW", "GetVolumeNameForVolumeMountPointW",
         "FindFirstFileW",     "FindFirstFileExW",   "RemoveDirectoryW",   "SetFileAttributesW"};
-    for (const char* name : kPathCalls) {
-        if (NameIs(id, name)) return true;
-    }
-    return false;
+    return NameIn(id, kPathCalls);
 }
 
 // Console calls that Windows fails on a handle that is no console (a file, a pipe).
@@ -226,10 +223,7 @@ bool IsConsoleCall(int id) {
         "WriteConsoleA",          "WriteConsoleW",         "GetConsoleScreenBufferInfo", "ReadConsoleInputW",
         "ReadConsoleOutputW",     "ReadConsoleOutputCharacterW", "WriteConsoleOutputW", "SetConsoleCursorPosition",
         "SetConsoleScreenBufferSize", "SetConsoleWindowInfo", "GetNumberOfConsoleInputEvents", "FlushConsoleInputBuffer"};
-    for (const char* name : kConsoleCalls) {
-        if (NameIs(id, name)) return true;
-    }
-    return false;
+    return NameIn(id, kConsoleCalls);
 }
 
 // Whether a console call may go on: on a handle that is no console it fails as on Windows, where
