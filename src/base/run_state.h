@@ -8,6 +8,7 @@
 #include "base/types.h"
 #include "platform/windows.h"
 
+struct CallWorker;
 struct FileIdList;
 struct FolderOnPath;
 struct LongTurn;
@@ -124,6 +125,13 @@ struct RunCounters {
 // Notes why the pair is not verified, unless a cause is noted already (printf-style).
 void NoteReason(PairState* pair, const char* format, ...);
 
+// The persistent helper threads of the run, made on first use and ended with its resources: one
+// reader per side, and one lister per tree.
+struct RunHelpers {
+    CallWorker* reader[2];
+    CallWorker* lister[2];
+};
+
 struct RunState {
     // The two path arguments, rewritten in place as the run sets them up.
     PathBuffer path1;
@@ -137,6 +145,7 @@ struct RunState {
     RunSetup setup;
     PairState pair;
     RunCounters counts;
+    RunHelpers helpers;
 
     // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
     // run when a volume refuses unbuffered reads.

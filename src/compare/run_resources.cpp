@@ -1,13 +1,16 @@
 #include "compare/run_resources.h"
 
 #include "base/memory.h"
+#include "base/workers.h"
 #include "compare/file_identity.h"
 #include "compare/long_turns.h"
 #include "compare/read_ahead.h"
 #include "compare/side_readers.h"
+#include "console/control_handler.h"
 
 void ReleaseRunResources(RunState* run) {
     StopReaderThreads();
+    for (CallWorker*& lister : run->helpers.lister) StopCallWorker(&lister, StopRequested);
     for (uint8_t*& buffer : run->setup.CompareBuffers) {
         ReleaseBuffer(buffer);
         buffer = nullptr;

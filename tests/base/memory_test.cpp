@@ -6,6 +6,7 @@
 
 #include "base/os_version.h"
 #include "base/waits.h"
+#include "base/workers.h"
 #include "support/seam.h"
 
 namespace {
@@ -134,5 +135,41 @@ TEST(WaitForThreadEnd, AsLongAsItTakesUntilAStopThenAboutASecond) {
         ::WaitForSingleObject(thread, INFINITE);
         ::CloseHandle(thread);
     }
+    ::CloseHandle(release);
+}
+
+TEST(CallWorker, AwaitedWhileItWorksAbandonedOnlyAfterAStop) {
+    static HANDLE release;
+    static bool stop;
+    release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    struct {
+        DWORD callMs;  // how long the call takes; INFINITE: until released
+        bool stop;
+        bool done;
+    } rows[] = {{0, false, true}, {300, false, true}, {300, true, true}, {INFINITE, true, false}};
+    CallWorker* worker = nullptr;
+    for (const auto& row : rows) {
+        stop = row.stop;
+        ::ResetEvent(release);
+        static DWORD callMs;
+        static int calls;
+        callMs = row.callMs;
+        ASSERT_TRUE(PostCall(
+            &worker,
+            +[](void* count) {
+                ::WaitForSingleObject(release, callMs);
+                ++*static_cast<int*>(count);
+            },
+            &calls));
+        ULONGLONG began = ::GetTickCount64();
+        EXPECT_EQ(AwaitCall(&worker, +[] { return stop; }), row.done) << row.callMs << row.stop;
+        EXPECT_LT(::GetTickCount64() - began, 3000u);
+        // An abandoned worker is gone; the next call gets a new one.
+        EXPECT_EQ(worker != nullptr, row.done);
+    }
+    ::SetEvent(release);
+    StopCallWorker(&worker, +[] { return false; });
+    EXPECT_EQ(worker, nullptr);
+    ::Sleep(100);  // the abandoned call returns into its own state before the event goes
     ::CloseHandle(release);
 }
