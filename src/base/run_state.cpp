@@ -13,7 +13,7 @@ void SetRunStateDefaults(RunState* run) {
     run->setup.BlockSize = kDefaultBlockSize;
     run->setup.SectorSize[0] = run->setup.SectorSize[1] = kUnknownSectorSize;
     run->OpenFlags = kDefaultOpenFlags;
-    run->pair.SideHandle[0] = run->pair.SideHandle[1] = INVALID_HANDLE_VALUE;
+    run->pair.side[0].handle = run->pair.side[1].handle = INVALID_HANDLE_VALUE;
 }
 
 void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end) {

@@ -15,6 +15,7 @@ struct LongTurn;
 struct PairPool;
 struct ReadAhead;
 struct ResultList;
+struct SideReadJob;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
 constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
@@ -44,7 +45,7 @@ struct UnreadRanges {
 
 void AddUnreadRange(UnreadRanges* ranges, uint32_t begin, uint32_t end);
 
-// What the setup decides once, before the first pair; the comparison only reads it.
+// What the setup decides once, before the first pair; from the first pair on nothing writes it.
 struct RunSetup {
     uint32_t BlockSize;
     uint8_t* CompareBuffers[2];  // BlockSize + 1 bytes each in whole pages, zero when reserved
@@ -53,11 +54,9 @@ struct RunSetup {
     // Both sides on one drive that may seek: a stretch of blocks of one side is read, then of the
     // other, instead of alternating every block.
     bool LongTurns;
-    LongTurn* Turn;  // its buffers, reserved on first use
     // A side lies on a network drive, where every read waits a round trip: the blocks of a pair
     // are read ahead, several at a time (taking precedence over long turns).
     bool NetworkSide;
-    ReadAhead* Ahead;  // its readers and buffers, made on first use
     bool SideIsNull[2];
     bool HardLinkSupport[2];
     // The pairs found identical in a run whose volumes both keep hard links; null otherwise.
@@ -73,34 +72,37 @@ struct RunSetup {
     ResultList* Results;  // -o:file, or null
 };
 
-// The pair being compared, set afresh at its start. Each reader may replace its own handle,
-// reopened from its path, while the main thread waits, and writes its own BytesRead and Unread.
+// One side of the pair being compared: its handle, how it was opened, and what its reading
+// brought of the current block. A reader thread works on a copy of it, which the main thread takes
+// back when the block is read.
+struct PairSide {
+    HANDLE handle;  // owned by the pair; replaced by a reopen from `path`
+    const wchar_t* path;
+    // The CreateFileW flags the handle has: a volume that refuses unbuffered reads refuses them to
+    // every handle opened with FILE_FLAG_NO_BUFFERING, not only to the first to meet it.
+    uint32_t openFlags;
+    uint32_t sectorSize;
+    // Bytes the last successful read delivered of the current block. A block read sector by
+    // sector counts as whole: its unreadable sectors are zero.
+    uint32_t delivered;
+    // What the side could not read of the current block; those bytes are zero in its buffer.
+    UnreadRanges unread;
+    // In a long turn a read that fails is not recovered at once: its error is kept here with the
+    // block it belongs to (where it begins), and that block is recovered when the comparison
+    // reaches it, one block at a time as always. The sides' errors may belong to different blocks.
+    DWORD deferredError;
+    uint64_t deferredAt;
+};
+
+// The pair being compared, set afresh at its start.
 struct PairState {
-    HANDLE SideHandle[2];
-    // The CreateFileW flags each side's handle has: a volume that refuses unbuffered reads refuses
-    // them to every handle opened with FILE_FLAG_NO_BUFFERING, not only to the first to meet it.
-    uint32_t SideOpenFlags[2];
-    const wchar_t* SidePath[2];
+    PairSide side[2];
     uint64_t CompareLength;  // end of the compared range, start offset included
     // A device side told no length: CompareLength is only a bound, the pair ends where a side
     // ends, and CompareLength becomes that end.
     bool LengthUnknown;
     uint32_t CompareLengthMiB;
     uint64_t BlockCount;
-    // Bytes the last successful read of each side delivered for the current block. A block read
-    // sector by sector counts as whole: its unreadable sectors are zero.
-    uint32_t BytesRead[2];
-    // What each side could not read of the current block; those bytes are zero in its buffer.
-    UnreadRanges Unread[2];
-    // Where the current block begins in both sides: the engine knows it, so nothing asks the file
-    // position, which could fail and send every later read to the wrong place.
-    uint64_t BlockPosition;
-    // In a long turn a read that fails is not recovered at once: its error is kept here with the
-    // block it belongs to, and that block is recovered when the comparison reaches it, one block
-    // at a time as always. The sides' errors may belong to different blocks of one turn.
-    bool DeferErrors;
-    DWORD DeferredError[2];
-    uint64_t DeferredAt[2];
     // Why the pair is not verified, for the result list: the first cause noted, empty if none.
     char Reason[128];
 };
@@ -129,7 +131,19 @@ void NoteReason(PairState* pair, const char* format, ...);
 // reader per side, and one lister per tree.
 struct RunHelpers {
     CallWorker* reader[2];
+    SideReadJob* readerJob[2];  // what a reader works on: its side, its request, its answer
+    // A reader did not return after a stop: it may still write into the compare buffers.
+    bool readerAbandoned;
     CallWorker* lister[2];
+};
+
+// What the block sources keep from pair to pair, made on first use: the long turns' buffers and
+// the read-ahead's readers, and what they learned of the run's drives.
+struct BlockSources {
+    LongTurn* turn;
+    bool turnsRefused;  // the turn's buffers could not be had: one block at a time
+    ReadAhead* ahead;
+    bool aheadRefused;  // its threads or buffers could not be had, or a stop held a reader
 };
 
 struct RunState {
@@ -146,6 +160,7 @@ struct RunState {
     PairState pair;
     RunCounters counts;
     RunHelpers helpers;
+    BlockSources sources;
 
     // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
     // run when a volume refuses unbuffered reads.

@@ -111,13 +111,15 @@ bool AwaitCall(CallWorker** worker, StopTest stopping) {
     return done;
 }
 
-void StopCallWorker(CallWorker** worker, StopTest stopping) {
+bool StopCallWorker(CallWorker** worker, StopTest stopping) {
     CallWorker* w = *worker;
-    if (!w) return;
+    if (!w) return true;
     win.AcquireSRWLockExclusive(&w->lock);
     w->quit = true;
     win.WakeAllConditionVariable(&w->posted);
     win.ReleaseSRWLockExclusive(&w->lock);
-    if (JoinWorkers(&w->thread, stopping)) FreeBlock(w);
     *worker = nullptr;
+    if (!JoinWorkers(&w->thread, stopping)) return false;
+    FreeBlock(w);
+    return true;
 }

@@ -43,5 +43,6 @@ bool PostCall(CallWorker** worker, WorkerCall call, void* request);
 // abandoned with the request, which must never be read or freed again, and `*worker` is null.
 bool AwaitCall(CallWorker** worker, StopTest stopping);
 
-// Ends the worker (idle or not) and frees it, or abandons it where a call holds it past a stop.
-void StopCallWorker(CallWorker** worker, StopTest stopping);
+// Ends the worker (idle or not) and frees it, or abandons it where a call holds it past a stop:
+// false then, and what its call works on must be left alone.
+bool StopCallWorker(CallWorker** worker, StopTest stopping);

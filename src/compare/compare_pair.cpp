@@ -25,25 +25,6 @@ struct SidesClosedAtEnd {
     ~SidesClosedAtEnd() { CloseSides(run); }
 };
 
-// A pair read whole by a worker is compared in the worker's buffers, and the run's own come back
-// afterwards.
-struct BuffersOfSides {
-    RunState* run;
-    uint8_t* own[2] = {};
-    BuffersOfSides(RunState* r, const PairSides& sides) : run(r) {
-        if (!sides.read) return;
-        for (int side = 0; side < 2; ++side) {
-            own[side] = run->setup.CompareBuffers[side];
-            run->setup.CompareBuffers[side] = sides.data[side];
-        }
-    }
-    ~BuffersOfSides() {
-        if (!own[0]) return;
-        run->setup.CompareBuffers[0] = own[0];
-        run->setup.CompareBuffers[1] = own[1];
-    }
-};
-
 bool OutputRedirected() { return Session && Session->outputRedirected; }
 
 // The lines that end every pair that was opened.
@@ -160,9 +141,9 @@ RangeSettled SettleRange(RunState* run, const PairSides& sides) {
         run->pair.CompareLength = Options.firstBytes;
     run->pair.CompareLengthMiB = static_cast<uint32_t>(run->pair.CompareLength >> 20);
     // Offsets are unsigned: one of 2^63 or more is no negative number.
-    if (!StartOffsetFits(*run, run->pair.SideHandle[1], run->setup.SideIsNull[1],
+    if (!StartOffsetFits(*run, run->pair.side[1].handle, run->setup.SideIsNull[1],
                          "Error: StartPos (%I64u) > FileSize2 (%I64u) -> abort") ||
-        !StartOffsetFits(*run, run->pair.SideHandle[0], run->setup.SideIsNull[0],
+        !StartOffsetFits(*run, run->pair.side[0].handle, run->setup.SideIsNull[0],
                          "Error: StartPos (%I64u) > FileSize (%I64u) -> abort")) {
         return RangeSettled::kDifferent;
     }
@@ -211,7 +192,6 @@ CompareOutcome CompareSides(RunState* run, const PairSides& sides) {
             if (!Options.quiet) EndPairLines();
             return Unreadable;
     }
-    BuffersOfSides buffers(run, sides);
     // The null device delivers no bytes, so its buffer must hold zeros, not an earlier pair's data:
     // comparing with it lists every nonzero byte of the other side.
     for (int side = 0; side < 2; ++side) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/run_state.h"
+#include "compare/block_source.h"
 
 // One turn: up to kMostBlocks blocks of both sides, with what each read delivered.
 struct LongTurn {
@@ -15,14 +16,14 @@ struct LongTurn {
     static constexpr uint32_t kFastMs = 32;
     uint32_t capacity;  // blocks in the buffers
     uint8_t* data[2];   // capacity blocks each
-    uint32_t count;     // blocks of the turn being compared
     uint32_t bytesRead[2][kMostBlocks];
     bool whole[2][kMostBlocks];  // the side read the block whole; false also for a block not read
     UnreadRanges unread[2][kMostBlocks];
 };
 
-// The run's turn buffers, reserved on first use; null where they cannot be had (one block at a
-// time then).
-LongTurn* RunTurn(RunState* run);
+// The long-turns source. The pair's first block is read alone and timed: where it came at memory
+// speed (the page cache, a fast solid-state drive) the turns would save no seek and cost cache
+// misses, and the pair is read block by block without their buffers ever being made.
+Brought BringTurnBlock(BlockSource* source, uint64_t block, const BlockPlan& plan, BlockView* view);
 
-void ReleaseTurn(RunState* run);
+void ReleaseTurn(BlockSources* sources);

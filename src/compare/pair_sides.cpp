@@ -41,7 +41,7 @@ bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sid
     const RunState& run = *runState;
     for (int side = 0; side < 2; ++side) {
         const bool device = run.paths.device[side];
-        const HANDLE handle = run.pair.SideHandle[side];
+        const HANDLE handle = run.pair.side[side].handle;
         sides->sizes[side] = 0;
         if (run.setup.SideIsNull[side]) continue;
         // A serial port or a console would block in its first read until someone types.
@@ -68,7 +68,7 @@ bool ReadSidesKey(const RunState& run, bool skipHardLinkCheck, PairSides* sides)
     if (skipHardLinkCheck || run.paths.device[0] || run.paths.device[1]) return false;
     if (run.setup.SideIsNull[0] || run.setup.SideIsNull[1]) return false;
     if (run.setup.FolderRun && !PairKeyWanted(run)) return false;
-    return ReadPairKey(run.pair.SideHandle[0], run.pair.SideHandle[1], run.setup.FolderRun, &sides->key);
+    return ReadPairKey(run.pair.side[0].handle, run.pair.side[1].handle, run.setup.FolderRun, &sides->key);
 }
 
 }  // namespace
@@ -89,29 +89,31 @@ bool OpenPairSides(RunState* run, const wchar_t* const paths[2], bool skipHardLi
             *failed = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Missing : Unreadable;
             return false;
         }
-        run->pair.SideHandle[side] = handle;
+        run->pair.side[side].handle = handle;
     }
     if (!ReadSizes(run, paths, sides)) {
         *failed = Unreadable;
         return false;
     }
     sides->keyOk = ReadSidesKey(*run, skipHardLinkCheck, sides);
-    sides->oneFile = sides->keyOk && ProvenOneFile(run->pair.SideHandle[0], run->pair.SideHandle[1], sides->key);
+    sides->oneFile = sides->keyOk && ProvenOneFile(run->pair.side[0].handle, run->pair.side[1].handle, sides->key);
     return true;
 }
 
 void TakeSides(RunState* run, const wchar_t* const paths[2], PairSides* sides) {
     for (int side = 0; side < 2; ++side) {
-        run->pair.SidePath[side] = paths[side];
-        run->pair.SideHandle[side] = sides->handles[side];
-        run->pair.SideOpenFlags[side] = sides->openFlags;
+        PairSide& own = run->pair.side[side];
+        own.path = paths[side];
+        own.handle = sides->handles[side];
+        own.openFlags = sides->openFlags;
+        own.sectorSize = run->setup.SectorSize[side];
         sides->handles[side] = INVALID_HANDLE_VALUE;
     }
 }
 
 void CloseSides(RunState* run) {
-    for (HANDLE& handle : run->pair.SideHandle) {
-        if (handle != INVALID_HANDLE_VALUE) win.CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
+    for (PairSide& side : run->pair.side) {
+        if (side.handle != INVALID_HANDLE_VALUE) win.CloseHandle(side.handle);
+        side.handle = INVALID_HANDLE_VALUE;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "base/memory.h"
 #include "base/waits.h"
+#include "base/workers.h"
 #include "compare/device_size.h"
 #include "compare/read_until.h"
 #include "compare/reader_threads.h"
@@ -21,8 +22,10 @@ struct Reader {
     ReadAhead* ahead;
     int side;
     uint32_t index;  // reads the blocks whose number leaves this remainder
-    HANDLE thread;
 };
+
+// Readers that cannot open their handles get a few chances in a pair, not one at every block.
+constexpr uint32_t kMostFailedOpens = 3;
 
 }  // namespace
 
@@ -37,6 +40,7 @@ struct ReadAhead {
     uint32_t readersPerSide;
     uint8_t* data[2][kMostPlaces];
     Reader readers[2][kMostReaders];
+    WorkerGroup threads;
 
     uint64_t generation;  // one for each StartReadAhead: the readers open their handles anew
     bool active;
@@ -129,16 +133,7 @@ void EndReaders(ReadAhead* a) {
     a->quit = true;
     win.WakeAllConditionVariable(&a->work);
     win.ReleaseSRWLockExclusive(&a->lock);
-    bool allEnded = true;
-    for (auto& side : a->readers) {
-        for (Reader& reader : side) {
-            if (!reader.thread) continue;
-            // Once one did not end, the others are not waited for: the memory stays anyway.
-            allEnded = allEnded && WaitForThreadEnd(reader.thread, StopRequested);
-            win.CloseHandle(reader.thread);
-        }
-    }
-    if (!allEnded) return;
+    if (!JoinWorkers(&a->threads, StopRequested)) return;
     for (auto& side : a->data) {
         for (uint8_t* data : side) ReleaseBuffer(data);
     }
@@ -157,39 +152,39 @@ ReadAhead* MakeReadAhead(uint32_t blockSize) {
             complete = side[p] != nullptr;
         }
     }
-    for (int side = 0; side < 2 && complete; ++side) {
-        for (uint32_t i = 0; i < a->readersPerSide && complete; ++i) {
-            Reader* reader = &a->readers[side][i];
-            *reader = {a, side, i, nullptr};
-            reader->thread = win.CreateThread(nullptr, 0, ReaderMain, reader, 0, nullptr);
-            complete = reader->thread != nullptr;
-        }
+    void* parameters[2 * kMostReaders];
+    const uint32_t count = 2 * a->readersPerSide;
+    for (uint32_t i = 0; i < count; ++i) {
+        Reader* reader = &a->readers[i / a->readersPerSide][i % a->readersPerSide];
+        *reader = {a, static_cast<int>(i / a->readersPerSide), i % a->readersPerSide};
+        parameters[i] = reader;
     }
-    if (complete) return a;
+    if (complete && StartWorkers(&a->threads, ReaderMain, parameters, count) == count) return a;
     EndReaders(a);
     return nullptr;
 }
 
-}  // namespace
-
-ReadAhead* RunReadAhead(RunState* run) {
-    if (!run->setup.NetworkSide) return nullptr;
-    if (!run->setup.Ahead) run->setup.Ahead = MakeReadAhead(run->setup.BlockSize);
-    // One block at a time for the rest of the run.
-    if (!run->setup.Ahead) run->setup.NetworkSide = false;
-    return run->setup.Ahead;
+// The readers finish the reads they are in and close their handles. False when a stop came
+// before they did: they may still be reading, and the read-ahead must not be started again.
+// `opened` tells whether every reader could open its handle.
+bool StopReadAhead(ReadAhead* a, bool* opened) {
+    win.AcquireSRWLockExclusive(&a->lock);
+    a->active = false;
+    win.WakeAllConditionVariable(&a->work);
+    while (a->busy != 0 && !StopRequested()) SleepOnCondition(&a->ready, &a->lock, kPollMs);
+    const bool idle = a->busy == 0;
+    *opened = !a->openFailed;
+    win.ReleaseSRWLockExclusive(&a->lock);
+    return idle;
 }
 
-void ReleaseReadAhead(RunState* run) {
-    if (run->setup.Ahead) EndReaders(run->setup.Ahead);
-    run->setup.Ahead = nullptr;
-}
-
+// Starts reading the current pair's blocks from `first` on. The pair's paths, open flags and
+// range stay as they are until StopReadAhead.
 void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
     win.AcquireSRWLockExclusive(&a->lock);
     for (int side = 0; side < 2; ++side) {
-        a->path[side] = run.pair.SidePath[side];
-        a->openFlags[side] = run.pair.SideOpenFlags[side];
+        a->path[side] = run.pair.side[side].path;
+        a->openFlags[side] = run.pair.side[side].openFlags;
         for (uint64_t& holds : a->holds[side]) holds = 0;
     }
     a->start = run.setup.ReadStart;
@@ -205,7 +200,11 @@ void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
     win.ReleaseSRWLockExclusive(&a->lock);
 }
 
-bool TakeAheadBlock(ReadAhead* a, uint64_t block, RunState* run) {
+// Waits for block `block` of both sides. True when both arrived whole: the view then shows them,
+// until the block is released. False when a side did not (a read failed or came short, or its
+// handle could not be opened) or a stop came.
+bool TakeAheadBlock(ReadAhead* a, uint64_t block, BlockView* view) {
+    static const UnreadRanges kNone = {};
     const uint32_t place = static_cast<uint32_t>(block % a->places);
     bool whole = false;
     win.AcquireSRWLockExclusive(&a->lock);
@@ -223,13 +222,14 @@ bool TakeAheadBlock(ReadAhead* a, uint64_t block, RunState* run) {
     win.ReleaseSRWLockExclusive(&a->lock);
     if (!whole) return false;
     for (int side = 0; side < 2; ++side) {
-        run->setup.CompareBuffers[side] = a->data[side][place];
-        run->pair.BytesRead[side] = a->bytes[side][place];
-        run->pair.Unread[side].count = 0;
+        view->data[side] = a->data[side][place];
+        view->delivered[side] = a->bytes[side][place];
+        view->unread[side] = &kNone;
     }
     return true;
 }
 
+// The block has been compared: its places may take later blocks.
 void ReleaseAheadBlock(ReadAhead* a, uint64_t block) {
     win.AcquireSRWLockExclusive(&a->lock);
     a->released = block + 1;
@@ -237,13 +237,55 @@ void ReleaseAheadBlock(ReadAhead* a, uint64_t block) {
     win.ReleaseSRWLockExclusive(&a->lock);
 }
 
-bool StopReadAhead(ReadAhead* a, bool* opened) {
-    win.AcquireSRWLockExclusive(&a->lock);
-    a->active = false;
-    win.WakeAllConditionVariable(&a->work);
-    while (a->busy != 0 && !StopRequested()) SleepOnCondition(&a->ready, &a->lock, kPollMs);
-    const bool idle = a->busy == 0;
-    *opened = !a->openFailed;
-    win.ReleaseSRWLockExclusive(&a->lock);
-    return idle;
+// The readers may still write into their buffers after a stop: the read-ahead is not used again
+// in this run.
+void StopReading(BlockSource* source) {
+    AheadState& state = source->ahead;
+    bool opened = true;
+    if (!StopReadAhead(state.ahead, &opened)) source->run->sources.aheadRefused = true;
+    if (!opened) ++state.failedOpens;
+    state.on = false;
+}
+
+}  // namespace
+
+bool OpenAheadSource(BlockSource* source) {
+    BlockSources* sources = &source->run->sources;
+    if (!source->run->setup.NetworkSide || sources->aheadRefused) return false;
+    if (!sources->ahead) sources->ahead = MakeReadAhead(source->run->setup.BlockSize);
+    // One block at a time for the rest of the run.
+    if (!sources->ahead) sources->aheadRefused = true;
+    source->ahead = AheadState{sources->ahead, false, 0, true};
+    return sources->ahead != nullptr;
+}
+
+Brought BringAheadBlock(BlockSource* source, uint64_t block, const BlockPlan& plan, BlockView* view) {
+    AheadState& state = source->ahead;
+    if (state.restart) {
+        StartReadAhead(state.ahead, *source->run, block);
+        state.on = true;
+        state.restart = false;
+    }
+    if (state.on) {
+        if (TakeAheadBlock(state.ahead, block, view)) return Brought::kBlock;
+        StopReading(source);
+    }
+    // Read here the usual way, with its recovery, by handles placed at its start; the read-ahead
+    // starts again after it.
+    const Brought brought = BringOnItsOwn(source, plan, view);
+    state.restart = !source->run->sources.aheadRefused && state.failedOpens <= kMostFailedOpens;
+    return brought;
+}
+
+void AheadBlockCompared(BlockSource* source, uint64_t block) {
+    if (source->ahead.on) ReleaseAheadBlock(source->ahead.ahead, block);
+}
+
+void CloseAheadSource(BlockSource* source) {
+    if (source->ahead.on) StopReading(source);
+}
+
+void ReleaseReadAhead(BlockSources* sources) {
+    if (sources->ahead) EndReaders(sources->ahead);
+    sources->ahead = nullptr;
 }

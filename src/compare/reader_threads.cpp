@@ -39,37 +39,21 @@ void AnnounceRetry() {
     PrintOut("try reading...");
 }
 
-// What one reader works on: its own handle, path, buffer and results in the run state.
-struct SideOfPair {
-    HANDLE* handle;
-    const wchar_t* path;
-    uint8_t* buffer;
-    uint32_t sectorSize;
-    UnreadRanges* unread;
-    uint32_t* bytesRead;
-    uint32_t* openFlags;  // those its handle was opened with
-    int index;            // 0 or 1; the messages name the files 1 and 2
-};
-
-SideOfPair SideOf(RunState* run, int side) {
-    return {&run->pair.SideHandle[side],     run->pair.SidePath[side],
-            run->setup.CompareBuffers[side], run->setup.SectorSize[side],
-            &run->pair.Unread[side],         &run->pair.BytesRead[side],
-            &run->pair.SideOpenFlags[side],  side};
-}
-
 // Opens the side's path again, as the first open did, until it works or the user gives up.
-bool Reopen(const RunState& run, const SideOfPair& side) {
+bool Reopen(PairSide* side, int index, uint32_t flags) {
     for (;;) {
-        *side.openFlags = run.OpenFlags;
-        *side.handle =
-            win.CreateFileW(side.path, GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run.OpenFlags, nullptr);
-        if (*side.handle != INVALID_HANDLE_VALUE) return true;
-        PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), side.index + 1);
+        side->openFlags = flags;
+        side->handle = win.CreateFileW(side->path, GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, flags, nullptr);
+        if (side->handle != INVALID_HANDLE_VALUE) return true;
+        PrintErr("Error %s reopening file%i - abort? (Y/N)", LastErrorName(), index + 1);
         bool abort = AnswerYesNo(L'Y');
         PrintErr("\n");
         if (abort) return false;
     }
+}
+
+void Note(SideNotes* notes, const char* format, const char* error, int index) {
+    if (!notes->reason[0]) snprintf(notes->reason, sizeof notes->reason, format, error, index + 1);
 }
 
 // With both sides read at once, the recovery of one side waits for that of the other: two
@@ -244,26 +228,91 @@ int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t
     return successes > 0 ? 1 : 0;
 }
 
-namespace {
-
-// The bytes of the block that lie before the end of the compared range. A read that returns fewer
-// before that point (usual on network and user-mode file systems when an error begins inside the
-// block) has not reached the end: the rest is read, and the read that fails there tells why.
-uint32_t BytesDue(const RunState& run, uint32_t readLength) {
-    uint64_t left =
-        run.pair.CompareLength > run.pair.BlockPosition ? run.pair.CompareLength - run.pair.BlockPosition : 0;
-    return left < readLength ? static_cast<uint32_t>(left) : readLength;
+SideRequest RequestFor(const RunState& run, uint8_t* buffer, uint64_t position, uint32_t readLength) {
+    // The bytes of the block that lie before the end of the compared range. A read that returns
+    // fewer before that point (usual on network and user-mode file systems when an error begins
+    // inside the block) has not reached the end: the rest is read, and the read that fails there
+    // tells why.
+    const uint64_t left = run.pair.CompareLength > position ? run.pair.CompareLength - position : 0;
+    const uint32_t due = left < readLength ? static_cast<uint32_t>(left) : readLength;
+    return {buffer, position, readLength, due, run.pair.LengthUnknown, false, run.OpenFlags};
 }
+
+void TakeSideNotes(RunState* run, const SideNotes& notes) {
+    if (notes.refusedUnbuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
+    if (notes.reason[0]) NoteReason(&run->pair, "%s", notes.reason);
+}
+
+SideRead ReadRunSide(RunState* run, int index, const SideRequest& request) {
+    SideNotes notes = {};
+    const SideRead result = ReadSide(&run->pair.side[index], index, request, &notes);
+    TakeSideNotes(run, notes);
+    return result;
+}
+
+namespace {
 
 // The whole block, sector by sector, from where the handle stands. Where the length is known only
 // by reading to the end, the end of the medium is that end.
-SideRead ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_t readLength) {
-    uint32_t end = readLength;
-    int read = ReadSectorBySector(*side.handle, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0, side.buffer, readLength,
-                                  side.sectorSize, side.unread, run.pair.BlockPosition,
-                                  run.pair.LengthUnknown ? &end : nullptr, side.index);
-    *side.bytesRead = end;
+SideRead ReadBlockBySectors(PairSide* side, int index, const SideRequest& request) {
+    uint32_t end = request.readLength;
+    int read = ReadSectorBySector(side->handle, (side->openFlags & FILE_FLAG_NO_BUFFERING) != 0, request.buffer,
+                                  request.readLength, side->sectorSize, &side->unread, request.position,
+                                  request.lengthUnknown ? &end : nullptr, index);
+    side->delivered = end;
     return read ? SideRead::kWhole : SideRead::kGaveUp;
+}
+
+}  // namespace
+
+namespace {
+
+// The block's reads until one fails: false with `error` set, or true when it came whole or ended
+// at the end of the file. After a retry the reading goes on where the handle stands, behind what
+// came before. An error kept for another block is that block's: this one is read afresh.
+bool ReadOn(PairSide* side, const SideRequest& request, uint32_t* filled, DWORD* error) {
+    *error = side->deferredAt == request.position ? side->deferredError : ERROR_SUCCESS;
+    side->deferredError = ERROR_SUCCESS;
+    if (*error == ERROR_SUCCESS) {
+        const bool unbuffered = (side->openFlags & FILE_FLAG_NO_BUFFERING) != 0;
+        const ReadUntilResult read =
+            ReadUntil(side->handle, request.buffer + *filled, request.readLength - *filled,
+                      request.due > *filled ? request.due - *filled : 0, kWhereItStands, unbuffered ? side->sectorSize : 0);
+        *filled += read.bytes;
+        *error = read.error;
+    }
+    if (*error != ERROR_SUCCESS && *error != ERROR_HANDLE_EOF) return false;
+    side->delivered = *filled;
+    return true;
+}
+
+// After "N" at a read-error prompt the same read is tried again; "Y" gives the block up.
+bool AskToGiveUp(DWORD error, int index, SideNotes* notes) {
+    // Side 2 starts its prompt at the line start and leaves the line end to the abort message.
+    PrintOut(index == 0 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)", ErrorName(error));
+    if (!AnswerYesNo(L'Y')) {
+        AnnounceRetry();
+        return false;
+    }
+    if (index == 0 || NobodyAnswers(Session)) PrintOut("\n");
+    Note(notes, "read error %s in file%i", ErrorName(error), index);
+    return true;
+}
+
+// A new handle in place of the side's, placed at the block's start; false when none can be had.
+bool ReopenAt(PairSide* side, int index, const SideRequest& request, Recovery recovery, DWORD error,
+              SideNotes* notes) {
+    win.CloseHandle(side->handle);
+    side->handle = INVALID_HANDLE_VALUE;
+    uint32_t flags = request.reopenFlags;
+    // A volume that refuses unbuffered reads refuses them for every later open too.
+    if (recovery == Recovery::kReopenBuffered || notes->refusedUnbuffered) {
+        flags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
+        notes->refusedUnbuffered = true;
+    }
+    if (Reopen(side, index, flags) && SeekSide(side->handle, request.position, index)) return true;
+    Note(notes, "%s reopening file%i", ErrorName(error), index);
+    return false;
 }
 
 }  // namespace
@@ -271,42 +320,21 @@ SideRead ReadBlockBySectors(const RunState& run, const SideOfPair& side, uint32_
 // Reads the block of one side, recovering from read errors by their class: media errors sector by
 // sector, reopenable ones by a new handle, anything else by asking. Both sides recover alike: a
 // target disk fails as often as a source.
-SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
-    const SideOfPair side = SideOf(run, sideIndex);
-    const uint64_t position = run->pair.BlockPosition;
+SideRead ReadSide(PairSide* side, int index, const SideRequest& request, SideNotes* notes) {
     RecoveryTurn turn;
     // A medium that answers every open and fails every read (a card pulled from its reader, a
     // share that accepts opens) would be reopened forever, also when its errors take turns; after
     // RetryCount reads failing in a reopenable way the block is read sector by sector, so that
     // what can be read is still compared.
     int32_t reopenRounds = 0;
-    const uint32_t due = BytesDue(*run, readLength);
     uint32_t filled = 0;
     for (;;) {
-        // An error kept for another block is that block's: this one is read afresh.
-        DWORD error = run->pair.DeferredAt[sideIndex] == position ? run->pair.DeferredError[sideIndex] : ERROR_SUCCESS;
-        run->pair.DeferredError[sideIndex] = ERROR_SUCCESS;
-        if (error == ERROR_SUCCESS) {
-            const bool unbuffered = (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0;
-            // After a retry the reading goes on where the handle stands, behind what came before.
-            const ReadUntilResult read = ReadUntil(*side.handle, side.buffer + filled, readLength - filled,
-                                                   due > filled ? due - filled : 0, kWhereItStands,
-                                                   unbuffered ? side.sectorSize : 0);
-            filled += read.bytes;
-            if (read.error == ERROR_SUCCESS) {
-                *side.bytesRead = filled;
-                return SideRead::kWhole;
-            }
-            error = read.error;
-        }
-        if (error == ERROR_HANDLE_EOF) {
-            *side.bytesRead = filled;
-            return SideRead::kWhole;
-        }
+        DWORD error = ERROR_SUCCESS;
+        if (ReadOn(side, request, &filled, &error)) return SideRead::kWhole;
         // Recovered later, in the block's turn: the handle still stands at the block's start.
-        if (run->pair.DeferErrors && filled == 0) {
-            run->pair.DeferredError[sideIndex] = error;
-            run->pair.DeferredAt[sideIndex] = position;
+        if (request.deferErrors && filled == 0) {
+            side->deferredError = error;
+            side->deferredAt = request.position;
             return SideRead::kDeferred;
         }
         if (StopRequested()) return SideRead::kGaveUp;
@@ -314,10 +342,9 @@ SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
         // The other side's recovery may have ended with a stop: no new prompt after it.
         if (StopRequested()) return SideRead::kGaveUp;
         ClearStatusLine();
-
         if (IsReopenableError(error)) ++reopenRounds;
         const Recovery recovery =
-            ChooseRecovery(error, reopenRounds, Options.RetryCount, (*side.openFlags & FILE_FLAG_NO_BUFFERING) != 0);
+            ChooseRecovery(error, reopenRounds, Options.RetryCount, (side->openFlags & FILE_FLAG_NO_BUFFERING) != 0);
         if (recovery == Recovery::kSectorBySector) {
             if (IsReopenableError(error)) {
                 PrintOut("error %s after %i reopens - try reading single sectors...\n", ErrorName(error),
@@ -325,29 +352,14 @@ SideRead ReadSide(RunState* run, int sideIndex, uint32_t readLength) {
             } else {
                 PrintOut("error %s - try reading single sectors...\n", ErrorName(error));
             }
-            if (filled != 0 && !SeekSide(*side.handle, position, side.index)) return SideRead::kGaveUp;
-            return ReadBlockBySectors(*run, side, readLength);
+            if (filled != 0 && !SeekSide(side->handle, request.position, index)) return SideRead::kGaveUp;
+            return ReadBlockBySectors(side, index, request);
         }
         if (recovery == Recovery::kReopen || recovery == Recovery::kReopenBuffered) {
-            win.CloseHandle(*side.handle);
-            *side.handle = INVALID_HANDLE_VALUE;
-            // A volume that refuses unbuffered reads refuses them for every later open too.
-            if (recovery == Recovery::kReopenBuffered) run->OpenFlags &= ~static_cast<uint32_t>(FILE_FLAG_NO_BUFFERING);
-            if (!Reopen(*run, side) || !SeekSide(*side.handle, position, side.index)) {
-                NoteReason(&run->pair, "%s reopening file%i", ErrorName(error), side.index + 1);
-                return SideRead::kGaveUp;
-            }
+            if (!ReopenAt(side, index, request, recovery, error, notes)) return SideRead::kGaveUp;
             filled = 0;
             continue;
         }
-        // Side 2 starts its prompt at the line start and leaves the line end to the abort message.
-        PrintOut(side.index == 0 ? "read error %s - abort? (Y/N)" : "\rread error %s - abort? (Y/N)",
-                 ErrorName(error));
-        if (AnswerYesNo(L'Y')) {
-            if (side.index == 0 || NobodyAnswers(Session)) PrintOut("\n");
-            NoteReason(&run->pair, "read error %s in file%i", ErrorName(error), side.index + 1);
-            return SideRead::kGaveUp;
-        }
-        AnnounceRetry();
+        if (AskToGiveUp(error, index, notes)) return SideRead::kGaveUp;
     }
 }

@@ -9,18 +9,43 @@
 // How the reading of one side's block ended.
 enum class SideRead : uint32_t {
     kGaveUp,  // the reading was given up (a stop, an answer, a handle that cannot be placed)
-    kWhole,   // the buffer holds the block, unreadable sectors as zeros named in Unread
-    // With the run's DeferErrors set, the block's first read failed: the error is kept with the
-    // block in DeferredError, and the next read of that block recovers from it.
+    kWhole,   // the buffer holds the block, unreadable sectors as zeros named in `unread`
+    // With `deferErrors`, the block's first read failed: the error is kept with the block in the
+    // side's deferredError, and the next read of that block recovers from it.
     kDeferred,
 };
 
-// Reads the block of one side (0 or 1) into its compare buffer: sector by sector after a media
-// error (and after RetryCount reads that fail in a reopenable way), reopening after a lost share
-// or medium, asking the user after anything else; when nobody can answer every question takes its
-// default answer. Writes the side's BytesRead and Unread, and may replace its handle and drop
-// FILE_FLAG_NO_BUFFERING from OpenFlags.
-SideRead ReadSide(RunState* run, int side, uint32_t readLength);
+// One block of one side to read, all the reading needs beside the side itself.
+struct SideRequest {
+    uint8_t* buffer;      // the block's bytes go here
+    uint64_t position;    // where the block begins; the handle stands there
+    uint32_t readLength;  // whole sectors
+    uint32_t due;         // of those, the bytes before the end of the compared range
+    bool lengthUnknown;   // a device read to its end: the end of the medium is the side's end
+    bool deferErrors;
+    uint32_t reopenFlags;  // the CreateFileW flags of a reopen: the run's
+};
+
+// What the reading of a side tells the run beyond the side: taken over by the main thread.
+struct SideNotes {
+    bool refusedUnbuffered;  // no handle of the run is opened unbuffered any more
+    char reason[128];        // why the pair is not verified, if the reading found a cause
+};
+
+// The request for a block of the current pair, its side's part of the compared range.
+SideRequest RequestFor(const RunState& run, uint8_t* buffer, uint64_t position, uint32_t readLength);
+
+// Reads the block of one side (0 or 1): sector by sector after a media error (and after
+// RetryCount reads that fail in a reopenable way), reopening after a lost share or medium, asking
+// the user after anything else; when nobody can answer every question takes its default answer.
+// Writes the side's delivered bytes and unread ranges, and may replace its handle.
+SideRead ReadSide(PairSide* side, int index, const SideRequest& request, SideNotes* notes);
+
+// The run takes over what a side's reading noted: the first reason, and unbuffered reads refused.
+void TakeSideNotes(RunState* run, const SideNotes& notes);
+
+// ReadSide on the calling thread, for the run's own side `index`.
+SideRead ReadRunSide(RunState* run, int index, const SideRequest& request);
 
 // Reads `length` bytes one `sectorSize` sector at a time, each with up to RetryCount attempts;
 // an unreadable sector stays zero and is added to `unread`, as is the rest of the block after

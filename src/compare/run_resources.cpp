@@ -9,14 +9,15 @@
 #include "console/control_handler.h"
 
 void ReleaseRunResources(RunState* run) {
-    StopReaderThreads();
+    StopReaderThreads(run);
     for (CallWorker*& lister : run->helpers.lister) StopCallWorker(&lister, StopRequested);
     for (uint8_t*& buffer : run->setup.CompareBuffers) {
-        ReleaseBuffer(buffer);
+        // A reader abandoned after a stop may still read into them.
+        if (!run->helpers.readerAbandoned) ReleaseBuffer(buffer);
         buffer = nullptr;
     }
-    ReleaseTurn(run);
-    ReleaseReadAhead(run);
+    ReleaseTurn(&run->sources);
+    ReleaseReadAhead(&run->sources);
     FreeFileIdList(run->setup.FileIds);
     run->setup.FileIds = nullptr;
 }

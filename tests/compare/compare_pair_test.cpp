@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/memory.h"
@@ -32,8 +33,8 @@ PairResult Compare(const std::wstring& a, const std::wstring& b) {
     r.hardLinks = TestRun().counts.HardLinks - before;
     r.out = capture.streams.outBytes;
     r.err = capture.streams.errBytes;
-    EXPECT_EQ(TestRun().pair.SideHandle[0], INVALID_HANDLE_VALUE);
-    EXPECT_EQ(TestRun().pair.SideHandle[1], INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().pair.side[0].handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(TestRun().pair.side[1].handle, INVALID_HANDLE_VALUE);
     return r;
 }
 
@@ -199,7 +200,7 @@ TEST_F(ComparePair, SidesThatCannotBeOpened) {
     static std::wstring failing;
     SeamOverride size(
         win.GetFileSize, +[](HANDLE h, LPDWORD high) -> DWORD {
-            if (h == TestRun().pair.SideHandle[0] || failing == L"both") {
+            if (h == TestRun().pair.side[0].handle || failing == L"both") {
                 ::SetLastError(ERROR_ACCESS_DENIED);
                 return INVALID_FILE_SIZE;
             }
@@ -281,7 +282,7 @@ TEST_F(ComparePair, HardLinksAlreadyComparedAreSkipped) {
     static int guidAnswer, ntAnswer;
     SeamOverride names(win.GetFinalPathNameByHandleW, +[](HANDLE h, LPWSTR out, DWORD room, DWORD form) -> DWORD {
         const int answer = form == VOLUME_NAME_GUID ? guidAnswer : ntAnswer;
-        const bool second = h == TestRun().pair.SideHandle[1];
+        const bool second = h == TestRun().pair.side[1].handle;
         if (answer == 0 || (answer == 3 && second)) {
             ::SetLastError(ERROR_PATH_NOT_FOUND);
             return 0;
@@ -324,7 +325,7 @@ struct ReadFaults {
     static inline bool stopAfterRead = false;
     static BOOL WINAPI Read(HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) {
         if (stopAfterRead) AbortFlag.store(1);
-        if (h != TestRun().pair.SideHandle[1] || readsUntilFault-- > 0) return SeamBase().ReadFile(h, buffer, length, got, o);
+        if (h != TestRun().pair.side[1].handle || readsUntilFault-- > 0) return SeamBase().ReadFile(h, buffer, length, got, o);
         if (error) {
             ::SetLastError(error);
             return FALSE;
@@ -408,7 +409,7 @@ TEST_F(ComparePair, DevicesOfUnknownLengthAreReadToTheirEnds) {
         win.ReadFile, +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             LARGE_INTEGER zero = {}, at = {};
             ::SetFilePointerEx(h, zero, &at, FILE_CURRENT);
-            if (h == TestRun().pair.SideHandle[0] && at.QuadPart <= 6000 && 6000 < at.QuadPart + length) {
+            if (h == TestRun().pair.side[0].handle && at.QuadPart <= 6000 && 6000 < at.QuadPart + length) {
                 ::SetLastError(ERROR_SECTOR_NOT_FOUND);
                 return FALSE;
             }
@@ -484,7 +485,7 @@ TEST_F(ComparePair, HolesOfASparseSideAreNotRead) {
     SeamOverride ioctl(
         win.DeviceIoControl,
         +[](HANDLE h, DWORD code, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD returned, LPOVERLAPPED) -> BOOL {
-            if (code != FSCTL_QUERY_ALLOCATED_RANGES || h != TestRun().pair.SideHandle[0]) {
+            if (code != FSCTL_QUERY_ALLOCATED_RANGES || h != TestRun().pair.side[0].handle) {
                 ::SetLastError(ERROR_INVALID_FUNCTION);
                 return FALSE;
             }
@@ -587,14 +588,29 @@ TEST(ComparePairCost, NoAllocationAndNoThreadPerBlock) {
     Counts::heapAllocs = Counts::threads = 0;
     SeamOverride heap(win.HeapAlloc, &Counts::HeapAlloc);
     SeamOverride thread(win.CreateThread, &Counts::CreateThread);
+    int allocsBefore = 0;
     for (bool parallel : {false, true, true}) {
         TestRun().setup.ParallelReads = parallel;
+        allocsBefore = Counts::heapAllocs;
         EXPECT_EQ(Compare(a, b).outcome, Identical);
         // Sequential reading needs no thread; parallel reading one reader per side for the run.
         EXPECT_EQ(Counts::threads, parallel ? 2 : 0);
+        // Each reader and what it works on are made once for the run.
+        EXPECT_EQ(Counts::heapAllocs, parallel ? 4 : 0);
     }
     EXPECT_EQ(TestRun().pair.BlockCount, 16u);
-    EXPECT_EQ(Counts::heapAllocs, 0);
+    EXPECT_EQ(Counts::heapAllocs - allocsBefore, 0);
+    // On one drive that may seek, the turns' buffers are made only where the first block came
+    // slower than memory: data in the page cache is read block by block without them.
+    TestRun().setup.ParallelReads = false;
+    TestRun().setup.LongTurns = true;
+    for (bool slowDrive : {false, true}) {
+        std::optional<SlowClock> slow;
+        if (slowDrive) slow.emplace();
+        EXPECT_EQ(Compare(a, b).outcome, Identical);
+        EXPECT_EQ(TestRun().sources.turn != nullptr, slowDrive);
+    }
+    TestRun().setup.LongTurns = false;
 }
 
 }  // namespace

@@ -32,12 +32,12 @@ struct BadMedium {
     // the read-ahead opens.
     static int SideOf(HANDLE h) {
         for (int side = 0; side < 2; ++side) {
-            if (h == TestRun().pair.SideHandle[side]) return side;
+            if (h == TestRun().pair.side[side].handle) return side;
         }
         BY_HANDLE_FILE_INFORMATION info, own;
         if (!::GetFileInformationByHandle(h, &info)) return -1;
         for (int side = 0; side < 2; ++side) {
-            if (::GetFileInformationByHandle(TestRun().pair.SideHandle[side], &own) &&
+            if (::GetFileInformationByHandle(TestRun().pair.side[side].handle, &own) &&
                 own.nFileIndexLow == info.nFileIndexLow && own.nFileIndexHigh == info.nFileIndexHigh) {
                 return side;
             }
@@ -264,7 +264,7 @@ TEST_F(ReadErrors, ALostShareIsReopenedUntilItAnswersOrTheUserGivesUp) {
         static int reads;
         reads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-            if (h == TestRun().pair.SideHandle[0] && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
+            if (h == TestRun().pair.side[0].handle && ++reads == 2) return BadMedium::Read(h, buffer, length, got, o);
             return SeamBase().ReadFile(h, buffer, length, got, o);
         };
         uint32_t at = 100;
@@ -333,10 +333,10 @@ TEST_F(ReadErrors, AFailedSeekEndsTheSideUnread) {
         reads = 0;
         // Only the first read of the second block fails: a reopened handle reads it fine.
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-            if (h == TestRun().pair.SideHandle[0] && length == 1048576 && ++reads == 2) {
+            if (h == TestRun().pair.side[0].handle && length == 1048576 && ++reads == 2) {
                 return BadMedium::Read(h, buffer, length, got, o);
             }
-            if (h == TestRun().pair.SideHandle[0] && length != 1048576 && BadMedium::error == ERROR_CRC) {
+            if (h == TestRun().pair.side[0].handle && length != 1048576 && BadMedium::error == ERROR_CRC) {
                 return BadMedium::Read(h, buffer, length, got, o);
             }
             return SeamBase().ReadFile(h, buffer, length, got, o);
@@ -384,7 +384,7 @@ TEST_F(ReadErrors, AShortReadBeforeTheEndIsNoEnd) {
     static int shortReads;
     for (int side = 0; side < 2; ++side) {
         sideOf =
-            side == 0 ? +[] { return TestRun().pair.SideHandle[0]; } : +[] { return TestRun().pair.SideHandle[1]; };
+            side == 0 ? +[] { return TestRun().pair.side[0].handle; } : +[] { return TestRun().pair.side[1].handle; };
         shortReads = 0;
         win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
             // Half of every full block.
@@ -504,6 +504,7 @@ TEST_F(ReadErrors, BothSidesRecoverAlikeOnAConsoleAndUnattended) {
             fc::SetOutputRedirected(c.unattended);
             session.outputRedirected = c.unattended;
             TestRun().setup.*schedule = true;
+            SlowClock slow;
             BadMedium::sectorReads = 0;
             EXPECT_EQ(Compare(a, second), c.outcome) << "read ahead " << (schedule == &RunSetup::NetworkSide);
             EXPECT_TRUE(fc::Output() == out) << c.sides << c.unattended << c.error << "\n"
@@ -548,18 +549,18 @@ TEST_F(ReadErrors, BothSidesReadAtOnceRecoverOneAfterTheOther) {
     EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file1\r\n"), 1u);
     EXPECT_EQ(Count(out, "\r00007000-00007FFF: not read in file2\r\n"), 1u);
 
-    // Hand-overs that lose every SetEvent still end: the readers' counters decide, and a wait
+    // Hand-overs whose every wait fails still end: the readers' counters decide, and a wait
     // looks again after a moment.
     Restart();
     Session = &session;
     BadMedium::badSectors.clear();
     SeamOverride lost(
-        win.SetEvent, +[](HANDLE) -> BOOL {
+        win.SleepConditionVariableSRW, +[](PCONDITION_VARIABLE, PSRWLOCK, DWORD, ULONG) -> BOOL {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         });
     EXPECT_EQ(Compare(a, b), Identical);
-    StopReaderThreads();
+    StopReaderThreads(&TestRun());
     EXPECT_FALSE(fc::DeadlineHit());
 }
 
@@ -569,7 +570,7 @@ TEST_F(ReadErrors, AnErrorOfNoOtherClassOnlyAsks) {
     static int failures;
     failures = 1;
     win.ReadFile = +[](HANDLE h, LPVOID buffer, DWORD length, LPDWORD got, LPOVERLAPPED o) -> BOOL {
-        if (h == TestRun().pair.SideHandle[1] && failures-- > 0) {
+        if (h == TestRun().pair.side[1].handle && failures-- > 0) {
             ::SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }

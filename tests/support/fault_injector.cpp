@@ -66,6 +66,8 @@ bool Passthrough(int id) {
         "GetCurrentThread",
         "GetCurrentThreadId",
         "GetTickCount",
+        "QueryPerformanceCounter",
+        "QueryPerformanceFrequency",
         "GetProcessHeap",
         "EnterCriticalSection",
         "LeaveCriticalSection",

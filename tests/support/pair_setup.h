@@ -31,3 +31,10 @@ struct UntoldDeviceLengths {
     SeamOverride<decltype(win.GetFileSize)> size;
     SeamOverride<decltype(win.DeviceIoControl)> ioctl;
 };
+
+// A clock whose every reading lies a second after the last: every read looks slow, as from a disk
+// that seeks, so that the long turns are taken and not left for data at memory speed.
+struct SlowClock {
+    SlowClock();
+    SeamOverride<decltype(win.QueryPerformanceCounter)> clock;
+};

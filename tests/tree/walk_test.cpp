@@ -234,6 +234,7 @@ TEST_F(TreeWalk, PairsInFlightChangeNoByte) {
         // one pair at a time in long turns, as on one drive.
         WalkResult r[4];
         uint32_t counters[4][5];
+        SlowClock slow;
         for (int mode = 0; mode < 4; ++mode) {
             TestRun().setup.Pool = mode == 1 || mode == 2 ? StartPairPool(mode == 1 ? 2 : 12) : nullptr;
             TestRun().setup.NetworkSide = mode == 2;
