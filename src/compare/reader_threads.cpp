@@ -157,65 +157,86 @@ bool ReadSector(HANDLE handle, bool unbuffered, uint8_t* target, uint32_t sector
 
 }  // namespace
 
+namespace {
+
+// Where sector reading stands in a block, and how it left it so far.
+struct SectorWalk {
+    HANDLE handle;
+    bool unbuffered;
+    uint32_t sector;
+    uint64_t blockStart;
+    bool untoldLength;  // the end of the medium is the side's end
+    bool watched;       // a console shows the sector count and the retries
+    int successes;
+    int failures;
+    SectorsEnd how;
+    uint32_t tried;  // the bytes of the block read or named unread so far
+};
+
+// Sector `s` of the block into `target`: read, named unread, or found to be the end. True when it
+// was read short: the file ends in it.
+bool WalkSector(SectorWalk* w, int s, int sectors, uint8_t* target, UnreadRanges* unread) {
+    const uint32_t sector = w->sector;
+    memset(target, 0, sector);
+    int column = 0;
+    if (w->watched) {
+        ClearStatusLine();
+        PrintOut("Reading sector %i of %i...", s + 1, sectors);
+        column = CursorColumnOf(Session);
+    }
+    uint32_t have = 0;
+    DWORD error = 0;
+    const bool read = ReadSector(w->handle, w->unbuffered, target, sector, w->watched ? column : -1, &have, &error);
+    if (w->watched) EraseToColumn(Session, column);
+    const uint64_t next = w->blockStart + static_cast<uint64_t>(s + 1) * sector;
+    if (read) {
+        ++w->successes;
+        w->tried = s * sector + have;
+        // A sector read short is where the file ends.
+        if (have == sector) return false;
+        w->how = w->untoldLength ? SectorsEnd::kSideEnds : SectorsEnd::kFileEnds;
+        return true;
+    }
+    ++w->failures;
+    if (w->watched) PrintOut("  %i failed", w->failures);
+    if (IsEndOfMedium(error) && (!w->untoldLength || EndConfirmed(w->handle, next, target, sector))) {
+        w->tried = s * sector;
+        w->how = w->untoldLength ? SectorsEnd::kSideEnds : SectorsEnd::kMediumEnds;
+        return false;
+    }
+    AddUnreadRange(unread, s * sector, (s + 1) * sector);
+    w->tried = (s + 1) * sector;
+    if (!SeekTo(w->handle, next)) w->how = SectorsEnd::kPlacedWrong;  // step over the bad sector
+    return false;
+}
+
+}  // namespace
+
 int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t length, uint32_t sectorSize,
                        UnreadRanges* unread, uint64_t blockStart, uint32_t* mediumEnd, int side) {
-    const uint32_t sector = sectorSize;
-    int sectors = static_cast<int>(length / sector);
     // Unattended, only whole lines: a log has no status line to count sectors and retries on.
-    const bool watched = !Unwatched();
-    int successes = 0, failures = 0;
-    SectorsEnd how = SectorsEnd::kTried;
-    uint32_t tried = 0;  // the bytes of the block read or named unread so far
+    SectorWalk w = {handle, unbuffered, sectorSize, blockStart, mediumEnd != nullptr, !Unwatched(), 0, 0,
+                    SectorsEnd::kTried, 0};
+    int sectors = static_cast<int>(length / sectorSize);
     ClearStatusLine();
-    for (int s = 0; s < sectors && how == SectorsEnd::kTried; ++s) {
-        uint8_t* target = buffer + static_cast<size_t>(s) * sector;
-        memset(target, 0, sector);
-        int column = 0;
-        if (watched) {
-            ClearStatusLine();
-            PrintOut("Reading sector %i of %i...", s + 1, sectors);
-            column = CursorColumnOf(Session);
-        }
-        uint32_t have = 0;
-        DWORD error = 0;
-        const bool read = ReadSector(handle, unbuffered, target, sector, watched ? column : -1, &have, &error);
-        if (watched) EraseToColumn(Session, column);
-        const uint64_t next = blockStart + static_cast<uint64_t>(s + 1) * sector;
-        if (read) {
-            ++successes;
-            tried = s * sector + have;
-            // A sector read short is where the file ends.
-            if (have < sector) {
-                how = mediumEnd ? SectorsEnd::kSideEnds : SectorsEnd::kFileEnds;
-                sectors = s + 1;
-            }
-        } else {
-            ++failures;
-            if (watched) PrintOut("  %i failed", failures);
-            if (IsEndOfMedium(error) && (!mediumEnd || EndConfirmed(handle, next, target, sector))) {
-                tried = s * sector;
-                how = mediumEnd ? SectorsEnd::kSideEnds : SectorsEnd::kMediumEnds;
-            } else {
-                AddUnreadRange(unread, s * sector, (s + 1) * sector);
-                tried = (s + 1) * sector;
-                if (!SeekTo(handle, next)) how = SectorsEnd::kPlacedWrong;  // step over the bad sector
-            }
-        }
-        if (how == SectorsEnd::kTried && AbortFlag.load(std::memory_order_relaxed)) how = SectorsEnd::kStopped;
+    for (int s = 0; s < sectors && w.how == SectorsEnd::kTried; ++s) {
+        if (WalkSector(&w, s, sectors, buffer + static_cast<size_t>(s) * sectorSize, unread)) sectors = s + 1;
+        if (w.how == SectorsEnd::kTried && AbortFlag.load(std::memory_order_relaxed)) w.how = SectorsEnd::kStopped;
     }
     // One way out: what was not read must not keep the previous block's bytes, and the next block
     // must not start inside this one.
+    const uint32_t tried = w.tried;
     memset(buffer + tried, 0, length - tried);
-    if (how == SectorsEnd::kSideEnds) {
+    if (w.how == SectorsEnd::kSideEnds) {
         *mediumEnd = tried;
         return 1;
     }
     AddUnreadRange(unread, tried, length);
-    bool placed = how != SectorsEnd::kPlacedWrong && (tried == length || SeekTo(handle, blockStart + length));
-    if (how != SectorsEnd::kMediumEnds) {
+    bool placed = w.how != SectorsEnd::kPlacedWrong && (tried == length || SeekTo(handle, blockStart + length));
+    if (w.how != SectorsEnd::kMediumEnds) {
         ClearStatusLine();
         if (!AbortFlag.load(std::memory_order_relaxed)) {
-            PrintOut("%i of %i sectors successfully read, %i failed\n", successes, sectors, sectors - successes);
+            PrintOut("%i of %i sectors successfully read, %i failed\n", w.successes, sectors, sectors - w.successes);
         }
     }
     if (!placed) {
@@ -224,8 +245,8 @@ int ReadSectorBySector(HANDLE handle, bool unbuffered, uint8_t* buffer, uint32_t
     }
     // The pause lets a person read the summary; unattended, on thousands of bad blocks, it would
     // add as many seconds.
-    if (watched && how != SectorsEnd::kMediumEnds) win.Sleep(1000);
-    return successes > 0 ? 1 : 0;
+    if (w.watched && w.how != SectorsEnd::kMediumEnds) win.Sleep(1000);
+    return w.successes > 0 ? 1 : 0;
 }
 
 SideRequest RequestFor(const RunState& run, uint8_t* buffer, uint64_t position, uint32_t readLength) {

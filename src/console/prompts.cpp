@@ -33,6 +33,35 @@ bool IsPromptKey(const INPUT_RECORD& record) {
     return record.EventType == KEY_EVENT && !(record.Event.KeyEvent.dwControlKeyState & LEFT_ALT_PRESSED);
 }
 
+// The answer among `count` records just read, if a key was released there that answers: Esc the
+// default, or an allowed key. `pressed` is the code of the last key that went down.
+bool AnswerAmong(const INPUT_RECORD* records, DWORD count, const wchar_t* keys, wchar_t defaultKey, HANDLE input,
+                 int* pressed, uint16_t* answer) {
+    for (DWORD i = 0; i < count && i < kRecordsPerRead; ++i) {
+        if (!IsPromptKey(records[i])) continue;
+        const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+        if (key.bKeyDown) {
+            *pressed = key.wVirtualKeyCode;
+            continue;
+        }
+        if (key.wVirtualKeyCode != *pressed) continue;
+        if (key.wVirtualKeyCode == VK_ESCAPE) {
+            EndPrompt(defaultKey);
+            PrintOut(" Esc -> %C", defaultKey);
+            *answer = defaultKey;
+            return true;
+        }
+        if (IsAllowed(keys, key.wVirtualKeyCode)) {
+            win.FlushConsoleInputBuffer(input);
+            EndPrompt(key.wVirtualKeyCode);
+            PrintOut(" %C", static_cast<wchar_t>(key.wVirtualKeyCode));
+            *answer = key.wVirtualKeyCode;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
@@ -67,26 +96,8 @@ uint16_t WaitForKey(const wchar_t* allowed, wchar_t defaultKey) {
             !win.ReadConsoleInputW(input, records, pending < kRecordsPerRead ? pending : kRecordsPerRead, &read)) {
             read = 0;
         }
-        for (DWORD i = 0; i < read && i < kRecordsPerRead; ++i) {
-            if (!IsPromptKey(records[i])) continue;
-            const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
-            if (key.bKeyDown) {
-                pressed = key.wVirtualKeyCode;
-                continue;
-            }
-            if (key.wVirtualKeyCode != pressed) continue;
-            if (key.wVirtualKeyCode == VK_ESCAPE) {
-                EndPrompt(defaultKey);
-                PrintOut(" Esc -> %C", defaultKey);
-                return defaultKey;
-            }
-            if (IsAllowed(keys, key.wVirtualKeyCode)) {
-                win.FlushConsoleInputBuffer(input);
-                EndPrompt(key.wVirtualKeyCode);
-                PrintOut(" %C", static_cast<wchar_t>(key.wVirtualKeyCode));
-                return key.wVirtualKeyCode;
-            }
-        }
+        uint16_t answer = 0;
+        if (AnswerAmong(records, read, keys, defaultKey, input, &pressed, &answer)) return answer;
         if (read > 0) {
             idleSignal = false;
             continue;
