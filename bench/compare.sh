@@ -20,6 +20,11 @@
 #       then the other.
 # Usage: bench/compare.sh [DATA_DIR] [tree|slow]   (default /tmp/qvb-bench; about 2.3 GB of data is
 # kept there, and 0.8 GB more under DATA_DIR/slow; "tree" runs case (c) alone, "slow" (d) to (f))
+#        bench/compare.sh DATA_DIR turns OTHER_QVB_EXE [RUNS]
+#   times this build against another qvb.exe (an earlier commit's) on (a), (c), (d), (e) and (f),
+#   the two taking turns run by run (RUNS each, default 10; (a) with the floor as a third), and
+#   prints the means, their ratio, and for (a) each one's peak memory: a change is judged against
+#   the code before it under the same load, not against figures of another hour.
 set -euo pipefail
 . "$(dirname "$0")/../scripts/common.sh"
 qvb_install_packages >&2
@@ -199,6 +204,63 @@ slow_cases() {
   reference_report "one file whole, then the other" "$q" "$f" floor
   models_unmount
 }
+
+# The mean wall time of each command over RUNS runs, the commands taking turns run by run.
+in_turns() {  # name, runs, command per contender... (each run through sh -c)
+  local name=$1 runs=$2 i k
+  shift 2
+  local -a sums=()
+  for ((k = 0; k < $#; ++k)); do sums[k]=0; done
+  for ((i = 0; i < runs; ++i)); do
+    k=0
+    for cmd in "$@"; do
+      sums[k]=$(awk -v a="${sums[k]}" -v b="$(seconds sh -c "$cmd >/dev/null 2>&1")" 'BEGIN { print a + b }')
+      k=$((k + 1))
+    done
+  done
+  printf '%-44s' "$name"
+  for ((k = 0; k < $#; ++k)); do printf ' %7.3f s' "$(awk -v s="${sums[k]}" -v n="$runs" 'BEGIN { print s / n }')"; done
+  printf '   this/other %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[1]}" 'BEGIN { print a / b }')"
+  [ $# -gt 2 ] && printf '   this/floor %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[2]}" 'BEGIN { print a / b }')"
+  echo
+}
+
+turns_cases() {  # the other qvb.exe, runs
+  local other=$1 runs=$2 a b
+  mkdir -p "$slow"
+  make_data
+  make_trees
+  cat "$data"/a1g "$data"/b1g "$data"/tree1/*/* "$data"/tree2/*/* >/dev/null
+  a=$(winpath "$data/a1g")
+  b=$(winpath "$data/b1g")
+  echo "means of $runs runs in turns: this build, the other, (the floor)"
+  in_turns "(a) identical 1 GiB files" "$runs" "wine '$exe' -n '$a' '$b'" "wine '$other' -n '$a' '$b'" \
+    "wine '$floor' pair '$a' '$b'"
+  peak_report "this build, peak" wine "$exe" -n "$a" "$b"
+  peak_report "the other, peak" wine "$other" -n "$a" "$b"
+  peak_report "the floor, peak" wine "$floor" pair "$a" "$b"
+  in_turns "(c) 10,000 files of 4 KiB" "$runs" "wine '$exe' -n -q '$data/tree1' '$data/tree2'" \
+    "wine '$other' -n -q '$data/tree1' '$data/tree2'"
+  [ -z "$(models_missing)" ] && slow_data && models_build && models_mount_and_map || {
+    echo "slow media (d) to (f) skipped"
+    return 0
+  }
+  local t1 p1
+  t1=$(winpath "$slow/local/tree1")
+  p1=$(winpath "$slow/local/p256")
+  in_turns "(d) share: 2,000 files, tree 2 on N:" "$runs" "wine '$exe' -n -q '$t1' 'N:\\tree2'" \
+    "wine '$other' -n -q '$t1' 'N:\\tree2'"
+  in_turns "(e) share: 256 MiB pair, file 2 on N:" "$runs" "wine '$exe' -n '$p1' 'N:\\p256'" \
+    "wine '$other' -n '$p1' 'N:\\p256'"
+  in_turns "(f) disk: two 128 MiB files on D:" "$runs" "wine '$exe' -n 'D:\\d1' 'D:\\d2'" \
+    "wine '$other' -n 'D:\\d1' 'D:\\d2'"
+  models_unmount
+}
+
+if [ "${2:-}" = turns ]; then
+  turns_cases "$3" "${4:-10}"
+  exit
+fi
 
 if [ "${2:-}" = slow ]; then
   slow_cases

@@ -315,6 +315,31 @@ wchar_t* ReadLinkTarget(const wchar_t* path) {
     return nullptr;
 }
 
+namespace {
+
+// Sets the link on the entry's own handle, once its final path proves it lies where it belongs
+// and it holds no data of its own.
+bool WriteLinkOn(const RunState& run, const wchar_t* root, HANDLE target, const wchar_t* path2,
+                 const LinkToWrite& link) {
+    const wchar_t* name = FileNamePart(path2);
+    DWORD error = ERROR_SUCCESS;
+    Place place = PlaceOf(run, root, target, path2, wcslen(path2), &error);
+    if (!LiesInTree2(place, error, name, link.kind)) return false;
+    if (HoldsData(target)) {
+        PrintErr("%S already holds data in tree 2: %s not reproduced\n", name, link.kind);
+        return false;
+    }
+    DWORD returned = 0;
+    if (win.DeviceIoControl(target, FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data), link.bytes, nullptr, 0,
+                            &returned, nullptr)) {
+        return true;
+    }
+    PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, name);
+    return false;
+}
+
+}  // namespace
+
 bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* path2, bool isFolder) {
     const wchar_t* name = FileNamePart(path2);
     ScopedHandle source(OpenLink(path1));
@@ -360,19 +385,7 @@ bool ReplicateLink(const RunState& run, const wchar_t* path1, const wchar_t* pat
         return false;
     }
     if (!isFolder) createdHere = error != ERROR_ALREADY_EXISTS;
-    Place place = PlaceOf(run, root.get(), target.get(), path2, wcslen(path2), &error);
-    bool written = false;
-    if (LiesInTree2(place, error, name, link.kind)) {
-        if (HoldsData(target.get())) {
-            PrintErr("%S already holds data in tree 2: %s not reproduced\n", name, link.kind);
-        } else {
-            DWORD returned = 0;
-            written = win.DeviceIoControl(target.get(), FSCTL_SET_REPARSE_POINT, const_cast<uint8_t*>(link.data),
-                                          link.bytes, nullptr, 0, &returned, nullptr) != 0;
-            if (!written) PrintErr("error %u creating %s %S\n", win.GetLastError(), link.kind, name);
-        }
-    }
-    if (!written) {
+    if (!WriteLinkOn(run, root.get(), target.get(), path2, link)) {
         // What this run made for the link goes again; what was there before stays.
         FILE_DISPOSITION_INFO gone = {TRUE};
         if (createdHere) win.SetFileInformationByHandle(target.get(), FileDispositionInfo, &gone, sizeof gone);
