@@ -1,11 +1,12 @@
-# Shared by ./qvb and ./test: install what is missing, build, and run Windows programs under Wine.
+# Shared by ./qvb, ./test and ./release: install what is missing, build, and run Windows programs under Wine.
 # Sourced, not run. Everything it prints goes to standard error, so ./qvb's standard output is the
 # program's alone.
 
 QVB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QVB_BUILD=${QVB_BUILD:-$QVB_ROOT/build}
 # fuse3, libfuse3-dev, gcc and pkg-config build and mount the fault file system of the read-error tests.
-QVB_PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build googletest tmux fuse3 libfuse3-dev gcc pkg-config"
+# python3 packs the release zip; unzip reads it back in its check.
+QVB_PACKAGES="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 cmake ninja-build googletest tmux fuse3 libfuse3-dev gcc pkg-config python3 unzip"
 
 qvb_log() { echo "qvb: $*" >&2; }
 
