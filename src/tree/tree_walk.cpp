@@ -7,7 +7,7 @@
 #include "base/memory.h"
 #include "base/run_options.h"
 #include "base/scoped_handles.h"
-#include "base/waits.h"
+#include "base/workers.h"
 #include "compare/compare_pair.h"
 #include "compare/error_names.h"
 #include "compare/file_identity.h"
@@ -202,20 +202,20 @@ struct PathEntry {
 
 namespace {
 
-// The tree-2 folder's names, read on a thread of their own while tree 1 is opened; waited for
-// and released on every way out. The listing lives on the heap: a thread given up after a stop
+// The tree-2 folder's names, read by the run's tree-2 lister while tree 1 is opened; waited for
+// and released on every way out. The listing lives on the heap: a lister given up after a stop
 // writes into it once its call returns, long after this frame is gone.
 struct Tree2Listing {
+    CallWorker** lister;
     FolderListing& listing = *static_cast<FolderListing*>(AllocZeroed(sizeof(FolderListing)));
-    HANDLE thread = nullptr;
-    bool abandoned = false;  // a stop came while the thread still listed: never read or freed
-    Tree2Listing(const wchar_t* folder2, const wchar_t* mask) { StartFolderListing(&listing, folder2, mask, &thread); }
+    bool posted;
+    bool abandoned = false;  // a stop came while the lister still listed: never read or freed
+    Tree2Listing(RunState* run, const wchar_t* folder2, const wchar_t* mask)
+        : lister(&run->helpers.lister[1]), posted(StartFolderListing(&listing, folder2, mask, lister)) {}
     // False when the listing must not be read.
     bool Wait() {
-        if (!thread) return !abandoned;
-        abandoned = !WaitForThreadEnd(thread, StopRequested);
-        win.CloseHandle(thread);
-        thread = nullptr;
+        if (posted) abandoned = !AwaitCall(lister, StopRequested);
+        posted = false;
         return !abandoned;
     }
     ~Tree2Listing() {
@@ -317,7 +317,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         WriteFolderResult(run, folder1, run->BaseFolder1, '!', "folder reached again below itself");
         return 0;
     }
-    Tree2Listing tree2(folder2, mask);
+    Tree2Listing tree2(run, folder2, mask);
     // Room for the longest name and the backslash and terminator of a nested level.
     ScopedBlock<wchar_t> path1(DuplicateStringWithRoom(folder1, MAX_PATH + 2));
     ScopedBlock<wchar_t> path2(DuplicateStringWithRoom(folder2, MAX_PATH + 2));

@@ -11,6 +11,7 @@
 
 #include "base/memory.h"
 #include "base/run_options.h"
+#include "base/workers.h"
 #include "console/control_handler.h"
 #include "support/fault_injector.h"
 #include "support/machine_scenario.h"
@@ -476,11 +477,10 @@ TEST(FolderListing, MaskFoldersCaseAndInterruption) {
     t.Write(L"b.bin", "1");
     MakeFolder(t.File(L"Dir.bin"));
     FolderListing listing;
-    HANDLE thread = nullptr;
-    StartFolderListing(&listing, t.path().c_str(), L"*.txt", &thread);
-    ASSERT_NE(thread, nullptr);
-    win.WaitForSingleObject(thread, 10000);
-    win.CloseHandle(thread);
+    CallWorker* lister = nullptr;
+    ASSERT_TRUE(StartFolderListing(&listing, t.path().c_str(), L"*.txt", &lister));
+    ASSERT_TRUE(AwaitCall(&lister, StopRequested));
+    StopCallWorker(&lister, StopRequested);
     EXPECT_EQ(listing.count, 2u);
     EXPECT_NE(FindListingEntry(&listing, L"A.TXT"), nullptr);
     EXPECT_NE(FindListingEntry(&listing, L"dir.BIN"), nullptr);
