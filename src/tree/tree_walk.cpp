@@ -58,6 +58,15 @@ void PrintCannotOpen(const wchar_t* path, DWORD error) {
     PrintOut(" err=%u\n\n", error);
 }
 
+// A tree-1 folder that could not be listed, or not to its end (`part`): named, counted and listed.
+void NoteUnlisted(RunState* run, const wchar_t* folder1, const wchar_t* pattern, DWORD error, const char* part) {
+    PrintCannotOpen(SkipLongPathPrefix(pattern), error);
+    ++run->counts.FoldersUnreadable;
+    char why[64];
+    snprintf(why, sizeof why, "%s listing the folder%s", ErrorName(error), part);
+    WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
+}
+
 void PutName(wchar_t* buffer, size_t at, const wchar_t* name, size_t nameLength) {
     memcpy(buffer + at, name, (nameLength + 1) * sizeof(wchar_t));
 }
@@ -325,35 +334,26 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     level.path1[level.folder1Length] = L'*';
     level.path1[level.folder1Length + 1] = 0;
 
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(win.FindFirstFileW(level.path1, &entry));
-    if (!find) {
-        DWORD error = win.GetLastError();
-        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-        // A folder without a single entry, not even "." (a root), is empty, not unreadable.
-        if (error != ERROR_FILE_NOT_FOUND) {
-            ++run->counts.FoldersUnreadable;
-            char why[64];
-            snprintf(why, sizeof why, "%s listing the folder", ErrorName(error));
-            WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
-        }
+    WindowFolder folder{run, mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
+    DWORD error = ERROR_SUCCESS;
+    bool givenUp = false;
+    EntryWindow* window = OpenWindow(folder, &error, &givenUp);
+    if (!window) {
+        // A folder without a single entry, not even "." (a root), is empty, not unreadable. One
+        // whose lister was given up after a stop is left as the stop leaves any other.
+        if (error == ERROR_FILE_NOT_FOUND) PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
+        if (error != ERROR_FILE_NOT_FOUND && !givenUp) NoteUnlisted(run, folder1, level.path1, error, "");
         return 0;
     }
-    if (!tree2.Wait()) return 0;
-    WindowFolder folder{run, find.get(), mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
-    EntryWindow* window = OpenWindow(folder, entry);
+    if (!tree2.Wait()) {
+        CloseWindow(window);
+        return 0;
+    }
     uint32_t count = WalkEntries(&level, window, &tree2.listing, mask, depth);
     // Anything but the end of the folder leaves its other entries unseen.
-    DWORD error = ERROR_SUCCESS;
     bool failed = EndedInError(window, &error);
     CloseWindow(window);
-    if (!StopRequested() && failed) {
-        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-        ++run->counts.FoldersUnreadable;
-        char why[64];
-        snprintf(why, sizeof why, "%s listing the folder to its end", ErrorName(error));
-        WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
-    }
+    if (!StopRequested() && failed) NoteUnlisted(run, folder1, level.path1, error, " to its end");
     // What tree 1 could not list to its end may be there after all.
     if (Options.bothWays && !StopRequested() && !failed) ReportOnlyInTree2(run, &tree2.listing, folder2);
     return count;
