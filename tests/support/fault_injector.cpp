@@ -77,6 +77,7 @@ bool Passthrough(int id) {
         "WakeAllConditionVariable",
         "Sleep",
         "ExitProcess",
+        "TerminateProcess",
         "GetOEMCP",
         "wvsprintfA",
         "wvsprintfW",
