@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "console/control_handler.h"
+#include "console/stop_deadline.h"
 #include "support/fake_console.h"
 
 namespace fc = fake_console;
@@ -162,6 +163,50 @@ INSTANTIATE_TEST_SUITE_P(
                      0,
                      CTRL_SHUTDOWN_EVENT}),
     [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
+
+// After the first stop the work has about two seconds to end: what comes after it (a summary, a
+// closing prompt) is never cut, and a run held past the deadline ends with one line on standard
+// error and exit code 11. A later stop waits for nothing.
+TEST_F(ControlHandler, AStopGivesTheWorkTwoSecondsToEnd) {
+    static uint32_t endsAt;
+    static int terminations;
+    static UINT exitCode;
+    static std::string err;
+    static decltype(win.Sleep) fakeSleep = win.Sleep;
+    SeamOverride sleep(
+        win.Sleep, +[](DWORD ms) {
+            fakeSleep(ms);
+            if (fc::Now() >= endsAt) NoteWorkEnded();
+        });
+    SeamOverride terminate(
+        win.TerminateProcess, +[](HANDLE, UINT code) -> BOOL { return ++terminations, exitCode = code, TRUE; });
+    SeamOverride write(
+        win.WriteConsoleA, +[](HANDLE h, const VOID* text, DWORD n, LPDWORD written, LPVOID) -> BOOL {
+            if (h == fc::kError) err.append(static_cast<const char*>(text), n);
+            return *written = n, TRUE;
+        });
+    constexpr uint32_t kNever = 100000;
+    struct {
+        uint32_t endsAfterMs;  // 0: before the stop
+        bool cut;
+    } rows[] = {{0, false}, {1900, false}, {kNever, true}};
+    for (const auto& row : rows) {
+        ResetStopFlags();
+        terminations = 0;
+        err.clear();
+        const uint32_t began = fc::Now();
+        endsAt = began + row.endsAfterMs;
+        if (row.endsAfterMs == 0) NoteWorkEnded();
+        EXPECT_TRUE(StopEventHandler(CTRL_C_EVENT));
+        const uint32_t ended = fc::Now();
+        EXPECT_TRUE(StopEventHandler(CTRL_C_EVENT));
+        EXPECT_EQ(fc::Now(), ended) << row.endsAfterMs;
+        EXPECT_EQ(ended - began, row.cut ? 2000u : row.endsAfterMs) << row.endsAfterMs;
+        EXPECT_EQ(terminations, row.cut ? 1 : 0) << row.endsAfterMs;
+        EXPECT_EQ(err, row.cut ? "no answer from the system 2 s after the stop -> abort\n" : "") << row.endsAfterMs;
+        if (row.cut) EXPECT_EQ(exitCode, 11u);
+    }
+}
 
 TEST_F(ControlHandler, TheMessageGoesOnAFreshLineBelowTheStatusText) {
     fc::PutText(0, 3, " 5 MB of 10 MB compared");
