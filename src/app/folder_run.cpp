@@ -6,6 +6,7 @@
 #include "console/console_output.h"
 #include "console/control_handler.h"
 #include "console/status_line.h"
+#include "console/stop_deadline.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
 #include "tree/pairs_in_flight.h"
@@ -134,6 +135,8 @@ StepResult RunFolderComparison(RunState* run) {
     StopPairPool(run->setup.Pool);
     run->setup.Pool = nullptr;
     run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
+    // From here on the summary: no deadline after a stop may cut it.
+    NoteWorkEnded();
     // One file needs no summary of its own, unless the tree held more that could not be compared:
     // its verdict alone would hide the folders behind it.
     const RunCounters& c = run->counts;

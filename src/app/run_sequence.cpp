@@ -21,6 +21,7 @@
 #include "console/cursor.h"
 #include "console/keys.h"
 #include "console/status_line.h"
+#include "console/stop_deadline.h"
 #include "paths/path_strings.h"
 #include "paths/volume_roots.h"
 #include "platform/win_api.h"
@@ -28,6 +29,8 @@
 #include "storage/volume_listing.h"
 #include "tree/exclude_masks.h"
 #include "tree/result_list.h"
+
+static_assert(kStopDeadlineExitCode == kExitIncomplete, "a run the deadline ends is an incomplete run");
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "console/console_session.h"
 
 #include "console/control_handler.h"
+#include "console/stop_deadline.h"
 #include "platform/win_api.h"
 
 ConsoleSession* Session = nullptr;
@@ -9,7 +10,7 @@ CRITICAL_SECTION ConsoleLock;
 void OpenConsoleSession(ConsoleSession* session) {
     // The lock must exist before the handler can run.
     win.InitializeCriticalSection(&ConsoleLock);
-    win.SetConsoleCtrlHandler(ConsoleControlHandler, TRUE);
+    win.SetConsoleCtrlHandler(StopEventHandler, TRUE);
     session->outputHandle = win.GetStdHandle(STD_OUTPUT_HANDLE);
     session->inputHandle = win.GetStdHandle(STD_INPUT_HANDLE);
     // NUL is a character device as a console is; only a console has a console mode.
@@ -37,7 +38,7 @@ void OpenConsoleSession(ConsoleSession* session) {
 void CloseConsoleSession(ConsoleSession*) {
     // The handler goes first, and one that is running finishes, before its lock goes: an event at
     // the very end must never find a deleted lock.
-    win.SetConsoleCtrlHandler(ConsoleControlHandler, FALSE);
+    win.SetConsoleCtrlHandler(StopEventHandler, FALSE);
     win.EnterCriticalSection(&ConsoleLock);
     win.LeaveCriticalSection(&ConsoleLock);
     win.DeleteCriticalSection(&ConsoleLock);

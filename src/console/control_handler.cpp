@@ -5,6 +5,7 @@
 #include "console/console_session.h"
 #include "console/keys.h"
 #include "console/status_line.h"
+#include "console/stop_deadline.h"
 #include "platform/win_api.h"
 
 std::atomic<int32_t> InterruptFlag{0};
@@ -33,6 +34,7 @@ void ResetStopFlags() {
     LastControlEvent.store(0);
     listingBuffered.store(false);
     waitingMessage.store(nullptr);
+    ResetStopDeadline();
 }
 
 bool PromptShouldEnd() {

@@ -40,6 +40,7 @@ void ResetStopFlags();
 // earlier; the listing calls this with false after each write, which prints a message that waited.
 void NoteListingBuffered(bool buffered);
 
-// Registered by OpenConsoleSession. Always TRUE: the run winds down by itself instead of being
+// Called for every control event by StopEventHandler, which OpenConsoleSession registers and which
+// then keeps the deadline after a stop. Always TRUE: the run winds down by itself instead of being
 // ended by the system's default handler.
 BOOL WINAPI ConsoleControlHandler(DWORD event);

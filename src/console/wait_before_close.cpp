@@ -1,5 +1,6 @@
 #include "console/console_output.h"
 #include "console/keys.h"
+#include "console/stop_deadline.h"
 #include "platform/win_api.h"
 
 namespace {
@@ -11,6 +12,7 @@ bool ClosesTheConsole(const INPUT_RECORD& record) {
 }  // namespace
 
 void WaitBeforeClose(const ConsoleSession* session, bool noWait) {
+    NoteWorkEnded();
     if (noWait) return;
     win.SetThreadExecutionState(ES_CONTINUOUS);
     if (session && IsStandalone()) {

@@ -1,9 +1,11 @@
 #include "tree/entry_window.h"
 
+#include <cstring>
 #include <cwchar>
 
 #include "base/memory.h"
 #include "base/run_options.h"
+#include "base/workers.h"
 #include "console/control_handler.h"
 #include "platform/win_api.h"
 #include "tree/exclude_masks.h"
@@ -12,9 +14,26 @@
 #include "tree/tree_walk.h"
 #include "tree/wildcard.h"
 
+// What the lister reads for a window, and where the folder's enumeration stands. Apart from the
+// window and on the heap: a lister given up after a stop may write into it long after the walk
+// left the folder, and it is then never freed nor read again, its search handle included.
+struct EntryBatch {
+    // A hand-off costs tens of microseconds under Wine, many entries' worth: they go over in batches.
+    static constexpr uint32_t kMost = 32;
+    wchar_t* pattern;  // the folder and "*", for the first call
+    HANDLE find;
+    uint32_t count;  // entries the last call read
+    bool ended;      // the enumeration said no more, or failed
+    DWORD error;     // why the first entry could not be read, or why the enumeration ended
+    WIN32_FIND_DATAW entries[kMost];
+};
+
 struct EntryWindow {
     static constexpr uint32_t kMost = 16;
     WindowFolder folder;
+    EntryBatch* batch;
+    uint32_t taken;  // entries of the batch already in the window
+    bool givenUp;    // a stop gave up the wait for the lister, which keeps the batch
     uint32_t capacity;
     uint32_t first;
     uint32_t count;
@@ -65,15 +84,66 @@ void QueueWanted(EntryWindow* window) {
     }
 }
 
-// Reads entries until the window is full or the folder ends.
-void FillWindow(EntryWindow* window) {
-    while (!window->ended && window->count < window->capacity && !StopRequested()) {
-        uint32_t slot = (window->first + window->count) % EntryWindow::kMost;
-        if (!win.FindNextFileW(window->folder.find, &window->entries[slot])) {
-            window->ended = true;
-            window->endError = win.GetLastError();
+// On the lister: the folder's first entry.
+void ReadFirstEntry(void* request) {
+    auto* batch = static_cast<EntryBatch*>(request);
+    batch->find = win.FindFirstFileW(batch->pattern, &batch->entries[0]);
+    batch->count = batch->find == INVALID_HANDLE_VALUE ? 0 : 1;
+    batch->error = batch->count != 0 ? ERROR_SUCCESS : win.GetLastError();
+}
+
+// On the lister: the next entries, as many as the batch holds, up to the end of the folder or a stop.
+void ReadEntries(void* request) {
+    auto* batch = static_cast<EntryBatch*>(request);
+    batch->count = 0;
+    while (batch->count < EntryBatch::kMost && !StopRequested()) {
+        if (!win.FindNextFileW(batch->find, &batch->entries[batch->count])) {
+            batch->ended = true;
+            batch->error = win.GetLastError();
             return;
         }
+        ++batch->count;
+    }
+}
+
+// Runs the call on the run's tree-1 lister, or here where no thread can be had. False when a stop
+// gave up the wait: the batch is the lister's for good.
+bool OnLister(RunState* run, WorkerCall call, EntryBatch* batch) {
+    CallWorker** lister = &run->helpers.lister[0];
+    if (!PostCall(lister, call, batch)) {
+        call(batch);
+        return true;
+    }
+    return AwaitCall(lister, StopRequested);
+}
+
+// Has the lister read the next batch. False when the folder gives no more: it ended, a stop gave
+// up the lister, or a stop came before the batch's first entry.
+bool RefillBatch(EntryWindow* window) {
+    EntryBatch* batch = window->batch;
+    if (!batch->ended) {
+        window->taken = 0;
+        if (!OnLister(window->folder.run, ReadEntries, batch)) {
+            window->givenUp = true;
+            window->ended = true;
+            window->endError = ERROR_OPERATION_ABORTED;
+            return false;
+        }
+        if (batch->count != 0) return true;
+    }
+    if (batch->ended) {
+        window->ended = true;
+        window->endError = batch->error;
+    }
+    return false;
+}
+
+// Takes entries into the window until it is full or the folder ends.
+void FillWindow(EntryWindow* window) {
+    while (!window->ended && window->count < window->capacity && !StopRequested()) {
+        if (window->taken == window->batch->count && !RefillBatch(window)) return;
+        uint32_t slot = (window->first + window->count) % EntryWindow::kMost;
+        window->entries[slot] = window->batch->entries[window->taken++];
         ++window->count;
         Admit(window, slot);
     }
@@ -81,11 +151,27 @@ void FillWindow(EntryWindow* window) {
 
 }  // namespace
 
-EntryWindow* OpenWindow(const WindowFolder& folder, const WIN32_FIND_DATAW& firstEntry) {
+EntryWindow* OpenWindow(const WindowFolder& folder, DWORD* error, bool* givenUp) {
+    auto* batch = static_cast<EntryBatch*>(AllocZeroed(sizeof(EntryBatch)));
+    // A copy the lister owns, as it may read it after the walk left the folder.
+    batch->pattern = static_cast<wchar_t*>(AllocZeroed((folder.length1 + 2) * sizeof(wchar_t)));
+    memcpy(batch->pattern, folder.folder1, folder.length1 * sizeof(wchar_t));
+    batch->pattern[folder.length1] = L'*';
+    *givenUp = !OnLister(folder.run, ReadFirstEntry, batch);
+    if (*givenUp) return nullptr;
+    FreeBlock(batch->pattern);
+    batch->pattern = nullptr;
+    if (batch->count == 0) {
+        *error = batch->error;
+        FreeBlock(batch);
+        return nullptr;
+    }
     auto* window = static_cast<EntryWindow*>(AllocZeroed(sizeof(EntryWindow)));
     window->folder = folder;
+    window->batch = batch;
     window->capacity = folder.run->setup.Pool ? EntryWindow::kMost : 1;
-    window->entries[0] = firstEntry;
+    window->entries[0] = batch->entries[0];
+    window->taken = 1;
     window->count = 1;
     Admit(window, 0);
     if (window->capacity > 1) {
@@ -103,7 +189,7 @@ bool TakeEntry(EntryWindow* window, WIN32_FIND_DATAW* entry, PairJob** job) {
     *job = window->jobs[window->first];
     window->first = (window->first + 1) % EntryWindow::kMost;
     --window->count;
-    // The next entries go in flight while this one is compared; one at a time, the next is read
+    // The next entries go in flight while this one is compared; one at a time, the next is taken
     // only when it is wanted, after this one. Behind a folder they wait until its subtree is done.
     if (window->capacity > 1) {
         FillWindow(window);
@@ -126,6 +212,10 @@ void CloseWindow(EntryWindow* window) {
             ReleasePair(pool, job);
         }
         window->first = (window->first + 1) % EntryWindow::kMost;
+    }
+    if (!window->givenUp) {
+        win.FindClose(window->batch->find);
+        FreeBlock(window->batch);
     }
     FreeBlock(window);
 }

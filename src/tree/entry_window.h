@@ -1,6 +1,8 @@
 // The entries of a tree-1 folder read ahead of the one being compared, so that the pairs behind
 // it can be in flight: each file the walk will compare gets a job when one is free, nearest
-// first. Without workers the window holds one entry: the folder is read as it always was.
+// first. Without workers the window holds one entry. The folder itself is read by the run's
+// tree-1 lister, a batch of entries a hand-off, so that a folder on a share that no longer
+// answers holds a helper thread, not the walk, once a stop came.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +25,10 @@ enum class EntryKind {
 
 EntryKind KindOfEntry(const RunState& run, const WIN32_FIND_DATAW& entry, const wchar_t* mask, size_t folderLength);
 
-// The folder a window reads: its enumeration, and both folders' paths (with their trailing
-// backslash, `length` characters long) that the names go behind.
+// The folder a window reads, and both folders' paths (with their trailing backslash, `length`
+// characters long) that the names go behind.
 struct WindowFolder {
     RunState* run;
-    HANDLE find;
     const wchar_t* mask;
     const wchar_t* folder1;
     size_t length1;
@@ -37,14 +38,18 @@ struct WindowFolder {
 
 struct EntryWindow;
 
-// Takes the folder's first entry, reads ahead and hands out jobs.
-EntryWindow* OpenWindow(const WindowFolder& folder, const WIN32_FIND_DATAW& firstEntry);
+// Opens the tree-1 folder and takes its first entry; reads ahead and hands out jobs. Null when the
+// folder could not be opened, with `*error` telling why, or when a stop gave up the wait for the
+// lister (`*givenUp`): the folder is then left as stopped.
+EntryWindow* OpenWindow(const WindowFolder& folder, DWORD* error, bool* givenUp);
 
 // The next entry and its job (null for none); false at the end of the folder.
 bool TakeEntry(EntryWindow* window, WIN32_FIND_DATAW* entry, PairJob** job);
 
 // Whether the folder's enumeration ended with an error, and which: its other entries are unseen.
+// A stop that gave up the wait for the lister ends it with ERROR_OPERATION_ABORTED.
 bool EndedInError(const EntryWindow* window, DWORD* error);
 
-// Jobs the walk did not reach (a stop, a limit) are waited for and handed back.
+// Jobs the walk did not reach (a stop, a limit) are waited for and handed back; the folder is
+// closed unless its lister was given up.
 void CloseWindow(EntryWindow* window);

@@ -5,6 +5,7 @@
 
 #include "base/memory.h"
 #include "base/os_version.h"
+#include "base/workers.h"
 #include "console/control_handler.h"
 #include "paths/path_strings.h"
 #include "platform/win_api.h"
@@ -31,10 +32,7 @@ uint32_t FoldedHash(const wchar_t* name) {
 constexpr uint64_t kFirstCapacity = 64;
 constexpr size_t kNameBlockChars = 16384;  // room for dozens of the longest names
 
-DWORD WINAPI ListingThread(LPVOID parameter) {
-    ReadFolderListing(static_cast<FolderListing*>(parameter));
-    return 1;
-}
+void ListingCall(void* listing) { ReadFolderListing(static_cast<FolderListing*>(listing)); }
 
 }  // namespace
 
@@ -51,7 +49,7 @@ HANDLE OpenFolderEnumeration(const wchar_t* pattern, WIN32_FIND_DATAW* data) {
     return find;
 }
 
-void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, HANDLE* thread) {
+bool StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, CallWorker** lister) {
     listing->folder = DuplicateStringWithRoom(folder, 1);
     AppendCharIfMissing(listing->folder, L'\\', wcslen(folder) + 2);
     listing->mask = DuplicateString(mask);
@@ -65,13 +63,10 @@ void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wch
     listing->slots = nullptr;
     listing->slotCount = 0;
     listing->complete = false;
-    if (!thread) {
-        ReadFolderListing(listing);
-        return;
-    }
-    *thread = win.CreateThread(nullptr, 0, ListingThread, listing, 0, nullptr);
-    // Without a thread the names are read here; the walk then finds a null handle and waits for none.
-    if (!*thread) ReadFolderListing(listing);
+    if (lister && PostCall(lister, ListingCall, listing)) return true;
+    // Without a thread the names are read here, and there is nothing to wait for.
+    ReadFolderListing(listing);
+    return false;
 }
 
 void IndexListingNames(FolderListing* listing) {

@@ -1,5 +1,5 @@
-// The names in one tree-2 folder, read on a thread of their own while the walk opens the tree-1
-// folder, so that the walk can tell whether a tree-1 sub-folder exists in tree 2.
+// The names in one tree-2 folder, read by a helper thread while the walk opens the tree-1 folder,
+// so that the walk can tell whether a tree-1 sub-folder exists in tree 2.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@ struct ListingSlot {
     uint32_t place;
 };
 
+struct CallWorker;
 struct NameBlock;
 
 struct FolderListing {
@@ -30,9 +31,10 @@ struct FolderListing {
     uint32_t slotCount;     // 0 (no table: names are scanned) or a power of two
 };
 
-// Fills folder and mask and reads the names: on a new thread whose handle goes to `thread`, or at
-// once when `thread` is null. The caller waits for the thread before it reads the listing.
-void StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, HANDLE* thread);
+// Fills folder and mask and reads the names: on `lister` when one is given and its thread can be
+// had, else at once. True when the call went to the lister: the caller awaits it (AwaitCall) before
+// it reads the listing, which is the lister's until then.
+bool StartFolderListing(FolderListing* listing, const wchar_t* folder, const wchar_t* mask, CallWorker** lister);
 
 // Stores the names of the folders and of the files that match the mask, in one pass. Returns the
 // count.

@@ -6,6 +6,7 @@
 #include "base/memory.h"
 #include "base/run_options.h"
 #include "base/waits.h"
+#include "base/workers.h"
 #include "compare/device_size.h"
 #include "compare/file_identity.h"
 #include "compare/read_until.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-constexpr uint32_t kMostWorkers = 16;
+constexpr uint32_t kMostWorkers = WorkerGroup::kMost;
 // A network share answers every request after a round trip: pairs in flight hide that latency
 // whatever the processor count, as many as copy tools keep in flight against shares.
 constexpr uint32_t kRemoteWorkers = 12;
@@ -56,8 +57,7 @@ struct PairPool {
     SRWLOCK lock;
     CONDITION_VARIABLE work;  // jobs are queued
     CONDITION_VARIABLE done;  // an awaited job is done
-    HANDLE threads[kMostWorkers];
-    uint32_t threadCount;
+    WorkerGroup workers;
     PairJob* jobs;
     uint32_t jobCount;
     PairJob* head;
@@ -221,14 +221,10 @@ PairPool* StartPairPool(uint32_t workers) {
     if (workers > kMostWorkers) workers = kMostWorkers;
     // Zeroed, the lock and the condition variables are initialised.
     auto* pool = static_cast<PairPool*>(AllocZeroed(sizeof(PairPool)));
-    if (MakeJobs(pool, workers * kJobsPerWorker)) {
-        for (uint32_t i = 0; i < workers; ++i) {
-            HANDLE thread = win.CreateThread(nullptr, 0, WorkerMain, pool, 0, nullptr);
-            if (!thread) break;
-            pool->threads[pool->threadCount++] = thread;
-        }
-    }
-    if (pool->threadCount == 0) {
+    void* parameters[kMostWorkers];
+    for (void*& parameter : parameters) parameter = pool;
+    if (MakeJobs(pool, workers * kJobsPerWorker)) StartWorkers(&pool->workers, WorkerMain, parameters, workers);
+    if (pool->workers.count == 0) {
         StopPairPool(pool);
         return nullptr;
     }
@@ -241,14 +237,8 @@ void StopPairPool(PairPool* pool) {
     pool->quit = true;
     win.WakeAllConditionVariable(&pool->work);
     win.ReleaseSRWLockExclusive(&pool->lock);
-    bool allEnded = true;
-    for (uint32_t i = 0; i < pool->threadCount; ++i) {
-        // Once one did not end, the others are not waited for: the memory stays anyway.
-        allEnded = allEnded && WaitForThreadEnd(pool->threads[i], StopRequested);
-        win.CloseHandle(pool->threads[i]);
-    }
     // A worker that did not end may still write into its job: its memory stays.
-    if (!allEnded) return;
+    if (!JoinWorkers(&pool->workers, StopRequested)) return;
     if (pool->jobs) FreeJobs(pool);
     FreeBlock(pool);
 }

@@ -7,7 +7,7 @@
 #include "base/memory.h"
 #include "base/run_options.h"
 #include "base/scoped_handles.h"
-#include "base/waits.h"
+#include "base/workers.h"
 #include "compare/compare_pair.h"
 #include "compare/error_names.h"
 #include "compare/file_identity.h"
@@ -56,6 +56,15 @@ void PrintCannotOpen(const wchar_t* path, DWORD error) {
     }
     PrintOutLongPath("cannot open '%S'", path);
     PrintOut(" err=%u\n\n", error);
+}
+
+// A tree-1 folder that could not be listed, or not to its end (`part`): named, counted and listed.
+void NoteUnlisted(RunState* run, const wchar_t* folder1, const wchar_t* pattern, DWORD error, const char* part) {
+    PrintCannotOpen(SkipLongPathPrefix(pattern), error);
+    ++run->counts.FoldersUnreadable;
+    char why[64];
+    snprintf(why, sizeof why, "%s listing the folder%s", ErrorName(error), part);
+    WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
 }
 
 void PutName(wchar_t* buffer, size_t at, const wchar_t* name, size_t nameLength) {
@@ -202,20 +211,20 @@ struct PathEntry {
 
 namespace {
 
-// The tree-2 folder's names, read on a thread of their own while tree 1 is opened; waited for
-// and released on every way out. The listing lives on the heap: a thread given up after a stop
+// The tree-2 folder's names, read by the run's tree-2 lister while tree 1 is opened; waited for
+// and released on every way out. The listing lives on the heap: a lister given up after a stop
 // writes into it once its call returns, long after this frame is gone.
 struct Tree2Listing {
+    CallWorker** lister;
     FolderListing& listing = *static_cast<FolderListing*>(AllocZeroed(sizeof(FolderListing)));
-    HANDLE thread = nullptr;
-    bool abandoned = false;  // a stop came while the thread still listed: never read or freed
-    Tree2Listing(const wchar_t* folder2, const wchar_t* mask) { StartFolderListing(&listing, folder2, mask, &thread); }
+    bool posted;
+    bool abandoned = false;  // a stop came while the lister still listed: never read or freed
+    Tree2Listing(RunState* run, const wchar_t* folder2, const wchar_t* mask)
+        : lister(&run->helpers.lister[1]), posted(StartFolderListing(&listing, folder2, mask, lister)) {}
     // False when the listing must not be read.
     bool Wait() {
-        if (!thread) return !abandoned;
-        abandoned = !WaitForThreadEnd(thread, StopRequested);
-        win.CloseHandle(thread);
-        thread = nullptr;
+        if (posted) abandoned = !AwaitCall(lister, StopRequested);
+        posted = false;
         return !abandoned;
     }
     ~Tree2Listing() {
@@ -317,7 +326,7 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
         WriteFolderResult(run, folder1, run->BaseFolder1, '!', "folder reached again below itself");
         return 0;
     }
-    Tree2Listing tree2(folder2, mask);
+    Tree2Listing tree2(run, folder2, mask);
     // Room for the longest name and the backslash and terminator of a nested level.
     ScopedBlock<wchar_t> path1(DuplicateStringWithRoom(folder1, MAX_PATH + 2));
     ScopedBlock<wchar_t> path2(DuplicateStringWithRoom(folder2, MAX_PATH + 2));
@@ -325,35 +334,26 @@ uint32_t CompareFolderTree(RunState* run, wchar_t* folder1, const wchar_t* mask,
     level.path1[level.folder1Length] = L'*';
     level.path1[level.folder1Length + 1] = 0;
 
-    WIN32_FIND_DATAW entry;
-    ScopedFind find(win.FindFirstFileW(level.path1, &entry));
-    if (!find) {
-        DWORD error = win.GetLastError();
-        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-        // A folder without a single entry, not even "." (a root), is empty, not unreadable.
-        if (error != ERROR_FILE_NOT_FOUND) {
-            ++run->counts.FoldersUnreadable;
-            char why[64];
-            snprintf(why, sizeof why, "%s listing the folder", ErrorName(error));
-            WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
-        }
+    WindowFolder folder{run, mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
+    DWORD error = ERROR_SUCCESS;
+    bool givenUp = false;
+    EntryWindow* window = OpenWindow(folder, &error, &givenUp);
+    if (!window) {
+        // A folder without a single entry, not even "." (a root), is empty, not unreadable. One
+        // whose lister was given up after a stop is left as the stop leaves any other.
+        if (error == ERROR_FILE_NOT_FOUND) PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
+        if (error != ERROR_FILE_NOT_FOUND && !givenUp) NoteUnlisted(run, folder1, level.path1, error, "");
         return 0;
     }
-    if (!tree2.Wait()) return 0;
-    WindowFolder folder{run, find.get(), mask, level.path1, level.folder1Length, level.path2, level.folder2Length};
-    EntryWindow* window = OpenWindow(folder, entry);
+    if (!tree2.Wait()) {
+        CloseWindow(window);
+        return 0;
+    }
     uint32_t count = WalkEntries(&level, window, &tree2.listing, mask, depth);
     // Anything but the end of the folder leaves its other entries unseen.
-    DWORD error = ERROR_SUCCESS;
     bool failed = EndedInError(window, &error);
     CloseWindow(window);
-    if (!StopRequested() && failed) {
-        PrintCannotOpen(SkipLongPathPrefix(level.path1), error);
-        ++run->counts.FoldersUnreadable;
-        char why[64];
-        snprintf(why, sizeof why, "%s listing the folder to its end", ErrorName(error));
-        WriteFolderResult(run, folder1, run->BaseFolder1, '!', why);
-    }
+    if (!StopRequested() && failed) NoteUnlisted(run, folder1, level.path1, error, " to its end");
     // What tree 1 could not list to its end may be there after all.
     if (Options.bothWays && !StopRequested() && !failed) ReportOnlyInTree2(run, &tree2.listing, folder2);
     return count;

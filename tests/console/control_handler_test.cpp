@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "console/control_handler.h"
+#include "console/stop_deadline.h"
 #include "support/fake_console.h"
 
 namespace fc = fake_console;
@@ -162,6 +163,33 @@ INSTANTIATE_TEST_SUITE_P(
                      0,
                      CTRL_SHUTDOWN_EVENT}),
     [](const ::testing::TestParamInfo<SequenceCase>& info) { return std::string(info.param.name); });
+
+// After the first stop the work has about two seconds to end: what comes after it (a summary, a
+// closing prompt) is never cut, and a run held past the deadline ends with exit code 11. A later
+// stop waits for nothing.
+TEST_F(ControlHandler, AStopGivesTheWorkTwoSecondsToEnd) {
+    static uint32_t endsAt;
+    static UINT exitCode;
+    static decltype(win.Sleep) fakeSleep = win.Sleep;
+    SeamOverride sleep(
+        win.Sleep, +[](DWORD ms) {
+            fakeSleep(ms);
+            if (fc::Now() >= endsAt) NoteWorkEnded();
+        });
+    SeamOverride terminate(
+        win.TerminateProcess, +[](HANDLE, UINT code) -> BOOL { return exitCode = code, TRUE; });
+    for (uint32_t endsAfterMs : {0u, 1900u, 100000u}) {  // 0: before the stop
+        ResetStopFlags();
+        exitCode = 0;
+        const uint32_t began = fc::Now();
+        endsAt = began + endsAfterMs;
+        if (endsAfterMs == 0) NoteWorkEnded();
+        EXPECT_TRUE(StopEventHandler(CTRL_C_EVENT));
+        EXPECT_TRUE(StopEventHandler(CTRL_C_EVENT));
+        EXPECT_EQ(fc::Now() - began, endsAfterMs < 2000 ? endsAfterMs : 2000u) << endsAfterMs;
+        EXPECT_EQ(exitCode, endsAfterMs < 2000 ? 0u : 11u) << endsAfterMs;
+    }
+}
 
 TEST_F(ControlHandler, TheMessageGoesOnAFreshLineBelowTheStatusText) {
     fc::PutText(0, 3, " 5 MB of 10 MB compared");

@@ -9,6 +9,11 @@
 //                                      first TIMES of them, after which the range heals
 //   short PATH BYTES                   every read of PATH returns at most BYTES
 //   nolist PATH ERRNO                  opening the folder PATH for a listing fails with ERRNO
+//   hang PATH SECONDS                  reads of the file PATH, or listings of the folder PATH,
+//                                      answer after SECONDS, or at once with EINTR when the caller
+//                                      is interrupted (its process ends); each hang is told on
+//                                      standard error as "hang: PATH". Only a mount without -s
+//                                      (a thread per request) learns of the interruption.
 // The file is read again whenever it is replaced (write a new one and rename it over the old), and
 // the counts of TIMES start afresh then. Every read reaches this program: the mount is direct_io,
 // so no page cache hides a fault.
@@ -18,6 +23,7 @@
 #include <fcntl.h>
 #include <fuse.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,13 +34,16 @@
 enum { kMostRules = 64 };
 
 struct rule {
-    enum { FAIL, SHORT, NOLIST } kind;
+    enum { FAIL, SHORT, NOLIST, HANG } kind;
     char path[PATH_MAX];
     long long begin, end;
     int error;
     long long times;  // FAIL: failures left, -1 for always
-    long long most;   // SHORT: bytes a read returns at most
+    long long most;   // SHORT: bytes a read returns at most; HANG: seconds
 };
+
+// The rules and their counts, for a mount with a thread per request.
+static pthread_mutex_t rules_lock = PTHREAD_MUTEX_INITIALIZER;
 
 static char source[PATH_MAX];
 static char rules_path[PATH_MAX];
@@ -85,6 +94,8 @@ static void refresh_rules(void) {
             r.times = times;
         } else if (strcmp(kind, "short") == 0 && sscanf(line, "%*s %4095s %lld", r.path, &r.most) == 2) {
             r.kind = SHORT;
+        } else if (strcmp(kind, "hang") == 0 && sscanf(line, "%*s %4095s %lld", r.path, &r.most) == 2) {
+            r.kind = HANG;
         } else if (strcmp(kind, "nolist") == 0 && sscanf(line, "%*s %4095s %31s", r.path, error) == 2) {
             r.kind = NOLIST;
             r.error = error_number(error);
@@ -95,6 +106,25 @@ static void refresh_rules(void) {
         rules[rule_count++] = r;
     }
     fclose(file);
+}
+
+// Holds the request as long as a hang rule for `path` says, in steps short enough to notice an
+// interruption, which the kernel sends when the caller gives up or its process ends.
+static int hang_for(const char* path) {
+    long long seconds = 0;
+    pthread_mutex_lock(&rules_lock);
+    refresh_rules();
+    for (int i = 0; i < rule_count; ++i) {
+        if (rules[i].kind == HANG && strcmp(rules[i].path, path) == 0) seconds = rules[i].most;
+    }
+    pthread_mutex_unlock(&rules_lock);
+    if (seconds == 0) return 0;
+    fprintf(stderr, "hang: %s\n", path);
+    for (long long step = 0; step < seconds * 20; ++step) {
+        if (fuse_interrupted()) return -EINTR;
+        usleep(50000);
+    }
+    return 0;
 }
 
 static void source_path(char* out, const char* path) { snprintf(out, PATH_MAX, "%s%s", source, path); }
@@ -117,10 +147,14 @@ static int fs_getattr(const char* path, struct stat* st, struct fuse_file_info* 
 }
 
 static int fs_opendir(const char* path, struct fuse_file_info* fi) {
+    int error = 0;
+    pthread_mutex_lock(&rules_lock);
     refresh_rules();
     for (int i = 0; i < rule_count; ++i) {
-        if (rules[i].kind == NOLIST && strcmp(rules[i].path, path) == 0) return -rules[i].error;
+        if (rules[i].kind == NOLIST && strcmp(rules[i].path, path) == 0) error = rules[i].error;
     }
+    pthread_mutex_unlock(&rules_lock);
+    if (error != 0) return -error;
     char real[PATH_MAX];
     source_path(real, path);
     DIR* dir = opendir(real);
@@ -131,7 +165,9 @@ static int fs_opendir(const char* path, struct fuse_file_info* fi) {
 
 static int fs_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, struct fuse_file_info* fi,
                       enum fuse_readdir_flags flags) {
-    (void)path, (void)offset, (void)flags;
+    (void)offset, (void)flags;
+    int held = hang_for(path);
+    if (held != 0) return held;
     DIR* dir = (DIR*)(uintptr_t)fi->fh;
     rewinddir(dir);
     for (struct dirent* entry; (entry = readdir(dir)) != NULL;) {
@@ -161,17 +197,22 @@ static int fs_open(const char* path, struct fuse_file_info* fi) {
 }
 
 static int fs_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info* fi) {
-    refresh_rules();
-    for (int i = 0; i < rule_count; ++i) {
+    int held = hang_for(path);
+    if (held != 0) return held;
+    int error = 0;
+    pthread_mutex_lock(&rules_lock);
+    for (int i = 0; i < rule_count && error == 0; ++i) {
         struct rule* r = &rules[i];
         if (strcmp(r->path, path) != 0) continue;
         if (r->kind == SHORT && (long long)size > r->most) size = (size_t)r->most;
         bool overlaps = offset < r->end && offset + (off_t)size > r->begin;
         if (r->kind == FAIL && overlaps && r->times != 0) {
             if (r->times > 0) --r->times;
-            return -r->error;
+            error = r->error;
         }
     }
+    pthread_mutex_unlock(&rules_lock);
+    if (error != 0) return -error;
     ssize_t got = pread((int)fi->fh, buffer, size, offset);
     return got < 0 ? -errno : (int)got;
 }

@@ -30,10 +30,14 @@ unmount() {
   fs_pid=
 }
 
-mount_faults() {  # serves $work/src at $mnt with the rules of $work/rules
+# Serves $work/src at $mnt with the rules of $work/rules: one request at a time, in the order they
+# come, or with "threaded" a thread per request, which a rule that holds a request needs.
+mount_faults() {
+  local single=-s
+  [ "${1:-}" = threaded ] && single=
   mkdir -p "$work/src" "$mnt"
   : >"$work/rules"
-  "$fs" "$work/src" "$work/rules" "$mnt" -f -s -o ro,fsname=qvb_fault_fs 2>"$work/fs.err" &
+  "$fs" "$work/src" "$work/rules" "$mnt" -f $single -o ro,fsname=qvb_fault_fs 2>"$work/fs.err" &
   fs_pid=$!
   local i
   for ((i = 0; i < 50; i++)); do mountpoint -q "$mnt" && break; sleep 0.1; done

@@ -79,6 +79,7 @@ bool Passthrough(int id) {
         "WakeAllConditionVariable",
         "Sleep",
         "ExitProcess",
+        "TerminateProcess",
         "GetOEMCP",
         "wvsprintfA",
         "wvsprintfW",
