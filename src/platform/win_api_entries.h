@@ -155,3 +155,13 @@ QVB_SEAM(SetThreadExecutionState)
 QVB_SEAM(SetThreadPriority)
 QVB_SEAM(GetSystemInfo)
 QVB_SEAM(GetCurrentThread)
+
+// SHA-256 sums (src/compare): Windows' own hash, from bcrypt.dll. These return an NTSTATUS, which
+// is negative on failure, and leave the thread's last error alone.
+QVB_SEAM(BCryptOpenAlgorithmProvider)
+QVB_SEAM(BCryptGetProperty)
+QVB_SEAM(BCryptCreateHash)
+QVB_SEAM(BCryptHashData)
+QVB_SEAM(BCryptFinishHash)
+QVB_SEAM(BCryptDestroyHash)
+QVB_SEAM(BCryptCloseAlgorithmProvider)

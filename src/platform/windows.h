@@ -18,4 +18,5 @@
 #include <winioctl.h>
 #include <shlwapi.h>
 #include <setupapi.h>
+#include <bcrypt.h>
 // clang-format on

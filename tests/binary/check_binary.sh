@@ -9,7 +9,7 @@ headers=$("$objdump" -p "$exe")
 grep -q 'Magic.*20b' <<<"$headers" || fail "not a PE32+ (64-bit) image"
 dlls=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers" | sort -u)
 [ -n "$dlls" ] || fail "no import table found"
-system="kernel32.dll user32.dll advapi32.dll shlwapi.dll setupapi.dll msvcrt.dll ntdll.dll"
+system="kernel32.dll user32.dll advapi32.dll shlwapi.dll setupapi.dll bcrypt.dll msvcrt.dll ntdll.dll"
 for dll in $dlls; do
   [[ " $system " == *" $dll "* ]] || fail "imports from $dll, which is not a system DLL"
 done

@@ -10,7 +10,7 @@ libdir=/usr/x86_64-w64-mingw32/lib
 
 # Every function that the system DLLs of the program export.
 exports=$(mktemp); trap 'rm -f "$exports"' EXIT
-for lib in kernel32 user32 advapi32 shlwapi setupapi version virtdisk ntdll gdi32 shell32 ole32; do
+for lib in kernel32 user32 advapi32 shlwapi setupapi bcrypt version virtdisk ntdll gdi32 shell32 ole32; do
   [ -f "$libdir/lib$lib.a" ] || continue
   "$nm" -g "$libdir/lib$lib.a" 2>/dev/null | awk '$2 == "I" { sub(/^__imp_/, "", $3); print $3 }'
 done | sort -u >"$exports"

@@ -116,10 +116,20 @@ uint32_t ErrorFor(int id) {
 }
 
 bool IsOpen(int id) {
-    static const char* const kOpens[] = {"CreateFileW",      "CreateEventW",         "CreateThread",
-                                         "OpenThread",       "FindFirstFileW",       "FindFirstFileExW",
-                                         "FindFirstVolumeW", "SetupDiGetClassDevsW", "OpenProcessToken"};
+    static const char* const kOpens[] = {"CreateFileW",      "CreateEventW",
+                                         "CreateThread",     "OpenThread",
+                                         "FindFirstFileW",   "FindFirstFileExW",
+                                         "FindFirstVolumeW", "SetupDiGetClassDevsW",
+                                         "OpenProcessToken", "BCryptOpenAlgorithmProvider",
+                                         "BCryptCreateHash"};
     return NameIn(id, kOpens);
+}
+
+bool IsHandleClose(int id) {
+    static const char* const kCloses[] = {"CloseHandle",       "FindClose",
+                                          "FindVolumeClose",   "SetupDiDestroyDeviceInfoList",
+                                          "BCryptDestroyHash", "BCryptCloseAlgorithmProvider"};
+    return NameIn(id, kCloses);
 }
 
 template <int Id, typename Function>
@@ -155,16 +165,12 @@ struct Wrapper<Id, R (*)(Args...)> {
                 return FailureValue<R>(Id);
             }
             R result = real(args...);
-            bool ok = std::is_pointer_v<R> ? Succeeded(Id, result) : result != FailureValue<R>(Id);
+            bool ok = std::is_pointer_v<R> || ReturnsStatus(Id) ? Succeeded(Id, result) : result != FailureValue<R>(Id);
             if (ok && index != SIZE_MAX && index > failedAt.load() && Id == failedEntry.load()) {
                 succeededLater = true;
             }
             if (IsOpen(Id) && Succeeded(Id, result)) ++handles;
-            if ((NameIs(Id, "CloseHandle") || NameIs(Id, "FindClose") || NameIs(Id, "FindVolumeClose") ||
-                 NameIs(Id, "SetupDiDestroyDeviceInfoList")) &&
-                result) {
-                --handles;
-            }
+            if (IsHandleClose(Id) && Succeeded(Id, result)) --handles;
             if ((NameIs(Id, "HeapAlloc") || NameIs(Id, "VirtualAlloc")) && result) ++blocks;
             if ((NameIs(Id, "HeapFree") || NameIs(Id, "VirtualFree")) && result) --blocks;
             return result;
@@ -252,7 +258,8 @@ std::vector<uint32_t> ErrorsOf(int id) {
 bool IsRelease(int id) {
     const char* name = EntryName(id);
     return !strcmp(name, "CloseHandle") || !strcmp(name, "FindClose") || !strcmp(name, "FindVolumeClose") ||
-           !strcmp(name, "HeapFree") || !strcmp(name, "VirtualFree") || !strcmp(name, "SetupDiDestroyDeviceInfoList");
+           !strcmp(name, "HeapFree") || !strcmp(name, "VirtualFree") || !strcmp(name, "SetupDiDestroyDeviceInfoList") ||
+           !strcmp(name, "BCryptDestroyHash") || !strcmp(name, "BCryptCloseAlgorithmProvider");
 }
 
 int64_t OpenHandles() { return handles.load(); }

@@ -50,7 +50,7 @@ bool IsRelease(int id);
 // that the files and folders it held can be removed.
 void ReleaseLeftOver();
 
-// Opened minus closed since the last Record or Arm: handles (files, events, threads, searches)
+// Opened minus closed since the last Record or Arm: handles (files, events, threads, searches, hashes)
 // and heap or virtual memory blocks.
 int64_t OpenHandles();
 int64_t OpenBlocks();

@@ -33,12 +33,17 @@ bool NameIn(int id, const char* const (&names)[N]) {
     return false;
 }
 
-// Whether a result of the entry is a success: a handle or pointer that is one, a nonzero value.
+// The bcrypt.dll calls answer with an NTSTATUS: 0 or positive succeeds, negative fails.
+inline bool ReturnsStatus(int id) { return strncmp(kNames[id], "BCrypt", 6) == 0; }
+
+// Whether a result of the entry is a success: a handle or pointer that is one, a status that is
+// no failure, a nonzero value.
 template <typename R>
 bool Succeeded(int id, R result) {
-    (void)id;
     if constexpr (std::is_pointer_v<R>) {
         return result != nullptr && result != INVALID_HANDLE_VALUE;
+    } else if constexpr (std::is_same_v<R, NTSTATUS>) {
+        return ReturnsStatus(id) ? result >= 0 : result != 0;
     } else {
         return result != 0;
     }
@@ -61,6 +66,9 @@ R FailureValue(int id) {
         if (NameIs(id, "GetFileType")) return FILE_TYPE_UNKNOWN;
         if (NameIs(id, "SuspendThread") || NameIs(id, "ResumeThread")) return static_cast<DWORD>(-1);
         return 0;
+    } else if constexpr (std::is_same_v<R, NTSTATUS>) {
+        constexpr NTSTATUS kStatusUnsuccessful = static_cast<NTSTATUS>(0xC0000001);
+        return ReturnsStatus(id) ? kStatusUnsuccessful : 0;
     } else {
         return R{};
     }

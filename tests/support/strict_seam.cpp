@@ -27,14 +27,14 @@ uint32_t sectorSize = 512;
 std::mutex lock;
 std::vector<std::string> violations;
 
-// Kernel handles are closed with CloseHandle; searches and device-information sets are no kernel
-// handles at all and have closing calls of their own.
-enum class Kind { kFile, kEvent, kThread, kToken, kFind, kVolumeSearch, kDeviceInfo };
+// Kernel handles are closed with CloseHandle; searches, device-information sets and the objects of
+// bcrypt.dll are no kernel handles at all and have closing calls of their own.
+enum class Kind { kFile, kEvent, kThread, kToken, kFind, kVolumeSearch, kDeviceInfo, kAlgorithm, kHash };
 
 const char* KindName(Kind kind) {
-    static const char* const kNamesOfKinds[] = {"file",          "event",        "thread",
-                                                 "token",         "file search",  "volume search",
-                                                 "device information set"};
+    static const char* const kNamesOfKinds[] = {
+        "file",           "event", "thread", "token", "file search", "volume search", "device information set",
+        "hash algorithm", "hash"};
     return kNamesOfKinds[static_cast<int>(kind)];
 }
 
@@ -45,6 +45,12 @@ struct Tracked {
     uint64_t account;
     DWORD thread;      // the thread that opened it
     std::string what;  // the opening call, for the messages
+    // Of a hash algorithm: the room a hash object needs and the length of a digest. Of a hash: its
+    // algorithm, its digest length, whether it was finished.
+    ULONG objectBytes = 0;
+    ULONG digestBytes = 0;
+    HANDLE algorithm = nullptr;
+    bool finished = false;
 };
 
 std::unordered_map<HANDLE, Tracked> handles;
@@ -181,8 +187,21 @@ bool Closing(const char* call, HANDLE handle, std::initializer_list<Kind> kinds)
     return false;
 }
 
-// Whether a call may use the handle: one that was closed, or a search or device-information set
-// given to a call that is not its own, is refused. `unbuffered` tells how it was opened.
+// Whether the call takes handles of the kind: searches, device-information sets and the objects of
+// bcrypt.dll go only to calls of their own; every other call takes kernel handles.
+bool Takes(int id, Kind own) {
+    const char* call = kNames[id];
+    if (NameIs(id, "FindNextFileW")) return own == Kind::kFind;
+    if (NameIs(id, "FindNextVolumeW")) return own == Kind::kVolumeSearch;
+    if (strncmp(call, "SetupDi", 7) == 0) return own == Kind::kDeviceInfo;
+    if (NameIs(id, "BCryptGetProperty")) return own == Kind::kAlgorithm || own == Kind::kHash;
+    if (NameIs(id, "BCryptCreateHash") || NameIs(id, "BCryptCloseAlgorithmProvider")) return own == Kind::kAlgorithm;
+    if (strncmp(call, "BCrypt", 6) == 0) return own == Kind::kHash;
+    return own == Kind::kFile || own == Kind::kEvent || own == Kind::kThread || own == Kind::kToken;
+}
+
+// Whether a call may use the handle: one that was closed, or one of a kind the call does not take,
+// is refused. `unbuffered` tells how it was opened.
 bool Usable(int id, HANDLE handle, bool* unbuffered = nullptr) {
     std::lock_guard<std::mutex> guard(lock);
     auto found = handles.find(handle);
@@ -194,13 +213,7 @@ bool Usable(int id, HANDLE handle, bool* unbuffered = nullptr) {
     if (!t.open) {
         text = std::string(call) + "(" + Describe(handle, t) + "): used after it was closed";
     } else {
-        Kind own = t.kind;
-        bool search = own == Kind::kFind || own == Kind::kVolumeSearch || own == Kind::kDeviceInfo;
-        bool right = NameIs(id, "FindNextFileW")     ? own == Kind::kFind
-                     : NameIs(id, "FindNextVolumeW") ? own == Kind::kVolumeSearch
-                     : strncmp(call, "SetupDi", 7) == 0 ? own == Kind::kDeviceInfo
-                                                        : !search;
-        if (right) return true;
+        if (Takes(id, t.kind)) return true;
         text = std::string(call) + "(" + Describe(handle, t) + "): not a handle this call takes";
     }
     violations.push_back(text);
@@ -396,6 +409,117 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inBytes,
     return ok;
 }
 
+// bcrypt.dll: a hash object lives in the caller's buffer, which must hold the algorithm's object
+// length (Wine keeps its own and takes any); a hash finished without BCRYPT_HASH_REUSABLE_FLAG
+// (which Windows 7 does not know) takes nothing but BCryptDestroyHash; the digest buffer is
+// exactly the digest's length; an algorithm outlives its hashes.
+constexpr NTSTATUS kStatusInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
+
+ULONG PropertyOf(BCRYPT_HANDLE object, const wchar_t* property) {
+    ULONG value = 0, got = 0;
+    return below.BCryptGetProperty(object, property, reinterpret_cast<PUCHAR>(&value), sizeof value, &got, 0) >= 0
+               ? value
+               : 0;
+}
+
+NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR id, LPCWSTR implementation,
+                                            ULONG flags) {
+    NTSTATUS status = below.BCryptOpenAlgorithmProvider(algorithm, id, implementation, flags);
+    if (status < 0) return status;
+    Opened(*algorithm, Kind::kAlgorithm, false, "BCryptOpenAlgorithmProvider " + Shown(id));
+    ULONG objectBytes = PropertyOf(*algorithm, BCRYPT_OBJECT_LENGTH);
+    ULONG digestBytes = PropertyOf(*algorithm, BCRYPT_HASH_LENGTH);
+    std::lock_guard<std::mutex> guard(lock);
+    handles[*algorithm].objectBytes = objectBytes;
+    handles[*algorithm].digestBytes = digestBytes;
+    return status;
+}
+
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash, PUCHAR object,
+                                 ULONG objectBytes, PUCHAR secret, ULONG secretBytes, ULONG flags) {
+    if (!Usable(kEntry_BCryptCreateHash, algorithm)) return kStatusInvalidHandle;
+    ULONG needed = 0, digestBytes = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        auto found = handles.find(algorithm);
+        if (found != handles.end()) needed = found->second.objectBytes, digestBytes = found->second.digestBytes;
+    }
+    if (object && objectBytes < needed) {
+        Violate("BCryptCreateHash(object of %lu bytes): the algorithm's hash object takes %lu bytes",
+                static_cast<unsigned long>(objectBytes), static_cast<unsigned long>(needed));
+        return kStatusBufferTooSmall;
+    }
+    if (flags & BCRYPT_HASH_REUSABLE_FLAG) {
+        Violate("BCryptCreateHash(BCRYPT_HASH_REUSABLE_FLAG): Windows 7 refuses the flag");
+        return kStatusInvalidParameter;
+    }
+    NTSTATUS status = below.BCryptCreateHash(algorithm, hash, object, objectBytes, secret, secretBytes, flags);
+    if (status < 0) return status;
+    Opened(*hash, Kind::kHash, false, "BCryptCreateHash");
+    std::lock_guard<std::mutex> guard(lock);
+    handles[*hash].algorithm = algorithm;
+    handles[*hash].digestBytes = digestBytes;
+    return status;
+}
+
+// Whether a finished hash is used again: refused as the handle of no hash.
+bool UsedAfterFinish(const char* call, BCRYPT_HASH_HANDLE hash) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = handles.find(hash);
+    if (found == handles.end() || !found->second.finished) return false;
+    violations.push_back(std::string(call) + "(" + Describe(hash, found->second) +
+                         "): the hash was finished; only BCryptDestroyHash takes it now");
+    return true;
+}
+
+NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hash, PUCHAR input, ULONG bytes, ULONG flags) {
+    if (!Usable(kEntry_BCryptHashData, hash) || UsedAfterFinish("BCryptHashData", hash)) return kStatusInvalidHandle;
+    return below.BCryptHashData(hash, input, bytes, flags);
+}
+
+NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, PUCHAR output, ULONG bytes, ULONG flags) {
+    if (!Usable(kEntry_BCryptFinishHash, hash) || UsedAfterFinish("BCryptFinishHash", hash)) {
+        return kStatusInvalidHandle;
+    }
+    ULONG digestBytes = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        auto found = handles.find(hash);
+        if (found != handles.end()) digestBytes = found->second.digestBytes;
+    }
+    if (digestBytes != 0 && bytes != digestBytes) {
+        Violate("BCryptFinishHash(output of %lu bytes): the output is exactly the digest, %lu bytes",
+                static_cast<unsigned long>(bytes), static_cast<unsigned long>(digestBytes));
+        return kStatusInvalidParameter;
+    }
+    NTSTATUS status = below.BCryptFinishHash(hash, output, bytes, flags);
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = handles.find(hash);
+    if (found != handles.end()) found->second.finished = true;
+    return status;
+}
+
+NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash) {
+    if (!Closing("BCryptDestroyHash", hash, {Kind::kHash})) return kStatusInvalidHandle;
+    return below.BCryptDestroyHash(hash);
+}
+
+NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE algorithm, ULONG flags) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& [handle, t] : handles) {
+            if (t.kind != Kind::kHash || !t.open || t.algorithm != algorithm) continue;
+            violations.push_back("BCryptCloseAlgorithmProvider(" + Describe(handle, t) +
+                                 " still open): an algorithm is closed after its hashes");
+            return kStatusInvalidHandle;
+        }
+    }
+    if (!Closing("BCryptCloseAlgorithmProvider", algorithm, {Kind::kAlgorithm})) return kStatusInvalidHandle;
+    return below.BCryptCloseAlgorithmProvider(algorithm, flags);
+}
+
 }  // namespace
 
 void Install() {
@@ -421,6 +545,12 @@ void Install() {
     layer.OpenProcessToken = &OpenProcessToken;
     layer.GetDiskFreeSpaceW = &GetDiskFreeSpace;
     layer.DeviceIoControl = &DeviceIoControl;
+    layer.BCryptOpenAlgorithmProvider = &BCryptOpenAlgorithmProvider;
+    layer.BCryptCreateHash = &BCryptCreateHash;
+    layer.BCryptHashData = &BCryptHashData;
+    layer.BCryptFinishHash = &BCryptFinishHash;
+    layer.BCryptDestroyHash = &BCryptDestroyHash;
+    layer.BCryptCloseAlgorithmProvider = &BCryptCloseAlgorithmProvider;
     layer.FindNextVolumeW = +[](HANDLE search, LPWSTR name, DWORD chars) -> BOOL {
         return Usable(kEntry_FindNextVolumeW, search) && VolumeGuidPathFits("FindNextVolumeW", chars) &&
                below.FindNextVolumeW(search, name, chars);
