@@ -170,10 +170,16 @@ OptionLoopResult RunOptionLoop(int count, wchar_t** args, RunOptions* options, w
         wchar_t* arg = args[i];
         if (SameText(arg, L"-lv")) return OptionLoopResult::ListVolumes;
         if (SameText(arg, L"-ld")) return OptionLoopResult::ListDisks;
-        // A result file's name may be of any length, one character included.
-        if (IsSwitchLead(arg[0]) && BeginsWith(arg + 1, L"o:") && arg[3] != 0) {
-            options->resultFile = arg + 3;
-            continue;
+        // A result or sum file's name may be of any length, one character included.
+        if (IsSwitchLead(arg[0]) && arg[1] != 0 && arg[2] == L':' && arg[3] != 0) {
+            const wchar_t** file = BeginsWith(arg + 1, L"o")   ? &options->resultFile
+                                   : BeginsWith(arg + 1, L"h") ? &options->sumFile
+                                   : BeginsWith(arg + 1, L"c") ? &options->checkFile
+                                                               : nullptr;
+            if (file) {
+                *file = arg + 3;
+                continue;
+            }
         }
         if (BeginsWith(arg, L"-r:")) {
             // In 64 bits, so the largest number plus one cannot overflow before the clamp.
@@ -233,6 +239,8 @@ void PrintUsage() {
         "-q    quiet mode (show summary only)\n",
         "-b    both ways: also name what only the target folder holds\n",
         "-o:f  write the result of every entry to file f\n",
+        "-h:f  write the SHA-256 of every file found identical to file f\n",
+        "-c:f  check the files of one folder or file against the sums in file f\n",
         "-lv   list volumes\n",
         "-ld   list disks\n",
         "-n    no wait for keypress on finish if started standalone\n",

@@ -201,7 +201,7 @@ StepResult ReadTopology(RunState* run) {
     const RunPaths& p = run->paths;
     // Raw devices are read at the same time without asking; files when they lie on two drives.
     run->setup.ParallelReads =
-        p.device[0] || p.device[1] || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet);
+        p.device[0] || p.device[1] || !ReportOnSamePhysicalDrive(p.volumeRoot1, p.volumeRoot2, Options.quiet || Options.checkFile);
     // Where a side lies on a network drive every read waits a round trip: blocks are read ahead,
     // several at a time. On one drive a hard disk seeks at every switch between the sides: long
     // turns, unless the drive says it has no seek penalty. Where it cannot tell (Wine, older
@@ -274,12 +274,13 @@ StepResult ChooseBlockSize(RunState* run) {
     ScopedBlock<wchar_t> resolved2 = ScopedPathBuffer();
     if (!ResolveDrivePath(run->paths.folder1, resolved1.get(), kPathChars)) resolved1.get()[0] = 0;
     if (!ResolveDrivePath(run->paths.folder2, resolved2.get(), kPathChars)) resolved2.get()[0] = 0;
-    if (HasWildcards(run->path1) &&
+    // A check against sums reads one folder or file, standing for both sides.
+    if (!Options.checkFile && HasWildcards(run->path1) &&
         SameFolder(run->paths.folder1, run->paths.folder2, resolved1.get(), resolved2.get())) {
         PrintOut("target folder is the source folder -> abort\n");
         return EndRunWith(kExitRecursion);
     }
-    if (TargetBelowSource(*run, resolved1.get(), resolved2.get())) {
+    if (!Options.checkFile && TargetBelowSource(*run, resolved1.get(), resolved2.get())) {
         PrintOut("target path is below source path (recursion) -> abort\n");
         return EndRunWith(kExitRecursion);
     }
@@ -337,7 +338,9 @@ StepResult SetUpPaths(RunState* run) {
     if (!Options.quiet) {
         const wchar_t* shown1 = SkipLongPathPrefix(run->path1);
         const wchar_t* shown2 = SkipLongPathPrefix(run->path2);
-        if (wcslen(shown1) + wcslen(shown2) + 16 < static_cast<size_t>(kFormatLimit)) {
+        if (Options.checkFile) {
+            PrintOutLongPath("check %S\n", shown1);
+        } else if (wcslen(shown1) + wcslen(shown2) + 16 < static_cast<size_t>(kFormatLimit)) {
             PrintOutW(L"compare %s with %s\n", shown1, shown2);
         } else {
             PrintOutLongPath("compare %S", shown1);  // paths beyond the formatter's limit, whole

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/check_run.h"
 #include "app/command_line.h"
 #include "app/exit_codes.h"
 #include "app/folder_run.h"
@@ -28,6 +29,7 @@
 #include "storage/disk_listing.h"
 #include "storage/volume_listing.h"
 #include "tree/exclude_masks.h"
+#include "tree/pair_sums.h"
 #include "tree/result_list.h"
 
 static_assert(kStopDeadlineExitCode == kExitIncomplete, "a run the deadline ends is an incomplete run");
@@ -63,13 +65,14 @@ int RunExitCode(const RunState& run) {
         run.counts.FoldersUnreadable > 0 || run.counts.LinksFailed > 0) {
         return kExitIncomplete;
     }
-    if (run.counts.WorkStopped || run.counts.ResultsIncomplete) return kExitIncomplete;
+    if (run.counts.WorkStopped || run.counts.ResultsIncomplete || run.sums.incomplete) return kExitIncomplete;
     return kExitIdentical;
 }
 
 int CleanUpRun(RunState* run) {
     ReleaseRunResources(run);
     CloseResultList(run);
+    CloseRunSums(run);
     if (CursorColumn() > 0) PrintOut("\n");
     win.SetThreadExecutionState(ES_CONTINUOUS);
     WaitBeforeClose(Session, Options.noWait);
@@ -117,6 +120,40 @@ bool ResultFileInsideTree(const RunState& run, const wchar_t* resultFile) {
     return false;
 }
 
+// Whether the options make the compared range of a pair less than the whole file, which a sum
+// must cover.
+bool RangeIsPartial() {
+    return Options.startOffset != 0 || Options.firstBytes != 0 || Options.ignoreSizes || SkipsZeroBlocks();
+}
+
+// The result list and the sum file, created before anything is compared. Each is refused before
+// its open, which would replace the file, where it lies inside what the run reads.
+StepResult OpenRunFiles(RunState* run) {
+    if (Options.sumFile && Options.checkFile) {
+        PrintErr("-h and -c cannot be combined: a check writes no sums -> abort\n");
+        return EndRunWith(kExitBadArguments);
+    }
+    const wchar_t* sums = Options.sumFile ? L"-h" : Options.checkFile ? L"-c" : nullptr;
+    if (sums && RangeIsPartial()) {
+        PrintErr("a sum covers a whole file: %S cannot be combined with -st, -fi, -i, -sz, -sz1 or -sz2 -> abort\n",
+                 sums);
+        return EndRunWith(kExitBadArguments);
+    }
+    const struct {
+        const wchar_t* path;
+        const char* name;
+    } files[] = {{Options.resultFile, "result"}, {Options.sumFile, "sum"}};
+    for (const auto& file : files) {
+        if (file.path && ResultFileInsideTree(*run, file.path)) {
+            PrintErr("the %s file lies inside a compared tree -> abort\n", file.name);
+            return EndRunWith(kExitBadArguments);
+        }
+    }
+    if (Options.resultFile && !OpenResultList(run, Options.resultFile)) return EndRunWith(kExitBadArguments);
+    if (Options.sumFile && !OpenRunSums(run, Options.sumFile)) return EndRunWith(kExitBadArguments);
+    return kGoOn;
+}
+
 // A single file against its namesake, or against the file of the same name in a target folder.
 StepResult RunFileComparison(RunState* run) {
     if (!SourceFileExists(run->path1)) {
@@ -130,6 +167,7 @@ StepResult RunFileComparison(RunState* run) {
     CompareOutcome outcome = CompareFilePair(run, run->path1, target, streams);
     ++run->counts.ResultCounters[outcome];
     WritePairResult(run, outcome, FileNamePart(SkipLongPathPrefix(run->path1)));
+    WritePairSum(run, outcome, FileNamePart(SkipLongPathPrefix(run->path1)));
     run->counts.WorkStopped = AbortFlag.load(std::memory_order_relaxed) != 0;
     return kGoOn;
 }
@@ -175,20 +213,23 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
         PrintOut("invalid path1\n");
         return EndRun(kExitBadArguments);
     }
+    if (Options.checkFile) {
+        // A check reads one folder or file: it stands for both sides of the setup.
+        if (run->path2[0] != 0) {
+            PrintOutLongPath("-c checks one folder or file: invalid path2 %S\n", run->path2);
+            return EndRun(kExitBadArguments);
+        }
+        wcscpy(run->path2, run->path1);
+    }
     if (run->path2[0] == 0) {
         PrintOut("invalid path2\n");
         return EndRun(kExitBadArguments);
     }
     if (StepResult step = SetUpPaths(run); step.ended) return EndRun(step.code);
-    if (Options.resultFile) {
-        // Refused before the open, which would replace the file.
-        if (ResultFileInsideTree(*run, Options.resultFile)) {
-            PrintErr("the result file lies inside a compared tree -> abort\n");
-            return EndRun(kExitBadArguments);
-        }
-        if (!OpenResultList(run, Options.resultFile)) return EndRun(kExitBadArguments);
-    }
-    StepResult step = HasWildcards(run->path1) ? RunFolderComparison(run) : RunFileComparison(run);
+    if (StepResult step = OpenRunFiles(run); step.ended) return EndRun(step.code);
+    StepResult step = Options.checkFile            ? RunSumCheck(run)
+                      : HasWildcards(run->path1) ? RunFolderComparison(run)
+                                                 : RunFileComparison(run);
     if (step.ended) return EndRun(step.code);
     return CleanUpRun(run);
 }
@@ -196,6 +237,7 @@ int RunMainSequence(RunState* run, int count, wchar_t** args) {
 void ResetRunState(RunState* run) {
     ReleaseRunResources(run);
     CloseResultList(run);
+    CloseRunSums(run);
     for (wchar_t*& mask : ExcludeMasks) {
         FreeBlock(mask);
         mask = nullptr;

@@ -18,12 +18,14 @@ struct RunOptions {
     int32_t RetryCount;  // read attempts, not retries: "-r:10" gives 11
     bool bothWays;            // -b: entries that only tree 2 has are named too
     const wchar_t* resultFile;  // -o:file, or null: the list of every entry and its outcome
+    const wchar_t* sumFile;     // -h:file, or null: the SHA-256 of every pair found identical
+    const wchar_t* checkFile;   // -c:file, or null: the sums a folder or file is checked against
 };
 
 constexpr int32_t kDefaultRetryCount = 11;
 constexpr RunOptions kDefaultRunOptions = {false, false, false, false, false, false,
                                            false, false, false, 0,     0,     kDefaultRetryCount,
-                                           false, nullptr};
+                                           false, nullptr, nullptr, nullptr};
 
 extern RunOptions Options;
 

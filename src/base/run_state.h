@@ -16,6 +16,8 @@ struct PairPool;
 struct ReadAhead;
 struct ResultList;
 struct SideReadJob;
+struct SumWriter;
+struct HashJob;
 
 constexpr uint32_t kDefaultBlockSize = 1048576;
 constexpr uint32_t kDefaultOpenFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
@@ -67,6 +69,8 @@ struct RunSetup {
     uint64_t StartOffset;
     uint64_t ReadStart;
     bool FolderRun;  // pairs of a tree walk, not the one pair of the command line
+    // -c: each "pair" is one file, read once and hashed; its side 2 is side 1 itself, never opened.
+    bool CheckOnly;
     // Pairs in flight: the workers of a folder run, null for one pair at a time.
     PairPool* Pool;
     ResultList* Results;  // -o:file, or null
@@ -105,6 +109,9 @@ struct PairState {
     uint64_t BlockCount;
     // Why the pair is not verified, for the result list: the first cause noted, empty if none.
     char Reason[128];
+    // With -h and -c: the SHA-256 of side 1's bytes, where every block was hashed.
+    bool DigestReady;
+    uint8_t Digest[32];
 };
 
 // What the run has done so far, for the summary and the exit code.
@@ -132,7 +139,7 @@ void NoteReason(PairState* pair, const char* format, ...);
 struct RunHelpers {
     CallWorker* reader[2];
     SideReadJob* readerJob[2];  // what a reader works on: its side, its request, its answer
-    // A reader did not return after a stop: it may still write into the compare buffers.
+    // A reader or the hasher did not return after a stop: it may still use the compare buffers.
     bool readerAbandoned;
     CallWorker* lister[2];
 };
@@ -144,6 +151,19 @@ struct BlockSources {
     bool turnsRefused;  // the turn's buffers could not be had: one block at a time
     ReadAhead* ahead;
     bool aheadRefused;  // its threads or buffers could not be had, or a stop held a reader
+    // While side 1 is hashed: a second buffer for it, so that the next block is read while the
+    // last one is hashed.
+    uint8_t* spare;
+};
+
+// -h:file: the SHA-256 of side 1's bytes of each pair, taken on a thread of its own beside the
+// reading, and a line in the sum file for each pair found identical.
+struct RunSums {
+    SumWriter* writer;  // null without -h
+    HashJob* job;       // the hash of the pair being compared
+    CallWorker* hasher;
+    bool incomplete;  // a sum could not be taken or written: the file lacks a pair found identical
+    uint8_t expected[32];  // -c: the sum of the file being checked
 };
 
 struct RunState {
@@ -161,6 +181,7 @@ struct RunState {
     RunCounters counts;
     RunHelpers helpers;
     BlockSources sources;
+    RunSums sums;
 
     // CreateFileW flags of every open; a reader drops FILE_FLAG_NO_BUFFERING for the rest of the
     // run when a volume refuses unbuffered reads.
@@ -173,6 +194,9 @@ struct RunState {
     // points (tree/tree_walk): a link written there would land wherever they lead.
     uint32_t Tree2LinksOnPath;
 };
+
+// The sides a pair opens and reads: both, or in a check against sums only the first.
+inline int SidesRead(const RunState& run) { return run.setup.CheckOnly ? 1 : 2; }
 
 // Puts every field to how a new process starts. Releases nothing: see ReleaseRunResources.
 void SetRunStateDefaults(RunState* run);

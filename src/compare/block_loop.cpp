@@ -5,6 +5,7 @@
 #include "base/run_options.h"
 #include "compare/device_size.h"
 #include "compare/diff_block.h"
+#include "compare/pair_hash.h"
 #include "compare/block_source.h"
 #include "compare/reader_threads.h"
 #include "compare/speed_text.h"
@@ -175,8 +176,10 @@ void CompareBlock(RunState* run, const BlockPlan& plan, const BlockView& view, u
         pair->skippedBytes += bytes.length;
         return;
     }
-    const uint64_t found = DiffBlock(bytes.data[0], bytes.data[1], bytes.length, bytes.listedAt,
-                                     run->pair.CompareLength);
+    // A file checked against its sum is its own side 2: its bytes cannot differ from themselves.
+    const uint64_t found = bytes.data[0] == bytes.data[1] ? 0
+                                                          : DiffBlock(bytes.data[0], bytes.data[1], bytes.length,
+                                                                      bytes.listedAt, run->pair.CompareLength);
     pair->differences += found;
     // Without unread bytes every difference is one of bytes both sides delivered.
     if (unread) {
@@ -231,7 +234,16 @@ bool RunBlock(RunState* run, BlockSource* source, uint64_t block, const BlockPla
         }
         length = run->pair.LengthUnknown ? LengthToFirstEnd(*run, plan, view, pair) : DeliveredLength(run, plan, view);
         CompareBlock(run, plan, view, length, pair);
-        BlockCompared(source, block);
+        if (HashesPairs(*run)) {
+            // The block's bytes stay where they are until the hash has taken them: the source
+            // lets its place go only after the next block is compared.
+            AwaitBlockHash(run);
+            if (source->hashed != 0) BlockCompared(source, source->hashed - 1);
+            source->hashed = block + 1;
+            HashBlock(run, view.data[0], length);
+        } else {
+            BlockCompared(source, block);
+        }
     }
     const uint64_t reached = plan.position + length;
     pair->comparedTo = reached > run->setup.StartOffset ? reached : run->setup.StartOffset;
@@ -252,6 +264,7 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
                        pair->holes[1].active;
     BlockSource source;
     OpenBlockSource(&source, run, sides, plain);
+    StartPairHash(run);
     for (uint64_t block = 0; block < run->pair.BlockCount; ++block) {
         if (showProgress) PrintOut("\r");
         const BlockPlan plan = PlanBlock(*run, block, pair->holes);
@@ -264,5 +277,7 @@ void CompareBlocks(RunState* run, const PairSides& sides, PairRun* pair) {
             break;
         }
     }
+    FinishPairHash(run, pair->end == LoopEnd::Completed && pair->comparedTo == run->pair.CompareLength);
+    if (source.hashed != 0) BlockCompared(&source, source.hashed - 1);
     CloseBlockSource(&source);
 }

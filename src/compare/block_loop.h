@@ -18,6 +18,7 @@ struct PairRun {
     uint64_t differences = 0;
     uint64_t unreadBytes = 0;      // of the compared range, on either side
     bool readBytesDiffer = false;  // a difference among bytes that both sides delivered
+    bool sumDiffers = false;       // -c: the file, read whole, does not have its sum
     uint32_t startTime = 0;
     LoopEnd end = LoopEnd::Completed;
     uint64_t comparedTo = 0;        // where the compared bytes end, start offset included

@@ -1,7 +1,9 @@
 #include "compare/block_source.h"
 
+#include "base/memory.h"
 #include "compare/device_size.h"
 #include "compare/long_turns.h"
+#include "compare/pair_hash.h"
 #include "compare/read_ahead.h"
 #include "compare/reader_threads.h"
 #include "compare/side_readers.h"
@@ -30,7 +32,7 @@ void OpenBlockSource(BlockSource* source, RunState* run, const PairSides& sides,
     const bool noNullSide = !run->setup.SideIsNull[0] && !run->setup.SideIsNull[1];
     if (noNullSide && OpenAheadSource(source)) {
         source->kind = SourceKind::kReadAhead;
-    } else if (run->setup.LongTurns && !run->sources.turnsRefused) {
+    } else if (run->setup.LongTurns && !run->sources.turnsRefused && !run->setup.CheckOnly) {
         source->kind = SourceKind::kLongTurns;
     }
 }
@@ -44,6 +46,14 @@ Brought BringBlock(BlockSource* source, uint64_t block, const BlockPlan& plan, B
     return ReadBothSides(source, plan, view);
 }
 
+void MirrorFirstSide(BlockView* view) {
+    static const UnreadRanges kNone = {};
+    view->data[1] = view->data[0];
+    view->delivered[1] = view->delivered[0];
+    // Side 1's unread bytes are named once, as its own.
+    view->unread[1] = &kNone;
+}
+
 void BlockCompared(BlockSource* source, uint64_t block) {
     if (source->kind == SourceKind::kReadAhead) AheadBlockCompared(source, block);
 }
@@ -51,6 +61,19 @@ void BlockCompared(BlockSource* source, uint64_t block) {
 void CloseBlockSource(BlockSource* source) {
     if (source->kind == SourceKind::kReadAhead) CloseAheadSource(source);
 }
+
+namespace {
+
+// Reserved on first use; where it cannot be had, the block waits for the hash instead.
+uint8_t* SpareBuffer(RunState* run) {
+    uint8_t*& spare = run->sources.spare;
+    if (!spare) spare = static_cast<uint8_t*>(ReserveBuffer(uint64_t{run->setup.BlockSize} + 1));
+    if (spare) return spare;
+    AwaitBlockHash(run);
+    return run->setup.CompareBuffers[0];
+}
+
+}  // namespace
 
 Brought ReadBothSides(BlockSource* source, const BlockPlan& plan, BlockView* view) {
     RunState* run = source->run;
@@ -68,7 +91,13 @@ Brought ReadBothSides(BlockSource* source, const BlockPlan& plan, BlockView* vie
         for (int side = 0; side < 2; ++side) {
             request[side] = RequestFor(*run, run->setup.CompareBuffers[side], plan.position, plan.readLength);
         }
-        if (run->setup.ParallelReads) {
+        // While the hash of the last block may still take side 1's bytes, this block goes into the
+        // other of its two buffers.
+        if (HashesPairs(*run) && ((plan.position - run->setup.ReadStart) / run->setup.BlockSize & 1) != 0) {
+            request[0].buffer = SpareBuffer(run);
+            view->data[0] = request[0].buffer;
+        }
+        if (run->setup.ParallelReads && SidesRead(*run) == 2) {
             StartSideRead(run, 0, request[0]);
             StartSideRead(run, 1, request[1]);
             result[0] = WaitSideRead(run, 0);
@@ -76,18 +105,18 @@ Brought ReadBothSides(BlockSource* source, const BlockPlan& plan, BlockView* vie
         } else {
             // One after the other: the handing over to a thread and back would cost more than it
             // buys, so this thread reads both, side 1 first, exactly as the readers would.
-            result[0] = ReadRunSide(run, 0, request[0]);
-            result[1] = ReadRunSide(run, 1, request[1]);
+            for (int side = 0; side < SidesRead(*run); ++side) result[side] = ReadRunSide(run, side, request[side]);
         }
     }
     for (int side = 0; side < 2; ++side) view->delivered[side] = run->pair.side[side].delivered;
+    if (run->setup.CheckOnly) MirrorFirstSide(view);
     return result[0] == SideRead::kWhole && result[1] == SideRead::kWhole ? Brought::kBlock : Brought::kGaveUp;
 }
 
 Brought BringOnItsOwn(BlockSource* source, const BlockPlan& plan, BlockView* view) {
     RunState* run = source->run;
-    if (!SeekSide(run->pair.side[0].handle, plan.position, 0) || !SeekSide(run->pair.side[1].handle, plan.position, 1)) {
-        return Brought::kNotPlaced;
+    for (int side = 0; side < SidesRead(*run); ++side) {
+        if (!SeekSide(run->pair.side[side].handle, plan.position, side)) return Brought::kNotPlaced;
     }
     if (StopRequested()) return Brought::kStopped;
     return ReadBothSides(source, plan, view);

@@ -68,6 +68,9 @@ struct BlockSource {
     const PairSides* sides;  // a small pair a worker read whole is in its buffers already
     TurnState turns;
     AheadState ahead;
+    // With -h, the block (plus one) whose bytes the hash may still be taking: its place is let go
+    // once the next block is compared.
+    uint64_t hashed;
 };
 
 // Chooses the pair's source. `plain` asks for one block at a time whatever the setup decided (a
@@ -87,6 +90,9 @@ void CloseBlockSource(BlockSource* source);
 // into the run's compare buffers (or taken from a worker's buffers), at the same time when the
 // run reads in parallel.
 Brought ReadBothSides(BlockSource* source, const BlockPlan& plan, BlockView* view);
+
+// In a check against sums: side 2 of the view is side 1 itself.
+void MirrorFirstSide(BlockView* view);
 
 // A block another source did not bring: both sides back to its start (one may have read past it),
 // then read and recovered on its own.

@@ -42,7 +42,9 @@ bool SkippedAsHardLink(const RunState& run, const FileIdKey& key) {
 }
 
 void PrintVerdict(const RunState& run, const PairRun& pair) {
-    if (pair.differences == 0 && pair.unreadBytes == 0) {
+    if (run.setup.CheckOnly && pair.unreadBytes == 0) {
+        PrintOut(pair.sumDiffers ? "\rThe sum differs" : "\rThe sum matches");
+    } else if (pair.differences == 0 && pair.unreadBytes == 0) {
         PrintOut("\r");
         if (SkipsZeroBlocks()) {
             // The share of the pair's own range, which may be far below a MiB.
@@ -54,7 +56,8 @@ void PrintVerdict(const RunState& run, const PairRun& pair) {
     }
     uint32_t elapsed = win.GetTickCount() - pair.startTime;
     if (run.pair.CompareLength > 102400 && elapsed > 100 && InterruptFlag.load(std::memory_order_relaxed) == 0) {
-        PrintOut("\nFiles compared with %s", SpeedText(run.pair.CompareLength, elapsed));
+        PrintOut(run.setup.CheckOnly ? "\nFile checked with %s" : "\nFiles compared with %s",
+                 SpeedText(run.pair.CompareLength, elapsed));
     }
 }
 
@@ -168,7 +171,7 @@ RangeSettled SettleRange(RunState* run, const PairSides& sides) {
 // sector could not be read; short of that, unread bytes decide: zeros in their place prove
 // nothing, also not a difference.
 CompareOutcome OutcomeOf(const PairRun& pair) {
-    if (pair.readBytesDiffer) return Different;
+    if (pair.readBytesDiffer || pair.sumDiffers) return Different;
     if (pair.unreadBytes != 0) return Unreadable;
     if (pair.differences != 0) return Different;
     switch (pair.end) {
@@ -205,6 +208,16 @@ CompareOutcome CompareSides(RunState* run, const PairSides& sides) {
     pair.comparedTo = run->setup.StartOffset;
     FindHoles(*run, &pair);
     CompareBlocks(run, sides, &pair);
+    // A file read whole whose digest is not its sum; one that could not be hashed is not verified.
+    if (run->setup.CheckOnly && pair.end == LoopEnd::Completed && pair.unreadBytes == 0) {
+        if (!run->pair.DigestReady) {
+            PrintErr("error taking the SHA-256 of the file -> not verified\n");
+            NoteReason(&run->pair, "no SHA-256 taken");
+            pair.end = LoopEnd::ReaderGaveUp;
+        } else {
+            pair.sumDiffers = memcmp(run->pair.Digest, run->sums.expected, sizeof run->sums.expected) != 0;
+        }
+    }
     if (!AbortFlag.load(std::memory_order_relaxed)) ClearStatusLine();
     if (run->pair.LengthUnknown) SettleFirstEnd(run, &pair);
     if (pair.end == LoopEnd::Completed && !Options.quiet) PrintVerdict(*run, pair);
@@ -245,11 +258,13 @@ CompareOutcome CompareFilePair(RunState* run, const wchar_t* path1, const wchar_
     }
     if (sides->keyOk && SkippedAsHardLink(*run, sides->key)) {
         ++run->counts.HardLinks;
+        // Its sum is the one of the pair it repeats.
+        run->pair.DigestReady = FileIdDigest(run->setup.FileIds, sides->key, run->pair.Digest);
         return Identical;
     }
     CompareOutcome outcome = CompareSides(run, *sides);
     if (outcome == Identical && sides->keyOk && run->setup.FolderRun) {
-        RememberFileIdKey(run->setup.FileIds, sides->key);
+        RememberFileIdKey(run->setup.FileIds, sides->key, run->pair.DigestReady ? run->pair.Digest : nullptr);
     }
     return outcome;
 }

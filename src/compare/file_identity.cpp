@@ -54,13 +54,22 @@ void Grow(FileIdList* list) {
 
 FileIdList* NewFileIdList() { return static_cast<FileIdList*>(AllocZeroed(sizeof(FileIdList))); }
 
-int RememberFileIdKey(FileIdList* list, const FileIdKey& key) {
+int RememberFileIdKey(FileIdList* list, const FileIdKey& key, const uint8_t* digest) {
     if (uint64_t{list->count + 1} * 4 > uint64_t{list->capacity} * 3) Grow(list);
     FileIdSlot* slot = SlotFor(list->slots, list->capacity, key);
     if (slot->used) return 0;
-    *slot = {key, 1};
+    *slot = {key, 1, digest != nullptr, {}};
+    if (digest) memcpy(slot->digest, digest, sizeof slot->digest);
     ++list->count;
     return 1;
+}
+
+bool FileIdDigest(const FileIdList* list, const FileIdKey& key, uint8_t* digest) {
+    if (list->capacity == 0) return false;
+    const FileIdSlot* slot = SlotFor(list->slots, list->capacity, key);
+    if (!slot->used || !slot->hasDigest) return false;
+    memcpy(digest, slot->digest, sizeof slot->digest);
+    return true;
 }
 
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key) {

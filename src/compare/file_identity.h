@@ -23,6 +23,8 @@ struct FileIdKey {
 struct FileIdSlot {
     FileIdKey key;
     uint32_t used;
+    bool hasDigest;  // with -h: the SHA-256 of the pair's bytes, for its other names
+    uint8_t digest[32];
 };
 
 struct FileIdList {
@@ -64,8 +66,12 @@ bool PathsAreOneFile(const wchar_t* path1, const wchar_t* path2);
 // Whether the key is in the list.
 bool HasFileIdKey(const FileIdList* list, const FileIdKey& key);
 
-// 0 when the key is already in the list; otherwise adds it and returns 1.
-int RememberFileIdKey(FileIdList* list, const FileIdKey& key);
+// 0 when the key is already in the list; otherwise adds it, with the pair's digest where one is
+// given, and returns 1.
+int RememberFileIdKey(FileIdList* list, const FileIdKey& key, const uint8_t* digest = nullptr);
+
+// The digest remembered with the key; false where none was.
+bool FileIdDigest(const FileIdList* list, const FileIdKey& key, uint8_t* digest);
 
 // Releases the table; FreeFileIdList releases the list head too.
 void FreeFileIdSlots(FileIdList* list);

@@ -1,6 +1,7 @@
 #include "compare/long_turns.h"
 
 #include "base/memory.h"
+#include "compare/pair_hash.h"
 #include "compare/reader_threads.h"
 #include "console/control_handler.h"
 #include "platform/win_api.h"
@@ -122,6 +123,8 @@ Brought BringTurnBlock(BlockSource* source, uint64_t block, const BlockPlan& pla
     const uint64_t left = run->pair.BlockCount - block;
     t.first = block;
     t.count = static_cast<uint32_t>(left < t.turn->capacity ? left : t.turn->capacity);
+    // The turn's buffers take new blocks: the hash of the last one must have taken its bytes.
+    AwaitBlockHash(run);
     const uint32_t began = win.GetTickCount();
     t.ready = ReadTurn(run, t.turn, block, t.count);
     t.fast = t.count == t.turn->capacity && t.ready == t.count && win.GetTickCount() - began < LongTurn::kFastMs;

@@ -39,7 +39,9 @@ void PrintCannotSize(int side, const wchar_t* path, DWORD error) {
 // has no size to ask: the other side's stands for it.
 bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sides) {
     const RunState& run = *runState;
-    for (int side = 0; side < 2; ++side) {
+    // A file checked against its sum is its own side 2.
+    sides->sizes[1] = 0;
+    for (int side = 0; side < SidesRead(run); ++side) {
         const bool device = run.paths.device[side];
         const HANDLE handle = run.pair.side[side].handle;
         sides->sizes[side] = 0;
@@ -58,6 +60,7 @@ bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sid
             return false;
         }
     }
+    if (run.setup.CheckOnly) sides->sizes[1] = sides->sizes[0];
     return true;
 }
 
@@ -65,7 +68,7 @@ bool ReadSizes(RunState* runState, const wchar_t* const paths[2], PairSides* sid
 // volumes that keep hard links are asked; the one pair of the command line is always asked, for
 // it may name one file twice.
 bool ReadSidesKey(const RunState& run, bool skipHardLinkCheck, PairSides* sides) {
-    if (skipHardLinkCheck || run.paths.device[0] || run.paths.device[1]) return false;
+    if (skipHardLinkCheck || run.setup.CheckOnly || run.paths.device[0] || run.paths.device[1]) return false;
     if (run.setup.SideIsNull[0] || run.setup.SideIsNull[1]) return false;
     if (run.setup.FolderRun && !PairKeyWanted(run)) return false;
     return ReadPairKey(run.pair.side[0].handle, run.pair.side[1].handle, run.setup.FolderRun, &sides->key);
@@ -79,7 +82,7 @@ bool OpenPairSides(RunState* run, const wchar_t* const paths[2], bool skipHardLi
     sides->handles[0] = sides->handles[1] = INVALID_HANDLE_VALUE;
     sides->openFlags = run->OpenFlags;
     TakeSides(run, paths, sides);
-    for (int side = 0; side < 2; ++side) {
+    for (int side = 0; side < SidesRead(*run); ++side) {
         HANDLE handle =
             win.CreateFileW(paths[side], GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING, run->OpenFlags, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {

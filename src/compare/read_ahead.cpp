@@ -61,6 +61,7 @@ struct ReadAhead {
     uint64_t blockCount;
     uint32_t blockSize;
     uint32_t sectorSize;
+    bool mirror;  // a check against sums: side 2 is side 1, and its readers read nothing
 };
 
 namespace {
@@ -70,6 +71,7 @@ namespace {
 void ReadGeneration(Reader* reader, uint64_t generation) {
     ReadAhead* a = reader->ahead;
     const int side = reader->side;
+    if (a->mirror && side == 1) return;
     const uint32_t k = a->readersPerSide;
     uint64_t b = a->first + (reader->index + k - a->first % k) % k;
     win.ReleaseSRWLockExclusive(&a->lock);
@@ -192,6 +194,7 @@ void StartReadAhead(ReadAhead* a, const RunState& run, uint64_t first) {
     a->blockCount = run.pair.BlockCount;
     a->blockSize = run.setup.BlockSize;
     a->sectorSize = LargerSectorSize(run);
+    a->mirror = run.setup.CheckOnly;
     a->first = a->released = first;
     a->openFailed = false;
     ++a->generation;
@@ -209,9 +212,10 @@ bool TakeAheadBlock(ReadAhead* a, uint64_t block, BlockView* view) {
     bool whole = false;
     win.AcquireSRWLockExclusive(&a->lock);
     for (;;) {
-        const bool in[2] = {a->holds[0][place] == block + 1, a->holds[1][place] == block + 1};
+        const int second = a->mirror ? 0 : 1;
+        const bool in[2] = {a->holds[0][place] == block + 1, a->holds[second][place] == block + 1};
         // One side that failed is enough: the other is read again anyway.
-        if ((in[0] && !a->whole[0][place]) || (in[1] && !a->whole[1][place])) break;
+        if ((in[0] && !a->whole[0][place]) || (in[1] && !a->whole[second][place])) break;
         if (in[0] && in[1]) {
             whole = true;
             break;
@@ -226,6 +230,7 @@ bool TakeAheadBlock(ReadAhead* a, uint64_t block, BlockView* view) {
         view->delivered[side] = a->bytes[side][place];
         view->unread[side] = &kNone;
     }
+    if (a->mirror) MirrorFirstSide(view);
     return true;
 }
 

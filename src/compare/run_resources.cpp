@@ -4,6 +4,7 @@
 #include "base/workers.h"
 #include "compare/file_identity.h"
 #include "compare/long_turns.h"
+#include "compare/pair_hash.h"
 #include "compare/read_ahead.h"
 #include "compare/side_readers.h"
 #include "console/control_handler.h"
@@ -17,6 +18,9 @@ void ReleaseRunResources(RunState* run) {
         buffer = nullptr;
     }
     ReleaseTurn(&run->sources);
+    StopPairHashing(run);
+    if (!run->helpers.readerAbandoned) ReleaseBuffer(run->sources.spare);
+    run->sources.spare = nullptr;
     ReleaseReadAhead(&run->sources);
     FreeFileIdList(run->setup.FileIds);
     run->setup.FileIds = nullptr;

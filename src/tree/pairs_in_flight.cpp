@@ -46,6 +46,7 @@ struct PairJob {
     uint32_t readLimit;
     bool wantInfos;
     bool keepWhenSizesDiffer;  // -i: a pair of other sizes is still read, by the walk
+    bool checkOnly;            // -c: one file, its own side 2
     wchar_t* paths[2];
     PairSides result;
 };
@@ -95,7 +96,9 @@ void RunJob(PairJob* job) {
     job->declined = true;
     if (StopRequested()) return;
     r.openFlags = job->openFlags;
-    for (int side = 0; side < 2; ++side) {
+    // A file checked against its sum is its own side 2.
+    const int sides = job->checkOnly ? 1 : 2;
+    for (int side = 0; side < sides; ++side) {
         r.handles[side] = win.CreateFileW(job->paths[side], GENERIC_READ, kSideShareMode, nullptr, OPEN_EXISTING,
                                           job->openFlags, nullptr);
         // A size that cannot be told is the walk's to report.
@@ -105,7 +108,8 @@ void RunJob(PairJob* job) {
             return;
         }
     }
-    if (job->wantInfos) {
+    if (job->checkOnly) r.sizes[1] = r.sizes[0];
+    if (job->wantInfos && !job->checkOnly) {
         r.keyOk = ReadPairKey(r.handles[0], r.handles[1], true, &r.key);
         r.oneFile = r.keyOk && ProvenOneFile(r.handles[0], r.handles[1], r.key);
     }
@@ -113,7 +117,7 @@ void RunJob(PairJob* job) {
     if (sameSize && r.sizes[0] <= job->readLimit) {
         uint32_t length = static_cast<uint32_t>(r.sizes[0]);
         uint32_t readLength = RoundUp(length, job->sectorSize);
-        for (int side = 0; side < 2 && length != 0; ++side) {
+        for (int side = 0; side < sides && length != 0; ++side) {
             const uint32_t sector = job->openFlags & FILE_FLAG_NO_BUFFERING ? job->sectorSize : 0;
             if (!ReadWhole(r.handles[side], r.data[side], length, readLength, sector, &r.delivered[side])) {
                 CloseJobHandles(job);
@@ -262,6 +266,7 @@ PairJob* QueuePair(PairPool* pool, const RunState& run, const PairPaths& paths) 
         job->readLimit = run.setup.BlockSize < kPrefetchBytes ? run.setup.BlockSize : kPrefetchBytes;
         job->wantInfos = PairKeyWanted(run);
         job->keepWhenSizesDiffer = Options.ignoreSizes;
+        job->checkOnly = run.setup.CheckOnly;
         job->state = JobState::kQueued;
         if (pool->tail) {
             pool->tail->next = job;

@@ -23,6 +23,7 @@
 #include "tree/folder_listing.h"
 #include "tree/pairs_in_flight.h"
 #include "tree/reparse_points.h"
+#include "tree/pair_sums.h"
 #include "tree/result_list.h"
 #include "tree/tree_strings.h"
 #include "tree/wildcard.h"
@@ -119,6 +120,7 @@ uint32_t CompareFile(const Level& level, PairJob* job) {
     if (job) ReleasePair(pool, job);
     ++level.run->counts.ResultCounters[outcome];
     WritePairResult(level.run, outcome, RelativeToBase(level.path1, level.run->BaseFolder1));
+    WritePairSum(level.run, outcome, RelativeToBase(level.path1, level.run->BaseFolder1));
     CheckPauseKey();
     return 1;
 }

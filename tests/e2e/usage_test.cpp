@@ -23,6 +23,8 @@ const char kUsage[] =
     "-q    quiet mode (show summary only)\r\n"
     "-b    both ways: also name what only the target folder holds\r\n"
     "-o:f  write the result of every entry to file f\r\n"
+    "-h:f  write the SHA-256 of every file found identical to file f\r\n"
+    "-c:f  check the files of one folder or file against the sums in file f\r\n"
     "-lv   list volumes\r\n"
     "-ld   list disks\r\n"
     "-n    no wait for keypress on finish if started standalone\r\n"
