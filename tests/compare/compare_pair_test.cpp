@@ -11,6 +11,9 @@
 #include "base/memory.h"
 #include "base/run_options.h"
 #include "compare/file_identity.h"
+#include "compare/run_resources.h"
+#include "compare/sha256.h"
+#include "tree/pair_sums.h"
 #include "console/control_handler.h"
 #include "support/output_capture.h"
 #include "support/pair_setup.h"
@@ -58,6 +61,58 @@ protected:
     TempFolder folder;
     SeamOverride<decltype(win.Sleep)>* noSleep_ = nullptr;
 };
+
+// With -h a pair's sum is taken from side 1's blocks as they are compared, in whichever source
+// brings them; a pair whose hash could not be taken whole gets no line, and the file says so.
+TEST_F(ComparePair, SumsOfPairsFoundIdentical) {
+    std::string data = Pattern(5 * 4096 + 100, 9);  // six blocks, the last one short
+    std::wstring a = folder.Write(L"a", data), b = folder.Write(L"b", data);
+    std::wstring sums = folder.File(L"sums");
+    static bool failing;
+    SeamOverride hashing(
+        win.BCryptHashData, +[](BCRYPT_HASH_HANDLE h, PUCHAR bytes, ULONG count, ULONG flags) -> NTSTATUS {
+            return failing ? static_cast<NTSTATUS>(0xC0000017) : SeamBase().BCryptHashData(h, bytes, count, flags);
+        });
+    SlowClock slow;  // long turns are taken
+    Sha256 sum = {};
+    uint8_t digest[32];
+    char hex[65];
+    ASSERT_TRUE(Sha256Start(&sum));
+    ASSERT_TRUE(Sha256Add(&sum, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size())));
+    ASSERT_TRUE(Sha256Finish(&sum, digest));
+    Sha256Hex(digest, hex);
+    const std::string line = std::string(hex) + "  sub/a\n";
+    const struct {
+        bool RunSetup::*source;
+        bool fail;
+    } rows[] = {{nullptr, false}, {&RunSetup::LongTurns, false}, {&RunSetup::NetworkSide, false},
+                {&RunSetup::ParallelReads, false}, {nullptr, true}};
+    for (const auto& row : rows) {
+        failing = row.fail;
+        ASSERT_TRUE(OpenRunSums(&TestRun(), sums.c_str()));
+        if (row.source) TestRun().setup.*row.source = true;
+        EXPECT_EQ(Compare(a, b).outcome, Identical);
+        {
+            // The captured streams, and the sum file as it is.
+            OutputCapture capture(false, false);
+            static decltype(win.WriteFile) captured;
+            captured = win.WriteFile;
+            SeamOverride both(
+                win.WriteFile, +[](HANDLE h, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED o) -> BOOL {
+                    return h == OutputCapture::kOut || h == OutputCapture::kErr
+                               ? captured(h, data, count, written, o)
+                               : SeamBase().WriteFile(h, data, count, written, o);
+                });
+            WritePairSum(&TestRun(), Identical, L"sub\\a");
+            EXPECT_EQ(capture.streams.errBytes.empty(), !row.fail) << capture.streams.errBytes;
+        }
+        CloseRunSums(&TestRun());
+        if (row.source) TestRun().setup.*row.source = false;
+        EXPECT_EQ(ReadWholeFile(sums), row.fail ? "" : line);
+        EXPECT_EQ(TestRun().sums.incomplete, row.fail);
+        TestRun().sums.incomplete = false;
+    }
+}
 
 TEST_F(ComparePair, IdenticalAndEmptyFiles) {
     for (size_t size : {size_t{0}, size_t{1}, size_t{4096}, size_t{10000}}) {

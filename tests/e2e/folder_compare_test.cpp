@@ -230,6 +230,52 @@ TEST_F(FolderRuns, AResultListForScriptsAndBothWays) {
     EXPECT_EQ(GetFileAttributesW((t2 + L"\\sub\\list").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_F(FolderRuns, SumsWrittenWhileComparingAndCheckedLater) {
+    const std::string one = "6b86b273ff34fce19d6b804eff5a3f5747ada4eaa22f1d49c01e52ddb7875b4b";
+    const std::string two = "d4735e3a265e16eee03f59718b9b5d03019c07d8b6c51f90da3a666eec13ab35";
+    CreateDirectoryW((t1 + L"\\sub").c_str(), nullptr);
+    CreateDirectoryW((t2 + L"\\sub").c_str(), nullptr);
+    Both(L"same", "1", "1");
+    Both(L"sub\\\u00e9t\u00e9", "2", "2");
+    Both(L"diff", "3", "4");
+    std::wstring sums = folder.File(L"sums.sha256");
+    // Only the pairs found identical have a line, as sha256sum writes it.
+    ProcessResult r = Run(L"-q -h:" + Quoted(sums) + L" " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    const std::string written = one + "  same\n" + two + "  sub/\xc3\xa9t\xc3\xa9\n";
+    EXPECT_EQ(ReadWholeFile(sums), written);
+    // A sum covers a whole file.
+    r = Run(L"-q -st:1 -h:" + Quoted(sums) + L" " + Quoted(t1) + L" " + Quoted(t2));
+    EXPECT_EQ(r.exitCode, 3u);
+    EXPECT_NE(r.err.find("-h cannot be combined with -st"), std::string::npos) << r.err;
+
+    // Checked later against the sum file alone: tree 1 stands for the copy.
+    const struct {
+        std::string sums;
+        unsigned exitCode;
+        const char* shown;
+    } rows[] = {
+        {written, 0, "All files match their sums"},
+        {"SHA256 (same) = " + one + "\r\n", 0, "The sum matches"},  // sha256sum --tag, CR LF
+        {two + " *same\n", 1, "1 files differ from their sums"},
+        {one + "  same\n" + one + "  gone\n", 9, "1 files missing"},
+        {one + "  same\n" + "xyz  diff\n", 3, "line 2 of the sum file is no SHA-256 sum -> abort"},
+        {one + "  same\n" + one + "  SAME\n", 3, "line 2 of the sum file is no SHA-256 sum -> abort"},
+    };
+    std::wstring check = folder.File(L"check.sha256");
+    for (const auto& row : rows) {
+        folder.Write(L"check.sha256", row.sums);
+        r = Run(L"-c:" + Quoted(check) + L" " + Quoted(t1));
+        EXPECT_EQ(r.exitCode, row.exitCode) << row.sums << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(row.shown), std::string::npos) << row.sums << r.out << r.err;
+    }
+    // With -b the files the sum file does not list are named, and the copy is no exact one.
+    folder.Write(L"check.sha256", written);
+    r = Run(L"-b -c:" + Quoted(check) + L" " + Quoted(t1));
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_NE(r.out.find("not listed in the sum file: diff\n"), std::string::npos) << r.out;
+}
+
 TEST_F(FolderRuns, NamesMatchAsTheFileSystemMatchesThem) {
     // Case folds per character as the file system folds it: an exclude mask of one CJK name
     // leaves out no other name that differs from it in bit 0x20.

@@ -66,6 +66,19 @@ ln -s .. "$work/cycle/t1/a/loop"
 row "a folder reached again below itself" 11 "" "$(winpath "$work/cycle/t1") $(winpath "$work/cycle/t2")" \
   "folder reached again below itself, not compared|1 folders could not be read" "All files identical"
 
+# Sums: what -h writes, sha256sum reads; a file with a sector that cannot be read is never a match,
+# and -h writes no line for it.
+sums=$work/sums.sha256
+row "-h: sums of a tree, read by sha256sum" 0 "" "-h:$(winpath "$sums") $R\\tree $(winpath "$work/src/tree")" \
+  "All files identical"
+(cd "$work/real/tree" && sha256sum -c --quiet "$sums" && [ "$(wc -l <"$sums")" = 2 ]) ||
+  fail "-h: sha256sum -c refused $(cat "$sums")"
+row "-c: a sector that cannot be read" 11 "fail /tree/x.bin 512 1024 ETIME" "-c:$(winpath "$sums") $M\\tree" \
+  "00000200-000003FF: not read in file1|The sum matches" "All files match their sums"
+row "-h: no sum for a pair with a sector that cannot be read" 11 "fail /tree/x.bin 512 1024 ETIME" \
+  "-h:$(winpath "$sums") $M\\tree $R\\tree" "not read in file1"
+[ "$(cat "$sums")" = "$(cd "$work/real/tree" && sha256sum sub/y.bin)" ] || fail "-h: a sum beside an unread sector"
+
 # On a console: the same recovery, drawn on the screen, and the prompts answered by keys.
 screen_all() { tmux_ capture-pane -p -S - -t "$session" | sed 's/[[:space:]]*$//'; }
 console_start() {  # rules, arguments...
