@@ -20,6 +20,10 @@
 #       then the other.
 # Usage: bench/compare.sh [DATA_DIR] [tree|slow]   (default /tmp/qvb-bench; about 2.3 GB of data is
 # kept there, and 0.8 GB more under DATA_DIR/slow; "tree" runs case (c) alone, "slow" (d) to (f))
+#        bench/compare.sh DATA_DIR sums [RUNS]
+#   the SHA-256 sums, in turns (RUNS each, default 3): (g) -h on the 1 GiB pair against the plain
+#   comparison and a -c check of file 1 alone; (h) -c of the 1 GiB file against sha256sum -c;
+#   (i) -c of the 10,000-file tree against its plain comparison; and peak memory with and without -h.
 #        bench/compare.sh DATA_DIR turns OTHER_QVB_EXE [RUNS]
 #   times this build against another qvb.exe (an earlier commit's) on (a), (c), (d), (e) and (f),
 #   the two taking turns run by run (RUNS each, default 10; (a) with the floor as a third), and
@@ -220,8 +224,8 @@ in_turns() {  # name, runs, command per contender... (each run through sh -c)
   done
   printf '%-44s' "$name"
   for ((k = 0; k < $#; ++k)); do printf ' %7.3f s' "$(awk -v s="${sums[k]}" -v n="$runs" 'BEGIN { print s / n }')"; done
-  printf '   this/other %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[1]}" 'BEGIN { print a / b }')"
-  [ $# -gt 2 ] && printf '   this/floor %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[2]}" 'BEGIN { print a / b }')"
+  printf '   1st/2nd %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[1]}" 'BEGIN { print a / b }')"
+  [ $# -gt 2 ] && printf '   1st/3rd %5.2f' "$(awk -v a="${sums[0]}" -v b="${sums[2]}" 'BEGIN { print a / b }')"
   echo
 }
 
@@ -256,6 +260,33 @@ turns_cases() {  # the other qvb.exe, runs
     "wine '$other' -n 'D:\\d1' 'D:\\d2'"
   models_unmount
 }
+
+sums_cases() {  # runs
+  local runs=$1 a b s
+  mkdir -p "$slow"
+  make_data
+  make_trees
+  cat "$data"/a1g "$data"/b1g "$data"/tree1/*/* "$data"/tree2/*/* >/dev/null
+  a=$(winpath "$data/a1g")
+  b=$(winpath "$data/b1g")
+  s=$(winpath "$data/sums")
+  (cd "$data" && sha256sum a1g >sums.a1g)
+  wine "$exe" -n -q -h:"$s.tree" "$data/tree1" "$data/tree2" >/dev/null 2>&1
+  echo "means of $runs runs in turns (under Wine the hash is Wine's portable C)"
+  in_turns "(g) 1 GiB pair: -h, plain, -c of file 1" "$runs" "wine '$exe' -n -h:'$s.h' '$a' '$b'" \
+    "wine '$exe' -n '$a' '$b'" "wine '$exe' -n -c:'$s.a1g' '$a'"
+  in_turns "(h) 1 GiB file: -c, sha256sum -c" "$runs" "wine '$exe' -n -q -c:'$s.a1g' '$a'" \
+    "cd '$data' && sha256sum -c --quiet sums.a1g"
+  in_turns "(i) 10,000 files: -c, plain comparison" "$runs" "wine '$exe' -n -q -c:'$s.tree' '$data/tree1'" \
+    "wine '$exe' -n -q '$data/tree1' '$data/tree2'"
+  peak_report "(g) with -h, peak" wine "$exe" -n -h:"$s.h" "$a" "$b"
+  peak_report "(g) without, peak" wine "$exe" -n "$a" "$b"
+}
+
+if [ "${2:-}" = sums ]; then
+  sums_cases "${3:-3}"
+  exit
+fi
 
 if [ "${2:-}" = turns ]; then
   turns_cases "$3" "${4:-10}"
