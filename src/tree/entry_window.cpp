@@ -18,8 +18,9 @@
 // window and on the heap: a lister given up after a stop may write into it long after the walk
 // left the folder, and it is then never freed nor read again, its search handle included.
 struct EntryBatch {
-    // A hand-off costs tens of microseconds under Wine, many entries' worth: they go over in batches.
-    static constexpr uint32_t kMost = 32;
+    // A hand-off costs tens of microseconds under Wine, and more where the waiting thread must be
+    // woken: entries go over in batches, and a folder of up to this many in one.
+    static constexpr uint32_t kMost = 64;
     wchar_t* pattern;  // the folder and "*", for the first call
     HANDLE find;
     uint32_t count;  // entries the last call read
@@ -84,18 +85,8 @@ void QueueWanted(EntryWindow* window) {
     }
 }
 
-// On the lister: the folder's first entry.
-void ReadFirstEntry(void* request) {
-    auto* batch = static_cast<EntryBatch*>(request);
-    batch->find = win.FindFirstFileW(batch->pattern, &batch->entries[0]);
-    batch->count = batch->find == INVALID_HANDLE_VALUE ? 0 : 1;
-    batch->error = batch->count != 0 ? ERROR_SUCCESS : win.GetLastError();
-}
-
-// On the lister: the next entries, as many as the batch holds, up to the end of the folder or a stop.
-void ReadEntries(void* request) {
-    auto* batch = static_cast<EntryBatch*>(request);
-    batch->count = 0;
+// On the lister: entries behind those the batch holds, until it is full, the folder ends or a stop.
+void ReadMoreEntries(EntryBatch* batch) {
     while (batch->count < EntryBatch::kMost && !StopRequested()) {
         if (!win.FindNextFileW(batch->find, &batch->entries[batch->count])) {
             batch->ended = true;
@@ -104,6 +95,22 @@ void ReadEntries(void* request) {
         }
         ++batch->count;
     }
+}
+
+// On the lister: the folder's first entry, and a batch behind it: most folders take one hand-off.
+void ReadFirstEntry(void* request) {
+    auto* batch = static_cast<EntryBatch*>(request);
+    batch->find = win.FindFirstFileW(batch->pattern, &batch->entries[0]);
+    batch->count = batch->find == INVALID_HANDLE_VALUE ? 0 : 1;
+    batch->error = batch->count != 0 ? ERROR_SUCCESS : win.GetLastError();
+    if (batch->count != 0) ReadMoreEntries(batch);
+}
+
+// On the lister: the next batch of entries.
+void ReadEntries(void* request) {
+    auto* batch = static_cast<EntryBatch*>(request);
+    batch->count = 0;
+    ReadMoreEntries(batch);
 }
 
 // Runs the call on the run's tree-1 lister, or here where no thread can be had. False when a stop
