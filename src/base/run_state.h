@@ -135,13 +135,13 @@ struct RunCounters {
 void NoteReason(PairState* pair, const char* format, ...);
 
 // The persistent helper threads of the run, made on first use and ended with its resources: one
-// reader per side, and one lister per tree.
+// reader per side, and the lister of tree 1.
 struct RunHelpers {
     CallWorker* reader[2];
     SideReadJob* readerJob[2];  // what a reader works on: its side, its request, its answer
     // A reader or the hasher did not return after a stop: it may still use the compare buffers.
     bool readerAbandoned;
-    CallWorker* lister[2];
+    CallWorker* lister[1];  // tree 1's; tree 2's folders each get one of their own
 };
 
 // What the block sources keep from pair to pair, made on first use: the long turns' buffers and
