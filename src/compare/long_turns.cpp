@@ -8,8 +8,10 @@
 
 namespace {
 
-// Both sides' first blocks in less than this, 2 MiB at 1 MiB blocks, came at 1 GB/s or more.
-constexpr uint64_t kFastProbeMicroseconds = 2000;
+// Both sides' second blocks in less than this, 2 MiB at 1 MiB blocks, came at 500 MB/s or more:
+// from no disk that seeks (one seek between the sides alone takes longer), and with room for the
+// moments a busy system takes.
+constexpr uint64_t kFastProbeMicroseconds = 4000;
 
 // The run's turn buffers, reserved on first use; null where they cannot be had (one block at a
 // time then, for the rest of the run).
@@ -91,12 +93,13 @@ Brought TakeTurnBlock(RunState* run, const LongTurn& turn, uint32_t b, BlockView
     return turn.whole[0][b] && turn.whole[1][b] ? Brought::kBlock : Brought::kGaveUp;
 }
 
-// The first block, read alone: where it came at memory speed no turn is taken in this pair.
+// The second block, read alone and timed (the first read of a handle may cost an open's worth):
+// where it came at memory speed no turn is taken in this pair.
 Brought Probe(BlockSource* source, const BlockPlan& plan, BlockView* view) {
     const uint64_t began = Microseconds();
     const Brought brought = ReadBothSides(source, plan, view);
     const uint64_t took = Microseconds() - began;
-    source->turns.first = 1;
+    source->turns.first = 2;
     source->turns.turn = took < kFastProbeMicroseconds && began != 0 ? nullptr : RunTurn(source->run);
     if (!source->turns.turn) source->kind = SourceKind::kOneBlock;
     return brought;
@@ -107,7 +110,8 @@ Brought Probe(BlockSource* source, const BlockPlan& plan, BlockView* view) {
 Brought BringTurnBlock(BlockSource* source, uint64_t block, const BlockPlan& plan, BlockView* view) {
     RunState* run = source->run;
     TurnState& t = source->turns;
-    if (block == 0) return Probe(source, plan, view);
+    if (block == 0) return ReadBothSides(source, plan, view);
+    if (block == 1) return Probe(source, plan, view);
     if (block < t.first + t.ready) return TakeTurnBlock(run, *t.turn, static_cast<uint32_t>(block - t.first), view);
     if (t.ready < t.count) {
         // The block where a read failed or a stop came: on its own, and the next turn after it.

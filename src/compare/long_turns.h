@@ -21,8 +21,8 @@ struct LongTurn {
     UnreadRanges unread[2][kMostBlocks];
 };
 
-// The long-turns source. The pair's first block is read alone and timed: where it came at memory
-// speed (the page cache, a fast solid-state drive) the turns would save no seek and cost cache
+// The long-turns source. The pair's first two blocks are read alone, the second timed: where it
+// came at memory speed (the page cache, a fast solid-state drive) the turns would save no seek and cost cache
 // misses, and the pair is read block by block without their buffers ever being made.
 Brought BringTurnBlock(BlockSource* source, uint64_t block, const BlockPlan& plan, BlockView* view);
 
