@@ -112,6 +112,21 @@ TEST_F(ComparePair, SumsOfPairsFoundIdentical) {
         EXPECT_EQ(TestRun().sums.incomplete, row.fail);
         TestRun().sums.incomplete = false;
     }
+    // A check against a sum reads one side, as its own side 2, through each source.
+    failing = false;
+    TestRun().setup.CheckOnly = true;
+    for (bool RunSetup::*source : {static_cast<bool RunSetup::*>(nullptr), &RunSetup::NetworkSide,
+                                   &RunSetup::ParallelReads}) {
+        for (bool right : {true, false}) {
+            memcpy(TestRun().sums.expected, digest, sizeof digest);
+            TestRun().sums.expected[31] ^= right ? 0 : 1;
+            if (source) TestRun().setup.*source = true;
+            EXPECT_EQ(Compare(a, a).outcome, right ? Identical : Different) << (source != nullptr) << right;
+            if (source) TestRun().setup.*source = false;
+        }
+    }
+    TestRun().setup.CheckOnly = false;
+    ReleaseSha256();
 }
 
 TEST_F(ComparePair, IdenticalAndEmptyFiles) {
