@@ -229,14 +229,19 @@ in_turns() {  # name, runs, command per contender... (each run through sh -c)
   echo
 }
 
-turns_cases() {  # the other qvb.exe, runs
-  local other=$1 runs=$2 a b
+# The 1 GiB pair and the trees made and in the page cache; a and b name the pair for Wine.
+warm_pair_and_trees() {
   mkdir -p "$slow"
   make_data
   make_trees
   cat "$data"/a1g "$data"/b1g "$data"/tree1/*/* "$data"/tree2/*/* >/dev/null
   a=$(winpath "$data/a1g")
   b=$(winpath "$data/b1g")
+}
+
+turns_cases() {  # the other qvb.exe, runs
+  local other=$1 runs=$2 a b
+  warm_pair_and_trees
   echo "means of $runs runs in turns: this build, the other, (the floor)"
   in_turns "(a) identical 1 GiB files" "$runs" "wine '$exe' -n '$a' '$b'" "wine '$other' -n '$a' '$b'" \
     "wine '$floor' pair '$a' '$b'"
@@ -263,12 +268,7 @@ turns_cases() {  # the other qvb.exe, runs
 
 sums_cases() {  # runs
   local runs=$1 a b s
-  mkdir -p "$slow"
-  make_data
-  make_trees
-  cat "$data"/a1g "$data"/b1g "$data"/tree1/*/* "$data"/tree2/*/* >/dev/null
-  a=$(winpath "$data/a1g")
-  b=$(winpath "$data/b1g")
+  warm_pair_and_trees
   s=$(winpath "$data/sums")
   (cd "$data" && sha256sum a1g >sums.a1g)
   wine "$exe" -n -q -h:"$s.tree" "$data/tree1" "$data/tree2" >/dev/null 2>&1

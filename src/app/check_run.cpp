@@ -39,11 +39,9 @@ bool FindRoot(RunState* run, const SumList& sums, CheckList* list) {
     list->only = CheckList::kAll;
     if (HasWildcards(run->path1)) return true;
     const wchar_t* name = FileNamePart(run->path1);
-    for (uint64_t i = 0; i < sums.count; ++i) {
-        if (SameNameNoCase(sums.entries[i].path, name)) {
-            list->only = i;
-            return true;
-        }
+    if (const SumEntry* entry = FindSumEntry(&sums, name)) {
+        list->only = static_cast<uint64_t>(entry - sums.entries);
+        return true;
     }
     PrintErr("the sum file does not list ");
     PrintErrLongPath(name);

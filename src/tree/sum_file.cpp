@@ -205,15 +205,22 @@ void Grow(SumList* list) {
     list->slotCount = slotCount;
 }
 
+// The slot that lists `path` (hashed as `hash`), or the free one where it would go.
+uint32_t SlotOf(const SumList* list, const wchar_t* path, uint32_t hash) {
+    uint32_t mask = list->slotCount - 1, at = hash & mask;
+    for (; list->slots[at].place != 0; at = (at + 1) & mask) {
+        const SumSlot& slot = list->slots[at];
+        if (slot.hash == hash && SameNameNoCase(list->entries[slot.place - 1].path, path)) break;
+    }
+    return at;
+}
+
 // Adds the entry unless its path is listed already.
 bool AddEntry(SumList* list, const uint8_t digest[32], const wchar_t* path) {
     Grow(list);
     uint32_t hash = FoldedHash(path);
-    uint32_t mask = list->slotCount - 1, at = hash & mask;
-    for (; list->slots[at].place != 0; at = (at + 1) & mask) {
-        const SumSlot& slot = list->slots[at];
-        if (slot.hash == hash && SameNameNoCase(list->entries[slot.place - 1].path, path)) return false;
-    }
+    uint32_t at = SlotOf(list, path, hash);
+    if (list->slots[at].place != 0) return false;
     size_t chars = wcslen(path) + 1;
     SumNameBlock* block = list->nameBlocks;
     if (!block || block->used + chars > kNameBlockChars) {
@@ -327,6 +334,12 @@ bool ReadSumFile(const wchar_t* path, SumList* list, uint32_t* badLine) {
     FreeSumList(list);
     win.SetLastError(error);
     return false;
+}
+
+const SumEntry* FindSumEntry(const SumList* list, const wchar_t* path) {
+    if (list->slotCount == 0) return nullptr;
+    const SumSlot& slot = list->slots[SlotOf(list, path, FoldedHash(path))];
+    return slot.place != 0 ? &list->entries[slot.place - 1] : nullptr;
 }
 
 void FreeSumList(SumList* list) {

@@ -61,5 +61,9 @@ struct SumList {
 //   0 when the file cannot be opened or read, with the last error kept.
 bool ReadSumFile(const wchar_t* path, SumList* list, uint32_t* badLine);
 
+// The entry that lists `path` (relative, with backslashes), compared as Windows compares names;
+// null where none does.
+const SumEntry* FindSumEntry(const SumList* list, const wchar_t* path);
+
 // Frees what the list holds and empties it.
 void FreeSumList(SumList* list);

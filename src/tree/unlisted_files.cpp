@@ -2,7 +2,6 @@
 
 #include <cwchar>
 
-#include "base/memory.h"
 #include "base/run_options.h"
 #include "base/scoped_handles.h"
 #include "console/console_output.h"
@@ -16,43 +15,9 @@
 
 namespace {
 
-// The listed names in an open-addressing table, compared without regard to case as Windows
-// compares names: a tree of a million files costs no scan per file.
-struct ListedNames {
-    const SumList* sums;
-    uint64_t* slots;  // entry index plus one, 0 for a free slot
-    uint64_t mask;
-};
-
-uint64_t FoldedHash(const wchar_t* name) {
-    uint64_t hash = 14695981039346656037ull;
-    for (; *name; ++name) hash = (hash ^ UpperCaseChar(*name)) * 1099511628211ull;
-    return hash;
-}
-
-void IndexNames(ListedNames* names, const SumList& sums) {
-    uint64_t count = 16;
-    while (count < sums.count * 2) count *= 2;
-    names->sums = &sums;
-    names->slots = static_cast<uint64_t*>(AllocZeroed(count * sizeof(uint64_t)));
-    names->mask = count - 1;
-    for (uint64_t i = 0; i < sums.count; ++i) {
-        uint64_t at = FoldedHash(sums.entries[i].path) & names->mask;
-        while (names->slots[at] != 0) at = (at + 1) & names->mask;
-        names->slots[at] = i + 1;
-    }
-}
-
-bool IsListed(const ListedNames& names, const wchar_t* relative) {
-    for (uint64_t at = FoldedHash(relative) & names.mask; names.slots[at] != 0; at = (at + 1) & names.mask) {
-        if (SameNameNoCase(names.sums->entries[names.slots[at] - 1].path, relative)) return true;
-    }
-    return false;
-}
-
 struct UnlistedWalk {
     RunState* run;
-    ListedNames names;
+    const SumList* sums;
     wchar_t* path;        // the folder being walked, then each entry's name behind it
     size_t rootLength;    // the root's part, with its trailing backslash
     wchar_t* sumFile;     // full, to be left out: it lists the others, not itself
@@ -78,7 +43,7 @@ void WalkFolder(UnlistedWalk* walk, size_t length) {
             continue;
         }
         const wchar_t* relative = path + walk->rootLength;
-        if (IsListed(walk->names, relative) || SameNameNoCase(SkipLongPathPrefix(path), walk->sumFile)) continue;
+        if (FindSumEntry(walk->sums, relative) || SameNameNoCase(SkipLongPathPrefix(path), walk->sumFile)) continue;
         if (!Options.quiet) PrintOutLongPath("not listed in the sum file: %S\n", relative);
         ++walk->run->counts.FilesOnlyIn2;
         WriteResult(walk->run, '+', relative);
@@ -92,9 +57,7 @@ void ReportUnlisted(RunState* run, const SumList& sums) {
     ScopedBlock<wchar_t> sumFile(ScopedPathBuffer());
     DWORD full = win.GetFullPathNameW(Options.checkFile, kPathChars, sumFile.get(), nullptr);
     if (full == 0 || full >= kPathChars) sumFile.get()[0] = 0;
-    UnlistedWalk walk{run, {}, path.get(), wcslen(run->paths.folder1), sumFile.get()};
+    UnlistedWalk walk{run, &sums, path.get(), wcslen(run->paths.folder1), sumFile.get()};
     wcscpy(path.get(), run->paths.folder1);
-    IndexNames(&walk.names, sums);
     WalkFolder(&walk, walk.rootLength);
-    FreeBlock(walk.names.slots);
 }
